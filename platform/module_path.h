@@ -1,0 +1,17 @@
+// Platform service: the full path of the running program's file.
+//
+// Contract: ModuleFileName() writes the absolute path of the executable
+// (GetModuleFileNameA on Win32; /proc/self/exe on Linux) into buf, always
+// terminated, and returns true; it returns false with buf empty when the
+// path cannot be found or does not fit. Paths use the platform's separator,
+// reported by PathSeparator().
+//
+// Threading: any thread.
+#pragma once
+
+namespace platform {
+
+bool ModuleFileName(char* buf, int size);
+char PathSeparator();
+
+}  // namespace platform
