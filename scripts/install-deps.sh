@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Orogrid's build, tests and demo need, only
+# those that are missing. Uses sudo when not run as root.
+#   scripts/install-deps.sh [build|test|ci]
+#   build: compilers, CMake, Cairo, GDAL, the world elevation data
+#   test:  build + MinGW-w64, Wine, Xvfb, GoogleTest, Google Benchmark
+#   ci:    test + clang/libFuzzer, clang-tidy, NSIS
+set -euo pipefail
+level="${1:-build}"
+
+packages=(build-essential cmake ninja-build pkg-config git
+          libcairo2-dev fonts-liberation fontconfig
+          libgdal-dev gdal-bin ferret-datasets)
+if [ "$level" = test ] || [ "$level" = ci ]; then
+  packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev
+             mingw-w64 wine wine64 xvfb xauth)
+fi
+if [ "$level" = ci ]; then
+  packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-tidy nsis)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+# wine needs the 32-bit architecture only for 32-bit programs; ours are 64-bit.
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
