@@ -1,0 +1,60 @@
+; Windows installer for Orogrid, built on Linux with makensis:
+;   makensis -DBINDIR=<windows build>/bin -DMAPFILE=<KtTerrainMap.bmp> \
+;            -DOUTFILE=<setup.exe> -DVERSION=<x.y.z> packaging/orogrid.nsi
+; The server reads its map from a fixed path, so the map always goes to
+; "C:\Program Files\Norvalia\Bitmaps\Terrain\KtTerrainMap.bmp" whatever the
+; programs' folder.
+Unicode true
+!include "x64.nsh"
+
+!ifndef VERSION
+  !define VERSION "1.3.0"
+!endif
+
+Name "Orogrid ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Norvalia\Orogrid"
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Orogrid"
+  SetRegView 64
+  SetOutPath "$INSTDIR"
+  File "${BINDIR}\orogrid.exe"
+  File /nonfatal "${BINDIR}\orogrid-sim.exe"
+  File /nonfatal "${BINDIR}\orogrid-view.exe"
+  File /nonfatal "${BINDIR}\orogrid-config-report.exe"
+  File /nonfatal "${BINDIR}\orogrid-panel.exe"
+  SetOutPath "$PROGRAMFILES64\Norvalia\Bitmaps\Terrain"
+  File "/oname=KtTerrainMap.bmp" "${MAPFILE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  CreateDirectory "$SMPROGRAMS\Orogrid"
+  CreateShortcut "$SMPROGRAMS\Orogrid\Orogrid.lnk" "$INSTDIR\orogrid.exe"
+  WriteRegStr HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Orogrid" \
+      "DisplayName" "Orogrid ${VERSION}"
+  WriteRegStr HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Orogrid" \
+      "UninstallString" '"$INSTDIR\uninstall.exe"'
+SectionEnd
+
+Section "Uninstall"
+  SetRegView 64
+  Delete "$INSTDIR\orogrid.exe"
+  Delete "$INSTDIR\orogrid-sim.exe"
+  Delete "$INSTDIR\orogrid-view.exe"
+  Delete "$INSTDIR\orogrid-config-report.exe"
+  Delete "$INSTDIR\orogrid-panel.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete "$PROGRAMFILES64\Norvalia\Bitmaps\Terrain\KtTerrainMap.bmp"
+  RMDir "$PROGRAMFILES64\Norvalia\Bitmaps\Terrain"
+  RMDir "$PROGRAMFILES64\Norvalia\Bitmaps"
+  RMDir "$PROGRAMFILES64\Norvalia"
+  Delete "$SMPROGRAMS\Orogrid\Orogrid.lnk"
+  RMDir "$SMPROGRAMS\Orogrid"
+  DeleteRegKey HKLM "Software\Microsoft\Windows\CurrentVersion\Uninstall\Orogrid"
+SectionEnd
