@@ -4,7 +4,8 @@
 // (GetModuleFileNameA on Win32; /proc/self/exe on Linux) into buf, always
 // terminated, and returns true; it returns false with buf empty when the
 // path cannot be found or does not fit. Paths use the platform's separator,
-// reported by PathSeparator().
+// reported by PathSeparator(). ExecutableSuffix() is the ending the
+// platform gives program files (".exe" on Win32, "" on POSIX).
 //
 // Threading: any thread.
 #pragma once
@@ -13,5 +14,6 @@ namespace platform {
 
 bool ModuleFileName(char* buf, int size);
 char PathSeparator();
+const char* ExecutableSuffix();
 
 }  // namespace platform

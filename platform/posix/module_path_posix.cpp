@@ -23,4 +23,6 @@ bool ModuleFileName(char* buf, int size) {
 
 char PathSeparator() { return '/'; }
 
+const char* ExecutableSuffix() { return ""; }
+
 }  // namespace platform

@@ -20,4 +20,6 @@ bool ModuleFileName(char* buf, int size) {
 
 char PathSeparator() { return '\\'; }
 
+const char* ExecutableSuffix() { return ".exe"; }
+
 }  // namespace platform
