@@ -1,0 +1,400 @@
+// POSIX named segments: shm_open("/" + name), ftruncate, mmap, with flock
+// standing in for the system's handle counting of a Win32 named mapping.
+//
+// Liveness: every holder (a working handle from ShmOpen, or the creation
+// descriptor ShmCreate keeps for the process) has a shared flock on its own
+// descriptor for as long as it holds the segment. Whoever can take an
+// exclusive lock on a segment knows nobody holds it: it is a leftover of
+// processes that died, so it is removed and treated as absent. A holder
+// takes its shared lock and then checks that the name still leads to the
+// same object, so it never joins a segment whose name was removed meanwhile.
+// A creator sizes the object before it locks it, so every segment a live
+// process holds has its full size. Closing a working handle removes the name
+// when no other holder is left (the last user's Close).
+//
+// Threading: any thread; the table of creation descriptors is locked. The
+// fault seam is meant for single-threaded tests.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "platform/shared_memory.h"
+
+namespace platform {
+namespace {
+
+constexpr int kMaxName = 42;
+constexpr int kRetries = 64;  // races with removal of a leftover are brief
+constexpr int kMaxCreations = 64;
+
+struct PosixSegment {
+  int fd;
+  dev_t dev;
+  ino_t ino;
+  char path[kMaxName + 2];
+};
+
+struct Creation {
+  int fd;
+  dev_t dev;
+  ino_t ino;
+};
+
+std::mutex g_creationMutex;
+Creation g_creations[kMaxCreations];
+int g_creationCount = 0;
+
+ShmFault g_fault = ShmFault::kNone;
+int g_faultCode = 0;
+
+bool Faulted(ShmFault kind) {
+  if (g_fault != ShmFault::kNone && g_fault == kind) {
+    errno = g_faultCode;
+    return true;
+  }
+  return false;
+}
+
+// "/" + name; false (EINVAL) for names the system would not take as one
+// segment name.
+bool MakePath(const char* name, char (&path)[kMaxName + 2]) {
+  if (name == nullptr || name[0] == '\0' || std::strlen(name) > static_cast<std::size_t>(kMaxName) ||
+      std::strchr(name, '/') != nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  std::snprintf(path, sizeof path, "/%s", name);
+  return true;
+}
+
+int LockRetrying(int fd, int operation) {
+  int result;
+  do {
+    result = flock(fd, operation);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+// True when `path` still names the object open on fd.
+bool StillNamed(int fd, const char* path) {
+  struct stat mine {};
+  struct stat named {};
+  if (fstat(fd, &mine) != 0) {
+    return false;
+  }
+  const int probe = shm_open(path, O_RDONLY, 0);
+  if (probe < 0) {
+    return false;
+  }
+  // Closing the probe leaves fd's flock alone: flock belongs to the open
+  // file description, not to the process.
+  const bool same = fstat(probe, &named) == 0 && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
+  close(probe);
+  return same;
+}
+
+// With an exclusive lock on fd: nobody holds the object; remove its name if
+// it is still this object's.
+void RemoveIfNamed(int fd, const char* path) {
+  if (StillNamed(fd, path)) {
+    shm_unlink(path);
+  }
+}
+
+void RememberCreation(int fd) {
+  struct stat st {};
+  fstat(fd, &st);
+  const std::lock_guard<std::mutex> lock(g_creationMutex);
+  if (g_creationCount < kMaxCreations) {
+    g_creations[g_creationCount++] = Creation{fd, st.st_dev, st.st_ino};
+  }
+  // A full table keeps the descriptor open until the process ends, which is
+  // what a Win32 creation handle does anyway.
+}
+
+void ReleaseCreations(dev_t dev, ino_t ino) {
+  const std::lock_guard<std::mutex> lock(g_creationMutex);
+  int kept = 0;
+  for (int i = 0; i < g_creationCount; ++i) {
+    if (g_creations[i].dev == dev && g_creations[i].ino == ino) {
+      close(g_creations[i].fd);
+    } else {
+      g_creations[kept++] = g_creations[i];
+    }
+  }
+  g_creationCount = kept;
+}
+
+enum class Probe { kLive, kMissing, kFailed };
+
+// Opens `path` and joins its holders with a shared lock on the new
+// descriptor; a leftover nobody holds is removed and reported missing.
+Probe JoinLive(const char* path, int flags, int* fdOut) {
+  for (int attempt = 0; attempt < kRetries; ++attempt) {
+    const int fd = shm_open(path, flags, 0);
+    if (fd < 0) {
+      return errno == ENOENT ? Probe::kMissing : Probe::kFailed;
+    }
+    if (LockRetrying(fd, LOCK_EX | LOCK_NB) == 0) {
+      RemoveIfNamed(fd, path);
+      close(fd);
+      return Probe::kMissing;
+    }
+    if (errno != EWOULDBLOCK) {
+      const int code = errno;
+      close(fd);
+      errno = code;
+      return Probe::kFailed;
+    }
+    // Held by someone. An exclusive holder is deciding about removal; the
+    // shared lock waits for it and the name check tells what it decided.
+    if (LockRetrying(fd, LOCK_SH) != 0) {
+      const int code = errno;
+      close(fd);
+      errno = code;
+      return Probe::kFailed;
+    }
+    if (StillNamed(fd, path)) {
+      *fdOut = fd;
+      return Probe::kLive;
+    }
+    close(fd);
+  }
+  errno = EAGAIN;
+  return Probe::kFailed;
+}
+
+}  // namespace
+
+ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
+  *created = false;
+  char path[kMaxName + 2];
+  if (Faulted(ShmFault::kCreate) || !MakePath(name, path)) {
+    return ShmStatus::kFailed;
+  }
+  for (int attempt = 0; attempt < kRetries; ++attempt) {
+    const int fd = shm_open(path, O_RDWR | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+    if (fd >= 0) {
+      // Full size before the first lock: a held segment is never short.
+      if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        const int code = errno;
+        shm_unlink(path);
+        close(fd);
+        errno = code;
+        return ShmStatus::kFailed;
+      }
+      if (LockRetrying(fd, LOCK_SH) != 0) {
+        const int code = errno;
+        close(fd);
+        errno = code;
+        return ShmStatus::kFailed;
+      }
+      if (!StillNamed(fd, path)) {
+        // Another process took it for a leftover before we held it.
+        close(fd);
+        continue;
+      }
+      RememberCreation(fd);
+      *created = true;
+      return ShmStatus::kOk;
+    }
+    if (errno != EEXIST) {
+      return ShmStatus::kFailed;
+    }
+    // The name exists: join it if someone holds it, else it was a leftover
+    // (now removed) and we try again.
+    int held = -1;
+    const Probe probe = JoinLive(path, O_RDONLY, &held);
+    if (probe == Probe::kFailed) {
+      return ShmStatus::kFailed;
+    }
+    if (probe == Probe::kLive) {
+      RememberCreation(held);
+      return ShmStatus::kOk;
+    }
+  }
+  errno = EAGAIN;
+  return ShmStatus::kFailed;
+}
+
+ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
+  *handle = kNoShmHandle;
+  char path[kMaxName + 2];
+  if (Faulted(ShmFault::kOpen) || !MakePath(name, path)) {
+    return ShmStatus::kFailed;
+  }
+  int fd = -1;
+  const Probe probe = JoinLive(path, O_RDWR, &fd);
+  if (probe != Probe::kLive) {
+    if (probe == Probe::kMissing) {
+      errno = ENOENT;
+    }
+    return ShmStatus::kFailed;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int code = errno;
+    close(fd);
+    errno = code;
+    return ShmStatus::kFailed;
+  }
+  ShmStatus refusal = ShmStatus::kOk;
+  if (st.st_uid != geteuid() || g_fault == ShmFault::kForeignOwner) {
+    refusal = ShmStatus::kForeignOwner;
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    refusal = ShmStatus::kOpenToOthers;
+  }
+  if (refusal != ShmStatus::kOk) {
+    close(fd);
+    errno = EACCES;
+    return refusal;
+  }
+  auto* segment = new PosixSegment{fd, st.st_dev, st.st_ino, {}};
+  std::memcpy(segment->path, path, sizeof path);
+  *handle = reinterpret_cast<ShmHandle>(segment);
+  return ShmStatus::kOk;
+}
+
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size) {
+  *view = nullptr;
+  *size = 0;
+  if (Faulted(ShmFault::kMap)) {
+    return ShmStatus::kFailed;
+  }
+  if (handle == kNoShmHandle || handle == 0) {
+    errno = EBADF;
+    return ShmStatus::kFailed;
+  }
+  const auto* segment = reinterpret_cast<const PosixSegment*>(handle);
+  struct stat st {};
+  if (fstat(segment->fd, &st) != 0) {
+    return ShmStatus::kFailed;
+  }
+  const auto length = static_cast<std::size_t>(st.st_size);
+  if (st.st_size < 0 || length < minSize || length == 0) {
+    errno = EACCES;
+    return ShmStatus::kTooSmall;
+  }
+  void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, segment->fd, 0);
+  if (mapped == MAP_FAILED) {
+    return ShmStatus::kFailed;
+  }
+  *view = mapped;
+  *size = length;
+  return ShmStatus::kOk;
+}
+
+void ShmUnmapView(void* view, std::size_t size) {
+  if (view != nullptr && size > 0) {
+    munmap(view, size);
+  }
+}
+
+void ShmCloseHandle(ShmHandle handle) {
+  if (handle == kNoShmHandle || handle == 0) {
+    return;
+  }
+  auto* segment = reinterpret_cast<PosixSegment*>(handle);
+  // This process's creation descriptor would count as a holder of its own.
+  ReleaseCreations(segment->dev, segment->ino);
+  if (LockRetrying(segment->fd, LOCK_EX | LOCK_NB) == 0) {
+    RemoveIfNamed(segment->fd, segment->path);
+  }
+  close(segment->fd);
+  delete segment;
+}
+
+bool ShmExists(const char* name) {
+  char path[kMaxName + 2];
+  if (!MakePath(name, path)) {
+    return false;
+  }
+  const int fd = shm_open(path, O_RDONLY, 0);
+  if (fd < 0) {
+    return false;
+  }
+  const bool held = LockRetrying(fd, LOCK_EX | LOCK_NB) != 0;
+  close(fd);
+  return held;
+}
+
+void ShmRemoveIfStale(const char* name) {
+  char path[kMaxName + 2];
+  if (!MakePath(name, path)) {
+    return;
+  }
+  const int fd = shm_open(path, O_RDONLY, 0);
+  if (fd < 0) {
+    return;
+  }
+  if (LockRetrying(fd, LOCK_EX | LOCK_NB) == 0) {
+    RemoveIfNamed(fd, path);
+  }
+  close(fd);
+}
+
+void ShmRemoveName(const char* name) {
+  char path[kMaxName + 2];
+  if (MakePath(name, path)) {
+    shm_unlink(path);
+  }
+}
+
+std::int32_t ShmAtomicLoad(const std::int32_t* counter) { return __atomic_load_n(counter, __ATOMIC_SEQ_CST); }
+
+std::int32_t ShmAtomicIncrement(std::int32_t* counter) { return __atomic_add_fetch(counter, 1, __ATOMIC_SEQ_CST); }
+
+std::int32_t ShmAtomicDecrementToZero(std::int32_t* counter) {
+  std::int32_t found = __atomic_load_n(counter, __ATOMIC_SEQ_CST);
+  for (;;) {
+    const std::int32_t next = found > 1 ? found - 1 : 0;
+    if (__atomic_compare_exchange_n(counter, &found, next, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+      return found;
+    }
+  }
+}
+
+int ShmAccessDeniedCode() { return EACCES; }
+
+void SetShmFault(ShmFault fault, int code) {
+  g_fault = fault;
+  g_faultCode = code;
+}
+
+namespace {
+
+bool WithSegment(const char* name, bool (*change)(int fd)) {
+  char path[kMaxName + 2];
+  if (!MakePath(name, path)) {
+    return false;
+  }
+  const int fd = shm_open(path, O_RDWR, 0);
+  if (fd < 0) {
+    return false;
+  }
+  const bool ok = change(fd);
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool ShmLoosenModeForTest(const char* name) {
+  return WithSegment(name, [](int fd) { return fchmod(fd, S_IRUSR | S_IWUSR | S_IWGRP) == 0; });
+}
+
+bool ShmGiveAwayForTest(const char* name) {
+  if (geteuid() != 0) {
+    return false;
+  }
+  return WithSegment(name, [](int fd) { return fchown(fd, 65534, 65534) == 0; });
+}
+
+}  // namespace platform

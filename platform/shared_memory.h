@@ -1,0 +1,90 @@
+// Platform service: named shared-memory segments that live like Win32 named
+// file mappings, and atomic operations on 32-bit counters inside them.
+//
+// Contract every platform provides:
+//  - A segment is a named block of bytes shared by every process that maps
+//    the same name. It exists while some live process holds it (a handle
+//    from ShmCreate or ShmOpen that is not yet closed, or a process that has
+//    not ended since it created it) and is gone once none does; a segment
+//    left behind by processes that all died is absent to every call here.
+//  - ShmCreate makes a new segment of `size` zero bytes, or finds a live one
+//    of that name (created = false then, and nothing of it is changed). The
+//    creation can never replace or clobber a segment another process has
+//    just made. The handle it obtains stays with the process until the
+//    process ends (POSIX: or until this process closes a working handle on
+//    the same segment); callers get no handle from it.
+//  - ShmOpen opens an existing live segment read-write. Missing: kFailed
+//    with FileNotFoundCode(). A segment owned by another user or writable by
+//    group or others (POSIX) is refused.
+//  - ShmMapView maps the whole segment; one smaller than minSize bytes is
+//    refused (and unmapped again), so nothing is ever touched past its end.
+//  - ShmUnmapView and ShmCloseHandle release; closing the last handle of a
+//    segment removes its name.
+//  - Failures set LastSystemError() (errno on POSIX, GetLastError on Win32);
+//    refusals set ShmAccessDeniedCode().
+//  - The counter operations are atomic read-modify-writes visible to every
+//    process mapping the same bytes (full barriers).
+// Test seam: SetShmFault makes one kind of call fail with a chosen code.
+//
+// Threading: any thread; the fault setting is process-wide and meant for
+// single-threaded tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// An open segment: a file descriptor on POSIX, a HANDLE on Win32.
+using ShmHandle = std::intptr_t;
+inline constexpr ShmHandle kNoShmHandle = -1;
+
+enum class ShmStatus {
+  kOk,
+  kFailed,        // the system call failed; LastSystemError() has the code
+  kTooSmall,      // refused: the segment is smaller than needed
+  kForeignOwner,  // refused: owned by another user
+  kOpenToOthers,  // refused: writable by group or others
+};
+
+// Name: at most 42 characters, no path separators.
+ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created);
+ShmStatus ShmOpen(const char* name, ShmHandle* handle);
+// On success *view is the start of the whole segment and *size its usable
+// length in bytes (>= minSize).
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size);
+void ShmUnmapView(void* view, std::size_t size);
+void ShmCloseHandle(ShmHandle handle);
+
+// Whether a live segment of that name exists right now (opens nothing that
+// stays open). A leftover of dead processes counts as absent.
+bool ShmExists(const char* name);
+// POSIX: removes the name when no live process holds the segment (cleans up
+// after killed processes); Win32: nothing to do, the system removes it.
+void ShmRemoveIfStale(const char* name);
+// POSIX: removes the name now, held or not (current holders keep their
+// views; the next attacher makes a new segment). For tests and tools that
+// clean up after themselves. Win32: nothing.
+void ShmRemoveName(const char* name);
+
+// Counters inside shared segments.
+std::int32_t ShmAtomicLoad(const std::int32_t* counter);
+// Adds 1; returns the new value.
+std::int32_t ShmAtomicIncrement(std::int32_t* counter);
+// Subtracts 1 but never goes below 0; returns the value found before.
+std::int32_t ShmAtomicDecrementToZero(std::int32_t* counter);
+
+// The code refusals leave (EACCES, ERROR_ACCESS_DENIED).
+int ShmAccessDeniedCode();
+
+// Test seam: while set, every call of that kind fails as if the system had
+// returned `code` (kForeignOwner makes ShmOpen see a foreign owner).
+enum class ShmFault { kNone, kCreate, kOpen, kMap, kForeignOwner };
+void SetShmFault(ShmFault fault, int code);
+
+// Test helpers (POSIX only; Win32 returns false): make an existing segment
+// writable by group, or hand it to another user (needs root).
+bool ShmLoosenModeForTest(const char* name);
+bool ShmGiveAwayForTest(const char* name);
+
+}  // namespace platform

@@ -1,0 +1,153 @@
+// Win32 named segments: file mappings backed by the system paging file. The
+// system counts handles and views itself, so a mapping lives exactly while
+// some process holds it and its name goes with the last handle.
+//
+// Threading: any thread. The fault seam is meant for single-threaded tests.
+#include <windows.h>
+
+#include "platform/shared_memory.h"
+
+namespace platform {
+namespace {
+
+ShmFault g_fault = ShmFault::kNone;
+int g_faultCode = 0;
+
+bool Faulted(ShmFault kind) {
+  if (g_fault != ShmFault::kNone && g_fault == kind) {
+    SetLastError(static_cast<DWORD>(g_faultCode));
+    return true;
+  }
+  return false;
+}
+
+HANDLE AsHandle(ShmHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
+  *created = false;
+  if (Faulted(ShmFault::kCreate)) {
+    return ShmStatus::kFailed;
+  }
+  // The handle is the process's creation handle: never closed, so the
+  // mapping lives at least as long as this process.
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      static_cast<DWORD>(size), name);
+  if (mapping == nullptr) {
+    return ShmStatus::kFailed;
+  }
+  // An existing mapping is handed back as it is; it must be opened, not
+  // initialised again.
+  *created = GetLastError() != ERROR_ALREADY_EXISTS;
+  return ShmStatus::kOk;
+}
+
+ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
+  *handle = kNoShmHandle;
+  if (Faulted(ShmFault::kOpen)) {
+    return ShmStatus::kFailed;
+  }
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+  if (mapping == nullptr) {
+    return ShmStatus::kFailed;
+  }
+  if (g_fault == ShmFault::kForeignOwner) {
+    CloseHandle(mapping);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return ShmStatus::kForeignOwner;
+  }
+  *handle = reinterpret_cast<ShmHandle>(mapping);
+  return ShmStatus::kOk;
+}
+
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size) {
+  *view = nullptr;
+  *size = 0;
+  if (Faulted(ShmFault::kMap)) {
+    return ShmStatus::kFailed;
+  }
+  void* mapped = MapViewOfFile(AsHandle(handle), FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (mapped == nullptr) {
+    return ShmStatus::kFailed;
+  }
+  // A view covers whole pages of the mapping; a mapping made smaller by
+  // another process shows here as a shorter region.
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(mapped, &info, sizeof info) == 0) {
+    const DWORD code = GetLastError();
+    UnmapViewOfFile(mapped);
+    SetLastError(code);
+    return ShmStatus::kFailed;
+  }
+  if (info.RegionSize < minSize) {
+    UnmapViewOfFile(mapped);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return ShmStatus::kTooSmall;
+  }
+  *view = mapped;
+  *size = info.RegionSize;
+  return ShmStatus::kOk;
+}
+
+void ShmUnmapView(void* view, std::size_t /*size*/) {
+  if (view != nullptr) {
+    UnmapViewOfFile(view);
+  }
+}
+
+void ShmCloseHandle(ShmHandle handle) {
+  if (handle != kNoShmHandle && handle != 0) {
+    CloseHandle(AsHandle(handle));
+  }
+}
+
+bool ShmExists(const char* name) {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+  if (mapping == nullptr) {
+    return false;
+  }
+  CloseHandle(mapping);
+  return true;
+}
+
+void ShmRemoveIfStale(const char* /*name*/) {}
+
+void ShmRemoveName(const char* /*name*/) {}
+
+std::int32_t ShmAtomicLoad(const std::int32_t* counter) {
+  return static_cast<std::int32_t>(
+      InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(const_cast<std::int32_t*>(counter)), 0, 0));
+}
+
+std::int32_t ShmAtomicIncrement(std::int32_t* counter) {
+  return static_cast<std::int32_t>(InterlockedIncrement(reinterpret_cast<volatile LONG*>(counter)));
+}
+
+std::int32_t ShmAtomicDecrementToZero(std::int32_t* counter) {
+  // A compare-exchange loop rather than InterlockedDecrement: the count must
+  // never be seen below zero, not even for a moment.
+  auto* target = reinterpret_cast<volatile LONG*>(counter);
+  LONG found = InterlockedCompareExchange(target, 0, 0);
+  for (;;) {
+    const LONG next = found > 1 ? found - 1 : 0;
+    const LONG seen = InterlockedCompareExchange(target, next, found);
+    if (seen == found) {
+      return static_cast<std::int32_t>(found);
+    }
+    found = seen;
+  }
+}
+
+int ShmAccessDeniedCode() { return ERROR_ACCESS_DENIED; }
+
+void SetShmFault(ShmFault fault, int code) {
+  g_fault = fault;
+  g_faultCode = code;
+}
+
+bool ShmLoosenModeForTest(const char* /*name*/) { return false; }
+
+bool ShmGiveAwayForTest(const char* /*name*/) { return false; }
+
+}  // namespace platform

@@ -1,0 +1,356 @@
+// Tests of the named segments (BaseSharedMemory over the platform layer) and
+// of the terrain connection CTrnShm, with real child processes where the
+// behaviour is about several processes. Every test uses its own segment
+// name (this process's id and a counter), so runs never meet.
+//
+// Threading: single-threaded; child processes run beside the test.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+#include "platform/system_error.h"
+#include "shm/CTrnShm.h"
+#include "shm_test_support.h"
+
+namespace {
+
+bool OnWindows() { return platform::PathSeparator() == '\\'; }
+
+class ShmFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    std::snprintf(m_name, sizeof m_name, "OroShmT_%d_%d", platform::CurrentProcessId(), ++counter);
+    ASSERT_TRUE(ChildProgramPath(m_child, sizeof m_child));
+  }
+  void TearDown() override {
+    platform::SetShmFault(platform::ShmFault::kNone, 0);
+    // Objects that left without being the last keep their views by design;
+    // the name goes so that nothing of this run stays behind.
+    platform::ShmRemoveName(m_name);
+  }
+
+  platform::ProcessHandle Start(const char* command, const char* rounds = nullptr) {
+    const char* argv[] = {m_child, command, m_name, rounds, nullptr};
+    platform::ProcessHandle process = 0;
+    EXPECT_TRUE(platform::StartProcess(argv, &process)) << m_child;
+    return process;
+  }
+  int Run(const char* command) { return platform::WaitProcess(Start(command)); }
+
+  // A raw view of a record another process holds, once its creator counted.
+  bool OpenRecordWhenCounted(RawSegment& raw) {
+    return WaitFor([&] { return raw.OpenAndMap() || (raw.Close(), false); }, 20000) &&
+           WaitFor([&] { return TrnUserCount(Record(raw)) >= 1; }, 20000);
+  }
+  static TrnShmData* Record(const RawSegment& raw) { return static_cast<TrnShmData*>(raw.GetView()); }
+
+  char m_name[BaseSharedMemory::kNameSize] = {};
+  char m_child[1024] = {};
+};
+
+using BaseSharedMemoryTest = ShmFixture;
+using CTrnShmTest = ShmFixture;
+
+TEST_F(BaseSharedMemoryTest, OpenOfMissingNameReportsFileNotFound) {
+  RawSegment segment(m_name, 4096);
+  EXPECT_FALSE(segment.OpenAndMap());
+  EXPECT_EQ(segment.GetView(), nullptr);
+  EXPECT_FALSE(segment.Refused());
+  EXPECT_EQ(std::string(segment.GetErrorText()),
+            "OpenFileMapping (Code: " + std::to_string(platform::FileNotFoundCode()) + ")");
+  EXPECT_FALSE(platform::ShmExists(m_name));
+}
+
+TEST_F(BaseSharedMemoryTest, TwoViewsInOneProcessShareBytesAndCreateNeverClobbers) {
+  RawSegment first(m_name, 8192);
+  ASSERT_TRUE(first.CreateAndMap()) << first.GetErrorText();
+  EXPECT_TRUE(first.CreatedNew());
+  EXPECT_GE(first.MappedSize(), 8192u);
+  first.Bytes()[8191] = 0x5A;
+
+  // A second creation finds the live segment: same bytes, nothing zeroed.
+  RawSegment second(m_name, 8192);
+  ASSERT_TRUE(second.CreateAndMap()) << second.GetErrorText();
+  EXPECT_FALSE(second.CreatedNew());
+  EXPECT_NE(first.GetView(), second.GetView());
+  EXPECT_EQ(second.Bytes()[8191], 0x5A);
+  second.Bytes()[0] = 0x33;
+  EXPECT_EQ(first.Bytes()[0], 0x33);
+
+  EXPECT_FALSE(second.ZeroFill(0));
+  EXPECT_FALSE(second.ZeroFill(second.MappedSize() + 1));
+  EXPECT_EQ(first.Bytes()[0], 0x33);
+  EXPECT_TRUE(second.ZeroFill(1));
+  EXPECT_EQ(first.Bytes()[0], 0);
+
+  second.Close();
+  second.Close();  // a second Close is harmless
+  EXPECT_EQ(second.GetView(), nullptr);
+  EXPECT_EQ(first.Bytes()[8191], 0x5A);
+  first.Close();
+}
+
+struct FaultCase {
+  platform::ShmFault fault;
+  const char* format;
+};
+
+TEST_F(BaseSharedMemoryTest, FailedSystemCallsLeaveTheirReportText) {
+  const int code = platform::ShmAccessDeniedCode();
+  const FaultCase cases[] = {
+      {platform::ShmFault::kCreate, "Creating Shared memory (Code: %d)"},
+      {platform::ShmFault::kOpen, "OpenFileMapping (Code: %d)"},
+      {platform::ShmFault::kMap, "MapViewOfFile (Code: %d)"},
+  };
+  for (const FaultCase& c : cases) {
+    platform::SetShmFault(c.fault, code);
+    RawSegment segment(m_name, 4096);
+    EXPECT_FALSE(segment.CreateAndMap());
+    platform::SetShmFault(platform::ShmFault::kNone, 0);
+    char expected[128];
+    std::snprintf(expected, sizeof expected, c.format, code);
+    EXPECT_STREQ(segment.GetErrorText(), expected);
+    EXPECT_EQ(segment.LastErrorCode(), code);
+    EXPECT_EQ(segment.GetView(), nullptr);
+    segment.Close();
+  }
+}
+
+TEST_F(BaseSharedMemoryTest, RegistersItsRevisionStringsOncePerProcess) {
+  EXPECT_EQ(Run(kChildRegister), 2);
+}
+
+TEST_F(CTrnShmTest, FirstAttachCreatesZeroedStampedRecord) {
+  CTrnShm shm(m_name);
+  ASSERT_TRUE(shm.IsConnected()) << shm.GetErrorText();
+  EXPECT_TRUE(shm.CreatedRecord());
+  EXPECT_TRUE(shm.CheckVersion());
+  const TrnShmData* data = shm.GetData();
+  ASSERT_NE(data, nullptr);
+  EXPECT_STREQ(data->interfaceVersion, " TrnInterfaceShm $Revision: 1.1.0");
+  EXPECT_EQ(TrnUserCount(data), 1);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  std::size_t nonZero = 0;
+  for (std::size_t i = 64; i < sizeof(TrnShmData); ++i) {
+    nonZero += (bytes[i] != 0 && (i < offsetof(TrnShmData, userCount) || i >= offsetof(TrnShmData, reserved3)));
+  }
+  EXPECT_EQ(nonZero, 0u);
+  // The failed first open stays in the segment's report.
+  EXPECT_EQ(std::string(shm.GetErrorText()),
+            "OpenFileMapping (Code: " + std::to_string(platform::FileNotFoundCode()) + ")");
+}
+
+TEST_F(CTrnShmTest, ObjectsInOneProcessCountAndShareTheRecord) {
+  auto* first = new CTrnShm(m_name);
+  ASSERT_TRUE(first->IsConnected());
+  RawSegment observer(m_name, trn::kRecordSize);
+  ASSERT_TRUE(observer.OpenAndMap());
+  auto* second = new CTrnShm(m_name);
+  ASSERT_TRUE(second->IsConnected());
+  EXPECT_FALSE(second->CreatedRecord());
+  EXPECT_EQ(TrnUserCount(first->GetData()), 2);
+  first->GetData()->aircraftHeading = 271.5;
+  EXPECT_EQ(second->GetData()->aircraftHeading, 271.5);
+
+  TrnShmData* firstData = first->GetData();
+  delete second;
+  EXPECT_EQ(TrnUserCount(firstData), 1);
+  delete first;
+  EXPECT_EQ(TrnUserCount(Record(observer)), 0);
+  EXPECT_EQ(Record(observer)->aircraftHeading, 271.5);
+  observer.Close();
+}
+
+TEST_F(CTrnShmTest, TwoProcessesSeeTheSameBytes) {
+  CTrnShm shm(m_name);
+  ASSERT_TRUE(shm.IsConnected());
+  shm.GetData()->aircraftLatitude = 12.5;
+  EXPECT_EQ(Run(kChildPeek), 0);
+  EXPECT_EQ(shm.GetData()->aircraftLongitude, 33.25);
+  EXPECT_EQ(TrnUserCount(shm.GetData()), 1);  // the child counted itself out again
+}
+
+TEST_F(CTrnShmTest, SecondProcessCountsTwoAndLastLeaverRemovesTheName) {
+  const platform::ProcessHandle holder = Start(kChildHold);
+  {
+    RawSegment observer(m_name, trn::kRecordSize);
+    ASSERT_TRUE(OpenRecordWhenCounted(observer));
+    EXPECT_EQ(TrnUserCount(Record(observer)), 1);
+    EXPECT_EQ(Run(kChildAttachLeave), 2);
+    EXPECT_EQ(TrnUserCount(Record(observer)), 1);
+    std::atomic_ref<std::uint8_t>(Record(observer)->cycleFlagA).store(1);
+    observer.Close();
+  }
+  EXPECT_EQ(platform::WaitProcess(holder), 0);
+  EXPECT_FALSE(platform::ShmExists(m_name));
+  // The next one starts from scratch.
+  CTrnShm next(m_name);
+  EXPECT_TRUE(next.CreatedRecord());
+}
+
+struct VersionCase {
+  const char* label;
+  const char* text;
+  std::size_t length;  // bytes written; the rest of the 64 stay zero
+  bool matches;
+};
+
+TEST_F(CTrnShmTest, VersionTextDecidesWhetherToCount) {
+  const VersionCase cases[] = {
+      {"same text, garbage after its NUL", " TrnInterfaceShm $Revision: 1.1.0\0junk", 38, true},
+      {"other revision", " TrnInterfaceShm $Revision: 1.2.0", 33, false},
+      {"text runs on where the NUL belongs", " TrnInterfaceShm $Revision: 1.1.0x", 34, false},
+      {"all 64 bytes used", " TrnInterfaceShm $Revision: 1.1.0xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", 64, false},
+  };
+  int round = 0;
+  for (const VersionCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    char name[BaseSharedMemory::kNameSize + 8];
+    std::snprintf(name, sizeof name, "%s_v%d", m_name, ++round);
+    RawSegment creator(name, trn::kRecordSize);
+    ASSERT_TRUE(creator.CreateAndMap());
+    TrnShmData* record = Record(creator);
+    std::memcpy(record->interfaceVersion, c.text, c.length);
+    record->userCount = 7;
+    {
+      CTrnShm shm(name);
+      EXPECT_TRUE(shm.IsMapped());
+      EXPECT_EQ(shm.IsConnected(), c.matches);
+      EXPECT_EQ(shm.CheckVersion(), c.matches);
+      EXPECT_EQ(TrnUserCount(record), c.matches ? 8 : 7);
+      if (!c.matches) {
+        EXPECT_EQ(shm.GetData(), nullptr);
+        EXPECT_STREQ(shm.GetErrorText(), "CTrnShm::CTrnShm\nShared Memory Version Mismatch\nPlease rebuild software");
+      }
+    }
+    // A mismatched object leaves the count and the record alone.
+    EXPECT_EQ(TrnUserCount(record), 7);
+    EXPECT_EQ(std::memcmp(record->interfaceVersion, c.text, c.length), 0);
+    creator.Close();
+    platform::ShmRemoveName(name);
+  }
+}
+
+TEST_F(CTrnShmTest, UndersizedSegmentIsRefusedUntouched) {
+  RawSegment small(m_name, 4096);
+  ASSERT_TRUE(small.CreateAndMap());
+  std::memset(small.Bytes(), 0xA5, 4096);
+  CTrnShm shm(m_name);
+  EXPECT_FALSE(shm.IsMapped());
+  EXPECT_FALSE(shm.IsConnected());
+  EXPECT_EQ(std::string(shm.GetErrorText()),
+            std::string("CTrnShm::CTrnShm\nShared memory ") + m_name + " refused: smaller than 692672 bytes");
+  for (int i = 0; i < 4096; ++i) {
+    ASSERT_EQ(small.Bytes()[i], 0xA5) << i;
+  }
+  small.Close();
+}
+
+TEST_F(CTrnShmTest, SegmentOthersCouldWriteOrOwnIsRefused) {
+  struct Case {
+    const char* label;
+    bool (*spoil)(const char* name);
+    const char* why;
+  };
+  const Case cases[] = {
+      {"group-writable", platform::ShmLoosenModeForTest, " refused: writable by group or others"},
+      {"another user's", platform::ShmGiveAwayForTest, " refused: owned by another user"},
+      {"another user's (seam)",
+       [](const char*) {
+         platform::SetShmFault(platform::ShmFault::kForeignOwner, 0);
+         return true;
+       },
+       " refused: owned by another user"},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    char name[BaseSharedMemory::kNameSize + 8];
+    std::snprintf(name, sizeof name, "%s_p%d", m_name, ++round);
+    RawSegment creator(name, trn::kRecordSize);
+    ASSERT_TRUE(creator.CreateAndMap());
+    if (!c.spoil(name)) {
+      creator.Close();
+      continue;  // not possible on this platform or as this user
+    }
+    {
+      CTrnShm shm(name);
+      platform::SetShmFault(platform::ShmFault::kNone, 0);
+      EXPECT_FALSE(shm.IsMapped());
+      EXPECT_EQ(std::string(shm.GetErrorText()), std::string("CTrnShm::CTrnShm\nShared memory ") + name + c.why);
+    }
+    EXPECT_EQ(TrnUserCount(Record(creator)), 0);
+    creator.Close();
+    platform::ShmRemoveName(name);
+  }
+}
+
+TEST_F(CTrnShmTest, NeitherOpenNorCreateGivesTheSystemText) {
+  const int code = platform::ShmAccessDeniedCode();
+  platform::SetShmFault(platform::ShmFault::kCreate, code);
+  CTrnShm shm(m_name);
+  platform::SetShmFault(platform::ShmFault::kNone, 0);
+  EXPECT_FALSE(shm.IsMapped());
+  char text[256];
+  platform::SystemErrorText(code, text, sizeof text);
+  EXPECT_EQ(std::string(shm.GetErrorText()), std::string("CTrnShm::CTrnShm\n") + text);
+  EXPECT_GT(std::strlen(text), 0u);
+}
+
+TEST_F(CTrnShmTest, KilledHolderLeavesNothingToOpen) {
+  const platform::ProcessHandle holder = Start(kChildHold);
+  {
+    RawSegment observer(m_name, trn::kRecordSize);
+    ASSERT_TRUE(OpenRecordWhenCounted(observer));
+    Record(observer)->aircraftLatitude = -41.25;
+    observer.Close();
+  }
+  ASSERT_TRUE(platform::KillProcess(holder));
+  EXPECT_EQ(platform::WaitProcess(holder), -1);
+  // The count the dead holder left (1) and its marker go with the segment.
+  CTrnShm shm(m_name);
+  ASSERT_TRUE(shm.IsConnected()) << shm.GetErrorText();
+  EXPECT_TRUE(shm.CreatedRecord());
+  EXPECT_EQ(shm.GetData()->aircraftLatitude, 0.0);
+  EXPECT_EQ(TrnUserCount(shm.GetData()), 1);
+}
+
+// Many processes attaching and leaving at once: every attach succeeds and
+// the count is exact afterwards. Under Wine each process start is slow, so
+// the storm is smaller there.
+TEST_F(CTrnShmTest, StormOfAttachersKeepsTheCountExact) {
+  const int processes = OnWindows() ? 16 : 32;
+  const char* rounds = OnWindows() ? "100" : "200";
+  const std::string base = m_name;
+  for (const bool held : {true, false}) {
+    SCOPED_TRACE(held ? "segment held by the test" : "segment made and removed by the storm");
+    std::snprintf(m_name, sizeof m_name, "%s%s", base.c_str(), held ? "h" : "f");
+    CTrnShm* own = held ? new CTrnShm(m_name) : nullptr;
+    std::vector<platform::ProcessHandle> children;
+    for (int i = 0; i < processes; ++i) {
+      children.push_back(Start(kChildStorm, rounds));
+    }
+    for (const platform::ProcessHandle child : children) {
+      EXPECT_EQ(platform::WaitProcess(child), 0);
+    }
+    if (own != nullptr) {
+      EXPECT_EQ(TrnUserCount(own->GetData()), 1);
+      delete own;
+    }
+    // Every process has ended: nothing holds the segment any more (but a
+    // Win32 creator keeps its creation handle until it ends).
+    if (!(held && OnWindows())) {
+      EXPECT_FALSE(platform::ShmExists(m_name));
+    }
+    platform::ShmRemoveIfStale(m_name);
+    platform::ShmRemoveName(m_name);
+  }
+}
+
+}  // namespace
