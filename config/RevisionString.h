@@ -6,6 +6,9 @@
 // Threading: pure functions; any thread. Usable at compile time.
 #pragma once
 
+inline constexpr char g_szRevisionStringRevision[] =
+    "%Z% ConfigControl KT3103:03 RevisionString $Revision: 1.2 $";
+
 namespace revision_detail {
 
 constexpr const char* Find(const char* text, const char* pattern) {

@@ -8,6 +8,12 @@
 #include <cstdint>
 #include <string>
 
+// Revision strings: this header's, and the implementation's (defined in
+// KT_ErrorReport.cpp). RegisterKT_ErrorReport registers both.
+inline constexpr char g_szKT_ErrorReportHeaderRevision[] =
+    "%Z% KT_ErrorReport KT2104:01 KT_ErrorReport $Revision: 1.2 $ ";
+extern const char g_szKT_ErrorReportRevision[];
+
 class KT_ErrorReport {
  public:
   static constexpr int kMaxCodes = 50;      // once-only codes remembered
