@@ -1,0 +1,716 @@
+// Tests of the simulation stand-in (route files, great-circle flight, run
+// states, options, read-back) and of the picture tool's grid snapshots.
+// Threading: the snapshot race test runs a writer thread beside the reader.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/module_path.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+#include "shm/CTrnShm.h"
+#include "tools/sim/Flight.h"
+#include "tools/sim/Route.h"
+#include "tools/sim/SimMonitor.h"
+#include "tools/sim/SimOptions.h"
+#include "tools/view/Picture.h"
+#include "tools/view/Snapshot.h"
+
+namespace {
+
+constexpr double kMetresPerDegree = flight::kEarthRadiusMetres * 3.14159265358979323846 / 180.0;
+
+bool ParseText(CRoute& route, const std::string& text) { return route.Parse(text.data(), text.size()); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- routes
+
+struct RouteCase {
+  const char* name;
+  std::string text;
+  int count;            // waypoints when accepted; -1: refused
+  const char* message;  // part of the error when refused
+};
+
+void PrintTo(const RouteCase& c, std::ostream* os) { *os << c.name; }
+
+class OrogridSimRoute : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(OrogridSimRoute, AcceptsOrRefuses) {
+  const RouteCase& c = GetParam();
+  CRoute route;
+  route.SetDemonstration();
+  const int before = route.Count();
+  const bool ok = ParseText(route, c.text);
+  if (c.count >= 0) {
+    ASSERT_TRUE(ok) << route.GetError();
+    EXPECT_EQ(route.Count(), c.count);
+  } else {
+    ASSERT_FALSE(ok);
+    EXPECT_NE(std::strstr(route.GetError(), c.message), nullptr) << route.GetError();
+    EXPECT_EQ(route.Count(), before) << "a refused text must leave the route as it was";
+    EXPECT_DOUBLE_EQ(route.At(0).latitude, 47.795);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OrogridSim, OrogridSimRoute,
+    ::testing::Values(
+        RouteCase{"Blanks", "47.2 11.3\n47.3 11.4\n", 2, ""},
+        RouteCase{"CommaAndTabs", "47.2,11.3\n\t47.3 ,\t11.4\r\n", 2, ""},
+        RouteCase{"CommentsAndBlankLines", "# header\n\n47.2 11.3 # start\n   \n47.3 11.4", 2, ""},
+        RouteCase{"ExponentAndSigns", "+4.7e1 -1.13E+1\n-90 180\n90 -180\n", 3, ""},
+        RouteCase{"OneWaypoint", "47.2 11.3\n", -1, "at least 2"},
+        RouteCase{"Empty", "", -1, "at least 2"},
+        RouteCase{"OnlyComments", "# nothing\n#\n", -1, "at least 2"},
+        RouteCase{"LatitudeTooBig", "47 11\n90.0001 11\n", -1, "line 2: latitude out of range"},
+        RouteCase{"LongitudeTooSmall", "47 11\n47 -180.5\n", -1, "line 2: longitude out of range"},
+        RouteCase{"NaN", "nan 11\n47 11\n", -1, "line 1: latitude is not a decimal"},
+        RouteCase{"Infinity", "47 11\n47 inf\n", -1, "longitude is not a decimal"},
+        RouteCase{"Overflow", "47 11\n1e999 11\n", -1, "latitude is not a decimal"},
+        RouteCase{"HexFloat", "0x1p4 11\n47 11\n", -1, "latitude is not a decimal"},
+        RouteCase{"TrailingGarbage", "47.2x 11\n47 11\n", -1, "latitude is not a decimal"},
+        RouteCase{"ThirdField", "47.2 11.3 12\n47 11\n", -1, "unexpected text"},
+        RouteCase{"MissingLongitude", "47.2\n47 11\n", -1, "expected LATITUDE LONGITUDE"},
+        RouteCase{"TwoCommas", "47.2,,11\n47 11\n", -1, "unexpected text"},
+        RouteCase{"LoneSignAndPoint", "- .\n47 11\n", -1, "latitude is not a decimal"},
+        RouteCase{"EmbeddedNul", std::string("47 11\n47\0 11\n", 12), -1, "line 2: NUL byte"},
+        RouteCase{"LongLine", "47 11\n47 11" + std::string(200, ' ') + "\n", -1, "line 2: line longer"},
+        RouteCase{"LongNumber", "47." + std::string(70, '1') + " 11\n47 11\n", -1, "latitude is not a decimal"}),
+    [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
+
+TEST(OrogridSim, RouteTooManyWaypointsIsRefused) {
+  std::string text;
+  for (int i = 0; i <= CRoute::kMaxWaypoints; ++i) {
+    text += "10 20\n";
+  }
+  CRoute route;
+  ASSERT_FALSE(ParseText(route, text));
+  EXPECT_NE(std::strstr(route.GetError(), "more than 1000 waypoints"), nullptr) << route.GetError();
+  text.resize(text.size() - 6);
+  EXPECT_TRUE(ParseText(route, text)) << route.GetError();
+  EXPECT_EQ(route.Count(), CRoute::kMaxWaypoints);
+}
+
+TEST(OrogridSim, RouteFileThatCannotBeOpenedNamesTheFile) {
+  CRoute route;
+  EXPECT_FALSE(route.Load("/nonexistent-dir/route.txt"));
+  EXPECT_NE(std::strstr(route.GetError(), "cannot open route file \"/nonexistent-dir/route.txt\""), nullptr)
+      << route.GetError();
+}
+
+TEST(OrogridSim, DemonstrationRouteEndsOverInnsbruck) {
+  CRoute route;
+  route.SetDemonstration();
+  ASSERT_GE(route.Count(), 2);
+  for (int i = 0; i < route.Count(); ++i) {
+    EXPECT_TRUE(ValidPosition(route.At(i).latitude, route.At(i).longitude));
+  }
+  EXPECT_DOUBLE_EQ(route.At(route.Count() - 1).latitude, 47.26);
+  EXPECT_DOUBLE_EQ(route.At(route.Count() - 1).longitude, 11.35);
+}
+
+// ---------------------------------------------------------------- great circles
+
+struct CourseCase {
+  Waypoint from;
+  Waypoint to;
+  double course;    // degrees
+  double distance;  // metres
+};
+
+TEST(OrogridSim, GreatCircleCoursesAndDistances) {
+  const CourseCase cases[] = {
+      {{0, 0}, {1, 0}, 0.0, kMetresPerDegree},
+      {{0, 0}, {0, 1}, 90.0, kMetresPerDegree},
+      {{0, 0}, {-1, 0}, 180.0, kMetresPerDegree},
+      {{0, 0}, {0, -1}, 270.0, kMetresPerDegree},
+      // Across the antimeridian the short way, not round the world.
+      {{0, 179.5}, {0, -179.5}, 90.0, kMetresPerDegree},
+      {{0, -179.5}, {0, 179.5}, 270.0, kMetresPerDegree},
+      // Towards the pole from anywhere.
+      {{89, 123}, {90, 0}, 0.0, kMetresPerDegree},
+      // Coincident points: no course, no distance.
+      {{47.26, 11.35}, {47.26, 11.35}, 0.0, 0.0},
+  };
+  for (const CourseCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from.latitude << "," << c.from.longitude << " -> " << c.to.latitude
+                                    << "," << c.to.longitude);
+    const double course = flight::InitialCourse(c.from, c.to);
+    EXPECT_NEAR(std::remainder(course - c.course, 360.0), 0.0, 1e-9) << course;
+    EXPECT_LT(course, 360.0);
+    EXPECT_NEAR(flight::DistanceMetres(c.from, c.to), c.distance, 1e-6);
+  }
+  // A great circle leaves 60 N eastbound on a course north of east.
+  const double course = flight::InitialCourse({60, 0}, {60, 10});
+  EXPECT_GT(course, 80.0);
+  EXPECT_LT(course, 90.0);
+}
+
+TEST(OrogridSim, DestinationRetracesTheGreatCircle) {
+  const Waypoint pairs[][2] = {
+      {{47.795, 13.043}, {47.26, 11.35}}, {{-33.9, 151.2}, {51.5, -0.1}}, {{0, 179.9}, {0.5, -179.8}}};
+  for (const auto& pair : pairs) {
+    const Waypoint end = flight::Destination(pair[0], flight::InitialCourse(pair[0], pair[1]),
+                                             flight::DistanceMetres(pair[0], pair[1]));
+    EXPECT_NEAR(end.latitude, pair[1].latitude, 1e-7);
+    EXPECT_NEAR(end.longitude, pair[1].longitude, 1e-7);
+  }
+  const Waypoint wrapped = flight::Destination({0, 179.9}, 90.0, 0.2 * kMetresPerDegree);
+  EXPECT_NEAR(wrapped.longitude, -179.9, 1e-9) << "longitude stays within -180..180";
+}
+
+TEST(OrogridSim, FlightCarriesTheRemainderIntoTheNextLeg) {
+  CRoute route;
+  ASSERT_TRUE(ParseText(route, "0 0\n0 1\n1 1\n"));
+  CFlight flight(route);
+  EXPECT_NEAR(flight.Heading(), 90.0, 1e-9);
+  flight.Advance(kMetresPerDegree + 500.0);
+  EXPECT_EQ(flight.NextWaypoint(), 2);
+  EXPECT_NEAR(flight.Position().longitude, 1.0, 1e-9);
+  EXPECT_NEAR(flight.Position().latitude * kMetresPerDegree, 500.0, 1e-6);
+  EXPECT_NEAR(flight.Heading(), 0.0, 1e-9);
+  EXPECT_FALSE(flight.Finished());
+}
+
+TEST(OrogridSim, FlightInSmallStepsEndsExactlyOnTheLastWaypoint) {
+  CRoute route;
+  ASSERT_TRUE(ParseText(route, "47.795 13.043\n47.7 12.9\n47.7 12.9\n47.26 11.35\n"));
+  CFlight flight(route);
+  const double total = flight::DistanceMetres(route.At(0), route.At(1)) +
+                       flight::DistanceMetres(route.At(1), route.At(3));
+  int steps = 0;
+  while (!flight.Finished() && steps < 100000) {
+    flight.Advance(72.0);  // 140 kt for one second
+    ++steps;
+    // Heading always points at the next waypoint or is the last leg's.
+    ASSERT_GE(flight.Heading(), 0.0);
+    ASSERT_LT(flight.Heading(), 360.0);
+  }
+  ASSERT_TRUE(flight.Finished());
+  EXPECT_EQ(steps, static_cast<int>(std::ceil(total / 72.0)));
+  EXPECT_NEAR(flight.FlownMetres(), total, 1e-3);
+  EXPECT_EQ(flight.Position().latitude, 47.26);
+  EXPECT_EQ(flight.Position().longitude, 11.35);
+  // Westward on the last leg, and it stays so once there.
+  EXPECT_GT(flight.Heading(), 240.0);
+  EXPECT_LT(flight.Heading(), 300.0);
+  const double last = flight.Heading();
+  flight.Advance(1000.0);
+  EXPECT_EQ(flight.Heading(), last);
+  EXPECT_EQ(flight.Position().latitude, 47.26);
+}
+
+TEST(OrogridSim, FlightIgnoresNonPositiveAndNaNSteps) {
+  CRoute route;
+  ASSERT_TRUE(ParseText(route, "10 20\n10.5 20\n"));
+  CFlight flight(route);
+  for (double step : {0.0, -100.0, std::nan(""), -HUGE_VAL}) {
+    flight.Advance(step);
+    EXPECT_EQ(flight.Position().latitude, 10.0);
+    EXPECT_EQ(flight.FlownMetres(), 0.0);
+  }
+}
+
+TEST(OrogridSim, FlightStartsWaitingRunsAndEndsLost) {
+  CRoute route;
+  route.SetDemonstration();
+  CFlight flight(route);
+  EXPECT_EQ(static_cast<std::int32_t>(flight.State()), 0);
+  flight.Start();
+  EXPECT_EQ(static_cast<std::int32_t>(flight.State()), 1);
+  flight.Lose();
+  EXPECT_EQ(static_cast<std::int32_t>(flight.State()), 0xFFFFFF);
+}
+
+TEST(OrogridSim, StateNamesAndValues) {
+  struct Case {
+    const char* text;
+    bool ok;
+    std::int32_t value;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"waiting", true, 0, "waiting"},      {"running", true, 1, "running"},
+      {"lost", true, 0xFFFFFF, "lost"},     {"16777215", true, 0xFFFFFF, "lost"},
+      {"0xFFFFFF", true, 0xFFFFFF, "lost"}, {"16777214", true, 16777214, "running"},
+      {"-1", true, -1, "running"},          {"0", true, 0, "waiting"},
+      {"2147483647", true, 2147483647, "running"},
+      {"2147483648", false, 0, ""},         {"0xFFFFFFFF", false, 0, ""},
+      {"0x0x1", false, 0, ""},              {"12abc", false, 0, ""},
+      {" 1", false, 0, ""},                 {"", false, 0, ""},
+      {"Lost", false, 0, ""},               {"--1", false, 0, ""},
+      {"0x", false, 0, ""},                 {"999999999999999999999", false, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::int32_t value = 12345;
+    ASSERT_EQ(ParseSimState(c.text, value), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(value, c.value);
+      EXPECT_STREQ(SimStateName(value), c.name);
+    } else {
+      EXPECT_EQ(value, 12345) << "a refused text leaves the value alone";
+    }
+  }
+}
+
+// ---------------------------------------------------------------- options
+
+TEST(OrogridSim, OptionsTable) {
+  struct Case {
+    std::vector<const char*> args;
+    SimCommand command;
+    const char* error;  // part of the message for kError
+  };
+  const Case cases[] = {
+      {{}, SimCommand::kFly, ""},
+      {{"--help"}, SimCommand::kHelp, ""},
+      {{"--speed", "250", "--rate", "20", "--time-scale", "50", "--duration", "3", "--hold", "1"},
+       SimCommand::kFly, ""},
+      {{"--state", "lost", "--segment", "Test_1.a-b"}, SimCommand::kSetState, ""},
+      {{"--speed", "nan"}, SimCommand::kError, "--speed: \"nan\" is not a number"},
+      {{"--speed", "0"}, SimCommand::kError, "--speed: value out of range"},
+      {{"--speed", "-3"}, SimCommand::kError, "out of range"},
+      {{"--rate", "1000"}, SimCommand::kError, "--rate: value out of range"},
+      {{"--time-scale", "1e400"}, SimCommand::kError, "not a number"},
+      {{"--duration", "-1"}, SimCommand::kError, "out of range"},
+      {{"--speed"}, SimCommand::kError, "--speed needs a value"},
+      {{"--segment", "a/b"}, SimCommand::kError, "not a valid name"},
+      {{"--segment", ""}, SimCommand::kError, "not a valid name"},
+      {{"--segment", "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopq"}, SimCommand::kError, "not a valid name"},
+      {{"--state", "flying"}, SimCommand::kError, "--state: \"flying\""},
+      {{"--state", "lost", "--route", "r.txt"}, SimCommand::kError, "does not fly"},
+      {{"--route", ""}, SimCommand::kError, "--route"},
+      {{"--bogus", "1"}, SimCommand::kError, "unknown option --bogus"},
+      {{"route.txt"}, SimCommand::kError, "unexpected argument"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"orogrid-sim"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(argv.size() > 1 ? argv[1] : "(none)");
+    SimOptions options;
+    char error[256];
+    EXPECT_EQ(ParseSimOptions(static_cast<int>(argv.size()), argv.data(), options, error, sizeof error), c.command)
+        << error;
+    if (c.command == SimCommand::kError) {
+      EXPECT_NE(std::strstr(error, c.error), nullptr) << error;
+    }
+  }
+  SimOptions options;
+  const char* argv[] = {"orogrid-sim", "--state", "0xFFFFFF", "--segment", "Seg1"};
+  char error[256];
+  ASSERT_EQ(ParseSimOptions(5, argv, options, error, sizeof error), SimCommand::kSetState);
+  EXPECT_EQ(options.state, 0xFFFFFF);
+  EXPECT_STREQ(options.segment, "Seg1");
+}
+
+// ---------------------------------------------------------------- read-back
+
+TEST(OrogridSim, PublicationWatchSeesGridChangesOnly) {
+  auto record = std::make_unique<TrnShmData>();
+  std::memset(record.get(), 0, sizeof(TrnShmData));
+  CPublicationWatch watch;
+  watch.Observe(GridFingerprint(*record), 1.0);
+  EXPECT_FALSE(watch.SeenPublication());
+  EXPECT_LT(watch.AgeAt(2.0), 0.0);
+  record->updateCount = 5;  // a cycle without a sweep
+  record->aircraftElevation = 100;
+  watch.Observe(GridFingerprint(*record), 2.0);
+  EXPECT_FALSE(watch.SeenPublication());
+  record->fineGrid[16][16][2][2].elevation = 1;  // the very last byte range
+  watch.Observe(GridFingerprint(*record), 3.0);
+  record->coarseGrid[0][0].cellId = 1;
+  watch.Observe(GridFingerprint(*record), 4.5);
+  EXPECT_EQ(watch.Publications(), 2);
+  EXPECT_DOUBLE_EQ(watch.AgeAt(5.0), 0.5);
+}
+
+TEST(OrogridSim, StatusLineShowsHemispheresAndMissingGrids) {
+  StatusValues v{};
+  v.latitude = -33.5;
+  v.longitude = -70.25;
+  v.elevation = 1234;
+  v.gridAge = -1.0;
+  char line[256];
+  FormatStatusLine(line, sizeof line, v);
+  EXPECT_NE(std::strstr(line, "33.50000S 070.25000W"), nullptr) << line;
+  EXPECT_NE(std::strstr(line, "elev 1234 m"), nullptr) << line;
+  EXPECT_NE(std::strstr(line, "grids none seen"), nullptr) << line;
+  v.gridAge = 0.44;
+  FormatStatusLine(line, sizeof line, v);
+  EXPECT_NE(std::strstr(line, "grids 0.4 s ago"), nullptr) << line;
+}
+
+// ---------------------------------------------------------------- snapshots
+
+namespace {
+
+// Fills the record as one Orogrid sweep would: coarse grid, then the fine
+// grid refined from it, each point tagged; then one cycle's count.
+void PublishCoarse(TrnShmData& r, int tag) {
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      r.coarseGrid[i][j] = TrnGridPoint{tag, tag, 47.0 + tag - j / 12.0, 11.0 + tag + i / 12.0};
+    }
+  }
+}
+
+void PublishFine(TrnShmData& r, int tag) {
+  for (int cx = 0; cx < trn::kFineSize; ++cx) {
+    for (int cy = 0; cy < trn::kFineSize; ++cy) {
+      const TrnGridPoint& c = r.coarseGrid[trn::kFineOrigin + cx][trn::kFineOrigin + cy];
+      for (int sx = 0; sx < trn::kSubDiv; ++sx) {
+        for (int sy = 0; sy < trn::kSubDiv; ++sy) {
+          r.fineGrid[cx][cy][sx][sy] = TrnGridPoint{tag, tag, c.latitude - sy / 36.0, c.longitude + sx / 36.0};
+        }
+      }
+    }
+  }
+}
+
+void Publish(TrnShmData& r, int tag) {
+  PublishCoarse(r, tag);
+  PublishFine(r, tag);
+  ++r.updateCount;
+}
+
+struct Writer {
+  TrnShmData* record;
+  int publishOnAttempts;  // publish during attempts 1..publishOnAttempts
+  int tag;
+  int pauses;
+  bool countOnly;  // a cycle without a sweep
+};
+
+void WriterAfterCopy(void* context, int attempt) {
+  Writer& w = *static_cast<Writer*>(context);
+  if (attempt <= w.publishOnAttempts) {
+    if (w.countOnly) {
+      ++w.record->updateCount;
+    } else {
+      Publish(*w.record, ++w.tag);
+    }
+  }
+}
+
+void CountPause(void* context, int) { ++static_cast<Writer*>(context)->pauses; }
+
+std::unique_ptr<TrnShmData> NewRecord() {
+  auto record = std::make_unique<TrnShmData>();
+  std::memset(record.get(), 0, sizeof(TrnShmData));
+  return record;
+}
+
+}  // namespace
+
+TEST(OrogridView, SnapshotOfAQuietRecordTakesOneCopy) {
+  auto record = NewRecord();
+  Publish(*record, 1);
+  record->aircraftElevation = 812;
+  auto snap = std::make_unique<GridSnapshot>();
+  ASSERT_EQ(TakeSnapshot(*record, *snap, SnapshotOptions{}), SnapshotResult::kConsistent);
+  EXPECT_EQ(snap->attempts, 1);
+  EXPECT_EQ(snap->updateCount, 1);
+  EXPECT_EQ(snap->aircraftElevation, 812);
+  EXPECT_EQ(std::memcmp(snap->coarse, record->coarseGrid, sizeof snap->coarse), 0);
+}
+
+TEST(OrogridView, SnapshotRereadsWhenTheRecordChangesUnderIt) {
+  struct Case {
+    const char* name;
+    int publishOnAttempts;
+    bool countOnly;
+    int maxAttempts;
+    SnapshotResult result;
+    int attempts;
+  };
+  const Case cases[] = {
+      {"one sweep during the copy", 1, false, 8, SnapshotResult::kConsistent, 2},
+      {"three sweeps", 3, false, 8, SnapshotResult::kConsistent, 4},
+      {"a cycle without a sweep", 1, true, 8, SnapshotResult::kConsistent, 2},
+      {"writer never settles", 100, false, 5, SnapshotResult::kUnsettled, 5},
+      {"counter never settles", 100, true, 3, SnapshotResult::kUnsettled, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto record = NewRecord();
+    Publish(*record, 1);
+    Writer writer{record.get(), c.publishOnAttempts, 1, 0, c.countOnly};
+    SnapshotOptions options;
+    options.maxAttempts = c.maxAttempts;
+    options.hooks.afterCopy = WriterAfterCopy;
+    options.hooks.pause = CountPause;
+    options.hooks.context = &writer;
+    auto snap = std::make_unique<GridSnapshot>();
+    EXPECT_EQ(TakeSnapshot(*record, *snap, options), c.result);
+    EXPECT_EQ(snap->attempts, c.attempts);
+    EXPECT_EQ(writer.pauses, c.attempts - 1);
+    if (c.result == SnapshotResult::kConsistent) {
+      EXPECT_EQ(snap->coarse[0][0].cellId, writer.tag) << "the copy is of the latest publication";
+      EXPECT_EQ(snap->fine[16][16][2][2].cellId, writer.tag);
+      EXPECT_EQ(snap->updateCount, record->updateCount);
+    }
+  }
+}
+
+TEST(OrogridView, SnapshotRefusesNewCoarseGridWithOldFineGrid) {
+  // Caught between Orogrid's two block copies: the counter has not moved
+  // and nothing changes while we read, yet the grids do not belong together.
+  auto record = NewRecord();
+  Publish(*record, 1);
+  PublishCoarse(*record, 2);
+  Writer writer{record.get(), 0, 0, 0, false};
+  SnapshotOptions options;
+  options.maxAttempts = 4;
+  options.hooks.pause = CountPause;
+  options.hooks.context = &writer;
+  auto snap = std::make_unique<GridSnapshot>();
+  EXPECT_EQ(TakeSnapshot(*record, *snap, options), SnapshotResult::kUnsettled);
+  EXPECT_EQ(writer.pauses, 3);
+  PublishFine(*record, 2);
+  EXPECT_EQ(TakeSnapshot(*record, *snap, options), SnapshotResult::kConsistent);
+}
+
+TEST(OrogridView, SnapshotWaitsForTheNextCycleBeforeCopying) {
+  auto record = NewRecord();
+  struct Ticker {
+    TrnShmData* record;
+    int pauses;
+    int publishAt;
+  } ticker{record.get(), 0, 3};
+  SnapshotOptions options;
+  options.waitForCycleMs = 100;
+  options.hooks.context = &ticker;
+  options.hooks.pause = [](void* context, int) {
+    Ticker& t = *static_cast<Ticker*>(context);
+    if (++t.pauses == t.publishAt) {
+      Publish(*t.record, 7);
+    }
+  };
+  auto snap = std::make_unique<GridSnapshot>();
+  ASSERT_EQ(TakeSnapshot(*record, *snap, options), SnapshotResult::kConsistent);
+  EXPECT_EQ(ticker.pauses, 3);
+  EXPECT_EQ(snap->coarse[5][5].cellId, 7);
+  // With nobody publishing the wait is bounded.
+  ticker.pauses = 0;
+  ticker.publishAt = -1;
+  ASSERT_EQ(TakeSnapshot(*record, *snap, options), SnapshotResult::kConsistent);
+  EXPECT_EQ(ticker.pauses, 50);
+}
+
+TEST(OrogridView, SnapshotUnderConcurrentPublicationIsNeverTorn) {
+  // A writer thread publishes alternating grids as fast as Orogrid's block
+  // copies go; every snapshot accepted must be one publication throughout.
+  auto record = NewRecord();
+  auto a = NewRecord();
+  auto b = NewRecord();
+  Publish(*a, 1);
+  Publish(*b, 2);
+  std::memcpy(record.get(), a.get(), sizeof(TrnShmData));
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    int n = 0;
+    while (!stop.load()) {
+      const TrnShmData& source = (++n % 2 == 0) ? *a : *b;
+      std::memcpy(record->coarseGrid, source.coarseGrid, sizeof source.coarseGrid);
+      std::memcpy(record->fineGrid, source.fineGrid, sizeof source.fineGrid);
+      static_cast<volatile std::int32_t&>(record->updateCount) = n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  auto snap = std::make_unique<GridSnapshot>();
+  SnapshotOptions options;
+  options.maxAttempts = 50;
+  options.retryPauseMs = 1;
+  int consistent = 0;
+  for (int i = 0; i < 60; ++i) {
+    if (TakeSnapshot(*record, *snap, options) != SnapshotResult::kConsistent) {
+      continue;
+    }
+    ++consistent;
+    const int tag = snap->coarse[0][0].cellId;
+    ASSERT_TRUE(tag == 1 || tag == 2);
+    for (int x = 0; x < trn::kCoarseSize; ++x) {
+      for (int y = 0; y < trn::kCoarseSize; ++y) {
+        ASSERT_EQ(snap->coarse[x][y].cellId, tag) << "torn coarse grid at " << x << "," << y;
+      }
+    }
+    ASSERT_EQ(snap->fine[0][0][0][0].cellId, tag);
+    ASSERT_EQ(snap->fine[16][16][2][2].cellId, tag) << "fine grid from another publication";
+  }
+  stop.store(true);
+  writer.join();
+  EXPECT_GT(consistent, 30);
+}
+
+// ---------------------------------------------------------------- processes
+
+namespace {
+
+// The tools live beside this test program (every program lands in bin/).
+std::string ToolPath(const char* tool) {
+  char self[1024];
+  if (!platform::ModuleFileName(self, sizeof self)) {
+    return tool;
+  }
+  std::string path(self);
+  const std::size_t slash = path.rfind(platform::PathSeparator());
+  path.resize(slash == std::string::npos ? 0 : slash + 1);
+  return path + tool + OROGRID_EXE_SUFFIX;
+}
+
+std::string BesideTool(const std::string& name) {
+  const std::string sim = ToolPath("orogrid-sim");
+  return sim.substr(0, sim.rfind(platform::PathSeparator()) + 1) + name;
+}
+
+int RunTool(const char* tool, std::vector<std::string> args) {
+  const std::string path = ToolPath(tool);
+  std::vector<const char*> argv{path.c_str()};
+  for (const std::string& a : args) {
+    argv.push_back(a.c_str());
+  }
+  argv.push_back(nullptr);
+  platform::ProcessHandle process = 0;
+  if (!platform::StartProcess(argv.data(), &process)) {
+    return -100;
+  }
+  return platform::WaitProcess(process);
+}
+
+std::string UniqueName(const char* stem) {
+  return std::string(stem) + std::to_string(platform::CurrentProcessId());
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    return false;
+  }
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool FileExists(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f != nullptr) {
+    std::fclose(f);
+  }
+  return f != nullptr;
+}
+
+}  // namespace
+
+TEST(OrogridSim, StandInFliesSetsLostAndLeavesTheUserCountBack) {
+  const std::string segment = UniqueName("SimFly");
+  CTrnShm shm(segment.c_str());
+  ASSERT_TRUE(shm.IsConnected()) << shm.GetErrorText();
+  TrnShmData* record = shm.GetData();
+  ASSERT_EQ(TrnUserCount(record), 1);
+  const std::string route = BesideTool(segment + "_route.txt");
+  ASSERT_TRUE(WriteFile(route, "# tiny\n47.30 11.30\n47.26, 11.35\n"));
+
+  EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--route", route, "--speed", "600", "--time-scale", "500",
+                                    "--rate", "50"}),
+            0);
+  EXPECT_EQ(record->simulationState, 0xFFFFFF);
+  EXPECT_EQ(TrnUserCount(record), 1) << "the stand-in took itself out of the count";
+  EXPECT_EQ(record->aircraftLatitude, 47.26);
+  EXPECT_EQ(record->aircraftLongitude, 11.35);
+  EXPECT_GT(record->aircraftHeading, 90.0);  // south-east
+  EXPECT_LT(record->aircraftHeading, 180.0);
+
+  // --state only sets the state, and leaves the count as it was.
+  EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--state", "running"}), 0);
+  EXPECT_EQ(record->simulationState, 1);
+  EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--state", "16777214"}), 0);
+  EXPECT_EQ(record->simulationState, 16777214);
+  EXPECT_EQ(TrnUserCount(record), 1);
+
+  // Bad input is refused before the segment is touched.
+  const std::string bad = BesideTool(segment + "_bad.txt");
+  ASSERT_TRUE(WriteFile(bad, "47.30 11.30\nnan 11.35\n"));
+  record->aircraftLatitude = 1.5;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--segment", segment, "--route", bad},
+        std::vector<std::string>{"--segment", segment, "--route", BesideTool(segment + "_missing.txt")},
+        std::vector<std::string>{"--segment", segment, "--speed", "nan"},
+        std::vector<std::string>{"--segment", segment, "--state", "sideways"}}) {
+    SCOPED_TRACE(args[2] + " " + args[3]);
+    EXPECT_EQ(RunTool("orogrid-sim", args), 1);
+    EXPECT_EQ(record->simulationState, 16777214);
+    EXPECT_EQ(record->aircraftLatitude, 1.5);
+    EXPECT_EQ(TrnUserCount(record), 1);
+  }
+  std::remove(route.c_str());
+  std::remove(bad.c_str());
+}
+
+TEST(OrogridSim, RefusedInputCreatesNoSegment) {
+  const std::string segment = UniqueName("SimNone");
+  ASSERT_FALSE(platform::ShmExists(segment.c_str()));
+  EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--rate", "0"}), 1);
+  EXPECT_EQ(RunTool("orogrid-view", {BesideTool(segment + ".png"), "--segment", segment}), 2);
+  EXPECT_FALSE(platform::ShmExists(segment.c_str())) << "the picture tool must never create the segment";
+  EXPECT_FALSE(FileExists(BesideTool(segment + ".png")));
+}
+
+TEST(OrogridView, PictureToolReadsWithoutCountingItself) {
+  const std::string segment = UniqueName("SimView");
+  CTrnShm shm(segment.c_str());
+  ASSERT_TRUE(shm.IsConnected()) << shm.GetErrorText();
+  TrnShmData* record = shm.GetData();
+  Publish(*record, 3);
+  record->aircraftElevation = 1010;
+  const std::string out = BesideTool(segment + "_picture.img");
+  std::remove(out.c_str());
+  EXPECT_EQ(RunTool("orogrid-view", {out, "--segment", segment}), 0);
+  EXPECT_TRUE(FileExists(out));
+  EXPECT_FALSE(FileExists(out + ".tmp"));
+  EXPECT_EQ(TrnUserCount(record), 1);
+  EXPECT_EQ(record->aircraftElevation, 1010);
+  // Another interface version is refused.
+  record->interfaceVersion[30] = '9';
+  EXPECT_EQ(RunTool("orogrid-view", {out, "--segment", segment}), 2);
+  std::memcpy(record->interfaceVersion, InterfaceVersionText, std::strlen(InterfaceVersionText));
+  std::remove(out.c_str());
+}
+
+TEST(OrogridView, PictureDrawsColumnsAcrossAndMarksTheAircraft) {
+  // The grids' first index is the column: a ridge along coarse column 10
+  // must come out as a vertical stripe, and sea (0 m) as water.
+  auto snap = std::make_unique<GridSnapshot>();
+  std::memset(snap.get(), 0, sizeof(GridSnapshot));
+  for (int j = 0; j < trn::kCoarseSize; ++j) {
+    snap->coarse[10][j].elevation = 3000;
+  }
+  snap->fine[2][3][1][2].elevation = 1500;
+  snap->aircraftHeading = 90.0;
+  snap->simulationState = 1;
+  std::unique_ptr<platform::DeviceContext> dc = platform::CreateImageDC(picture::kWidth, picture::kHeight);
+  ASSERT_TRUE(dc);
+  BaseDisplay display;
+  display.SetDC(dc.get());
+  display.SetScale(picture::kFontScale);
+  picture::DrawTerrainPicture(display, *snap);
+  const auto at = [&](platform::Point p) { return dc->GetPixel(p.x + 1, p.y + 1); };
+  EXPECT_EQ(at(picture::CoarsePixel(10, 140)), picture::ReliefColour(3000));
+  EXPECT_EQ(at(picture::CoarsePixel(140, 10)), picture::ReliefColour(0));
+  EXPECT_NE(picture::ReliefColour(0), picture::ReliefColour(1)) << "sea and lowland differ";
+  EXPECT_EQ(at(picture::FinePixel(2, 3, 1, 2)), picture::ReliefColour(1500));
+  EXPECT_EQ(at(picture::FinePixel(3, 2, 2, 1)), picture::ReliefColour(0));
+  EXPECT_EQ(at(picture::CoarsePixel(trn::kCoarseCentre, trn::kCoarseCentre)), DisplayPalette::magenta);
+  // The heading needle points east of the aircraft, in yellow.
+  const platform::Point centre = picture::CoarsePixel(trn::kCoarseCentre, trn::kCoarseCentre);
+  EXPECT_EQ(dc->GetPixel(centre.x + 2 + 30, centre.y + 2), DisplayPalette::yellow);
+  EXPECT_NE(dc->GetPixel(centre.x + 2, centre.y + 2 - 30), DisplayPalette::yellow);
+}

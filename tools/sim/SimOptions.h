@@ -1,0 +1,34 @@
+// Command line of orogrid-sim: what to fly, how fast, against which segment.
+// Everything is checked here, before the program touches the segment.
+//
+// Threading: no shared state.
+#pragma once
+
+#include <cstdint>
+
+struct SimOptions {
+  static constexpr int kNameSize = 43;  // as BaseSharedMemory: 42 characters and the NUL
+  static constexpr int kPathSize = 512;
+
+  char segment[kNameSize] = "TrnShmSpace";
+  char routeFile[kPathSize] = "";  // empty: the demonstration route
+  double speedKnots = 140.0;       // ground speed
+  double rateHz = 10.0;            // position updates per wall-clock second
+  double timeScale = 1.0;          // flight seconds per wall-clock second
+  double durationSeconds = 0.0;    // wall-clock limit of the flight; 0: none
+  double holdSeconds = 0.0;        // wall-clock time over the last waypoint
+  bool setStateOnly = false;       // --state: set simulationState and leave
+  std::int32_t state = 0;
+};
+
+enum class SimCommand { kFly, kSetState, kHelp, kError };
+
+// Parses argv[1..argc). On kError, error holds a one-line reason.
+SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error,
+                           int errorSize);
+
+// Segment names: 1..42 characters of letters, digits, '_', '-' and '.'.
+bool ValidSegmentName(const char* name);
+
+// The text of --help, route file format included.
+const char* SimUsage();

@@ -1,0 +1,201 @@
+// orogrid-sim: a stand-in for the flight simulation beside Orogrid. It
+// attaches to the terrain shared memory as the simulation's processes do,
+// flies a route writing the aircraft position, heading and run state, shows
+// once a second what Orogrid publishes, and at the end sets the state to
+// lost and leaves. With --state it only sets the run state.
+//
+// Threading: one thread; a signal handler only raises a flag.
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <thread>
+
+#include "shm/CTrnShm.h"
+#include "tools/sim/Flight.h"
+#include "tools/sim/Route.h"
+#include "tools/sim/SimMonitor.h"
+#include "tools/sim/SimOptions.h"
+
+extern const char g_szOrogridSimRevision[];
+const char g_szOrogridSimRevision[] = "%Z% OrogridTools KT4101:05 orogrid_sim $Revision: 1.0 $";
+
+namespace {
+
+constexpr int kExitBadInput = 1;
+constexpr int kExitNotAttached = 2;
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+extern "C" void OnStopSignal(int) { g_stopRequested = 1; }
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The simulation's fields of the record; written through volatile so every
+// store reaches the shared memory when the code says so.
+void WritePosition(TrnShmData& record, const CFlight& flight) {
+  volatile TrnShmData& r = record;
+  r.aircraftLatitude = flight.Position().latitude;
+  r.aircraftLongitude = flight.Position().longitude;
+  r.aircraftHeading = flight.Heading();
+}
+
+void WriteState(TrnShmData& record, std::int32_t state) {
+  static_cast<volatile TrnShmData&>(record).simulationState = state;
+}
+
+StatusValues ReadBack(const TrnShmData& record, const CFlight& flight, double elapsed) {
+  const volatile TrnShmData& r = record;
+  StatusValues v{};
+  v.elapsed = elapsed;
+  v.latitude = flight.Position().latitude;
+  v.longitude = flight.Position().longitude;
+  v.heading = flight.Heading();
+  v.elevation = r.aircraftElevation;
+  v.cellId = r.aircraftCellId;
+  v.pixelX = r.aircraftPixelX;
+  v.pixelY = r.aircraftPixelY;
+  v.subX = r.aircraftSubX;
+  v.subY = r.aircraftSubY;
+  v.pixelsPerMetre = r.pixelsPerMetre;
+  v.updateCount = r.updateCount;
+  return v;
+}
+
+bool Attach(CTrnShm& shm, const char* segment) {
+  if (!shm.IsConnected()) {
+    std::fprintf(stderr, "orogrid-sim: cannot attach to shared memory \"%s\": %s\n", segment,
+                 shm.GetErrorText());
+    return false;
+  }
+  if (shm.CreatedRecord()) {
+    std::printf("orogrid-sim: created \"%s\" (Orogrid is not running yet)\n", segment);
+  }
+  return true;
+}
+
+int SetStateOnly(const SimOptions& options) {
+  CTrnShm shm(options.segment);
+  if (!Attach(shm, options.segment)) {
+    return kExitNotAttached;
+  }
+  WriteState(*shm.GetData(), options.state);
+  std::printf("orogrid-sim: simulationState of \"%s\" set to %d (0x%X, %s); users %d\n", options.segment,
+              options.state, static_cast<unsigned>(options.state), SimStateName(options.state),
+              TrnUserCount(shm.GetData()));
+  if (shm.CreatedRecord()) {
+    std::printf("orogrid-sim: no other process holds \"%s\"; it goes away as this program leaves\n",
+                options.segment);
+  }
+  return 0;
+}
+
+int Fly(const SimOptions& options, const CRoute& route) {
+  CTrnShm shm(options.segment);
+  if (!Attach(shm, options.segment)) {
+    return kExitNotAttached;
+  }
+  TrnShmData& record = *shm.GetData();
+  CFlight flight(route);
+  const double metresPerSecond = flight::KnotsToMetresPerSecond(options.speedKnots) * options.timeScale;
+  const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options.rateHz));
+
+  std::printf("orogrid-sim: flying %d waypoints at %.0f kt (time x%g, %g updates/s) on \"%s\"\n", route.Count(),
+              options.speedKnots, options.timeScale, options.rateHz, options.segment);
+  WritePosition(record, flight);
+  flight.Start();
+  WriteState(record, static_cast<std::int32_t>(flight.State()));
+
+  CPublicationWatch watch;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point last = start;
+  Clock::time_point next = start;
+  double nextLine = 0.0;
+  double lastLineTime = 0.0;
+  std::int32_t lastLineCount = static_cast<const volatile TrnShmData&>(record).updateCount;
+  double finishedAt = -1.0;
+  const char* reason = "route flown";
+  char line[320];
+  for (;;) {
+    const double now = SecondsSince(start);
+    watch.Observe(GridFingerprint(record), now);
+    if (now >= nextLine) {
+      StatusValues values = ReadBack(record, flight, now);
+      const double span = now - lastLineTime;
+      values.updatesPerSecond = span > 0.0 ? (values.updateCount - lastLineCount) / span : 0.0;
+      values.gridAge = watch.AgeAt(now);
+      FormatStatusLine(line, sizeof line, values);
+      std::printf("%s\n", line);
+      std::fflush(stdout);
+      lastLineTime = now;
+      lastLineCount = values.updateCount;
+      nextLine += 1.0;
+    }
+    if (g_stopRequested != 0) {
+      reason = "interrupted";
+      break;
+    }
+    if (options.durationSeconds > 0.0 && now >= options.durationSeconds) {
+      reason = flight.Finished() ? "route flown" : "time is up";
+      break;
+    }
+    if (flight.Finished()) {
+      if (finishedAt < 0.0) {
+        finishedAt = now;
+      }
+      if (now - finishedAt >= options.holdSeconds) {
+        break;
+      }
+    }
+    next += period;
+    std::this_thread::sleep_until(next);
+    const Clock::time_point tick = Clock::now();
+    // Fly by the real time that passed, so a late wake-up keeps the speed.
+    flight.Advance(metresPerSecond * std::chrono::duration<double>(tick - last).count());
+    last = tick;
+    WritePosition(record, flight);
+  }
+  flight.Lose();
+  WriteState(record, static_cast<std::int32_t>(flight.State()));
+  std::printf("orogrid-sim: %s after %.1f s, %.1f km; simulationState set to lost (0xFFFFFF); %d grid "
+              "publications seen; leaving\n",
+              reason, SecondsSince(start), flight.FlownMetres() / 1000.0, watch.Publications());
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  char error[256];
+  const SimCommand command = ParseSimOptions(argc, argv, options, error, sizeof error);
+  switch (command) {
+    case SimCommand::kHelp:
+      std::fputs(SimUsage(), stdout);
+      return 0;
+    case SimCommand::kError:
+      std::fprintf(stderr, "orogrid-sim: %s\n", error);
+      return kExitBadInput;
+    case SimCommand::kSetState:
+      return SetStateOnly(options);
+    case SimCommand::kFly:
+      break;
+  }
+  static CRoute route;  // 16 KB of waypoints: not on the stack
+  if (options.routeFile[0] != '\0') {
+    if (!route.Load(options.routeFile)) {
+      std::fprintf(stderr, "orogrid-sim: %s\n", route.GetError());
+      return kExitBadInput;
+    }
+  } else {
+    route.SetDemonstration();
+  }
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  return Fly(options, route);
+}

@@ -1,0 +1,203 @@
+// orogrid-view: draws the grids Orogrid publishes into a picture file (PNG
+// on Linux, BMP on Windows), once or every N seconds. It attaches to the
+// terrain record as a reader only: it never creates the segment and writes
+// nothing into it. Each picture is written to a temporary file first and
+// then renamed, so a watcher never sees half a picture.
+//
+// Threading: one thread; a signal handler only raises a flag.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "display/BaseDisplay.h"
+#include "platform/device_context.h"
+#include "tools/sim/Route.h"
+#include "tools/view/Picture.h"
+#include "tools/view/Snapshot.h"
+#include "tools/view/TrnReader.h"
+
+extern const char g_szOrogridViewRevision[];
+const char g_szOrogridViewRevision[] = "%Z% OrogridTools KT4102:04 orogrid_view $Revision: 1.0 $";
+
+namespace {
+
+constexpr int kExitBadInput = 1;
+constexpr int kExitNotAttached = 2;
+constexpr int kExitUnsettled = 3;
+constexpr int kExitWriteFailed = 4;
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+extern "C" void OnStopSignal(int) { g_stopRequested = 1; }
+
+const char kUsage[] =
+    "Usage: orogrid-view OUT [--every SECONDS] [--count N] [--segment NAME]\n"
+    "Draws the terrain grids Orogrid publishes: the 150 x 150 coarse grid as coloured\n"
+    "relief with the aircraft's pixel and heading, readouts of the values under the\n"
+    "aircraft, and the 17 x 17 x 3 x 3 fine grid enlarged. Writes OUT as PNG on Linux,\n"
+    "BMP on Windows (through OUT.tmp and a rename).\n"
+    "\n"
+    "  --every SECONDS  draw again every SECONDS (0.2..3600) until interrupted, until\n"
+    "                   the simulation state becomes lost, or until --count pictures\n"
+    "  --count N        stop after N pictures (with --every; default: no limit)\n"
+    "  --segment NAME   shared-memory segment (default TrnShmSpace); it must exist:\n"
+    "                   the picture tool never creates it and writes nothing into it\n"
+    "\n"
+    "Exit status: 0 pictures written, 1 bad arguments, 2 no segment (or another\n"
+    "version), 3 the grids kept changing while being copied, 4 the file could not be\n"
+    "written.\n";
+
+struct ViewOptions {
+  const char* out = nullptr;
+  const char* segment = trn::kMappingName;
+  double everySeconds = 0.0;
+  long count = 0;
+};
+
+bool ParseNumber(const char* text, double low, double high, double& value) {
+  return ParseDecimal(text, text + std::strlen(text), value) && value >= low && value <= high;
+}
+
+int ParseArguments(int argc, char** argv, ViewOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strncmp(arg, "--", 2) != 0) {
+      if (options.out != nullptr) {
+        std::fprintf(stderr, "orogrid-view: more than one output file (\"%s\")\n", arg);
+        return kExitBadInput;
+      }
+      options.out = arg;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "orogrid-view: option %s needs a value\n", arg);
+      return kExitBadInput;
+    }
+    const char* value = argv[++i];
+    double number = 0.0;
+    if (std::strcmp(arg, "--every") == 0) {
+      if (!ParseNumber(value, 0.2, 3600.0, number)) {
+        std::fprintf(stderr, "orogrid-view: --every: \"%s\" is not a number of seconds in 0.2..3600\n", value);
+        return kExitBadInput;
+      }
+      options.everySeconds = number;
+    } else if (std::strcmp(arg, "--count") == 0) {
+      if (!ParseNumber(value, 1.0, 1e9, number) || number != static_cast<double>(static_cast<long>(number))) {
+        std::fprintf(stderr, "orogrid-view: --count: \"%s\" is not a whole number from 1\n", value);
+        return kExitBadInput;
+      }
+      options.count = static_cast<long>(number);
+    } else if (std::strcmp(arg, "--segment") == 0) {
+      if (value[0] == '\0' || std::strlen(value) >= static_cast<std::size_t>(BaseSharedMemory::kNameSize) ||
+          std::strpbrk(value, "/\\") != nullptr) {
+        std::fprintf(stderr, "orogrid-view: --segment: \"%s\" is not a valid name\n", value);
+        return kExitBadInput;
+      }
+      options.segment = value;
+    } else {
+      std::fprintf(stderr, "orogrid-view: unknown option %s (see --help)\n", arg);
+      return kExitBadInput;
+    }
+  }
+  if (options.out == nullptr || options.out[0] == '\0') {
+    std::fprintf(stderr, "orogrid-view: no output file given (see --help)\n");
+    return kExitBadInput;
+  }
+  if (std::strlen(options.out) > 400) {
+    std::fprintf(stderr, "orogrid-view: output file name too long\n");
+    return kExitBadInput;
+  }
+  return -1;  // go on
+}
+
+// Writes the picture under a temporary name and renames it into place.
+bool WritePicture(platform::DeviceContext& dc, const char* out) {
+  char temp[420];
+  std::snprintf(temp, sizeof temp, "%s.tmp", out);
+  if (!platform::WriteImage(dc, temp)) {
+    std::remove(temp);
+    return false;
+  }
+  if (std::rename(temp, out) != 0) {
+    // Windows does not rename over an existing file.
+    std::remove(out);
+    if (std::rename(temp, out) != 0) {
+      std::remove(temp);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ViewOptions options;
+  const int parsed = ParseArguments(argc, argv, options);
+  if (parsed >= 0) {
+    return parsed;
+  }
+  CTrnReader reader(options.segment);
+  char why[256];
+  if (!reader.Attach(why, sizeof why)) {
+    std::fprintf(stderr, "orogrid-view: %s\n", why);
+    return kExitNotAttached;
+  }
+  std::unique_ptr<platform::DeviceContext> dc = platform::CreateImageDC(picture::kWidth, picture::kHeight);
+  if (!dc) {
+    std::fprintf(stderr, "orogrid-view: cannot make a %d x %d image\n", picture::kWidth, picture::kHeight);
+    return kExitWriteFailed;
+  }
+  BaseDisplay display;
+  display.SetDC(dc.get());
+  display.SetScale(picture::kFontScale);
+  static GridSnapshot snapshot;  // 600 KB: not on the stack
+  SnapshotOptions snapshotOptions;
+  snapshotOptions.waitForCycleMs = 250;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+
+  long written = 0;
+  long rounds = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    ++rounds;
+    if (TakeSnapshot(*reader.GetData(), snapshot, snapshotOptions) != SnapshotResult::kConsistent) {
+      std::fprintf(stderr, "orogrid-view: the grids kept changing during %d copies; no picture written\n",
+                   snapshot.attempts);
+      if (options.everySeconds <= 0.0) {
+        return kExitUnsettled;
+      }
+    } else {
+      picture::DrawTerrainPicture(display, snapshot);
+      if (!WritePicture(*dc, options.out)) {
+        std::fprintf(stderr, "orogrid-view: cannot write \"%s\"\n", options.out);
+        return kExitWriteFailed;
+      }
+      ++written;
+      std::printf("orogrid-view: wrote %s (update %d, elevation %d m, cell %d, %d cop%s)\n", options.out,
+                  snapshot.updateCount, snapshot.aircraftElevation, snapshot.aircraftCellId, snapshot.attempts,
+                  snapshot.attempts == 1 ? "y" : "ies");
+      std::fflush(stdout);
+    }
+    if (options.everySeconds <= 0.0 || g_stopRequested != 0 || (options.count > 0 && written >= options.count) ||
+        snapshot.simulationState == trn::kSimulationLost) {
+      break;
+    }
+    const auto next = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(options.everySeconds * static_cast<double>(rounds)));
+    while (g_stopRequested == 0 && std::chrono::steady_clock::now() < next) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (g_stopRequested != 0) {
+      break;
+    }
+  }
+  return 0;
+}
