@@ -11,19 +11,20 @@ inline constexpr char g_szRevisionStringRevision[] =
 
 namespace revision_detail {
 
-constexpr const char* Find(const char* text, const char* pattern) {
-  for (const char* start = text; *start != '\0'; ++start) {
-    const char* a = start;
-    const char* b = pattern;
-    while (*b != '\0' && *a == *b) {
-      ++a;
-      ++b;
+// Index of the first occurrence of pattern in text, or -1. Works on indices
+// rather than pointers so the compiler can evaluate it at compile time even
+// with pointer checks instrumented.
+constexpr int Find(const char* text, const char* pattern) {
+  for (int start = 0; text[start] != '\0'; ++start) {
+    int n = 0;
+    while (pattern[n] != '\0' && text[start + n] == pattern[n]) {
+      ++n;
     }
-    if (*b == '\0') {
+    if (pattern[n] == '\0') {
       return start;
     }
   }
-  return nullptr;
+  return -1;
 }
 
 constexpr int Length(const char* text) {
@@ -39,12 +40,12 @@ constexpr int Length(const char* text) {
 // What follows the first occurrence of productCode (starting with the blank
 // after it); productCode itself when it does not occur.
 constexpr const char* RevisionIdentityText(const char* revision, const char* productCode) {
-  const char* match = revision_detail::Find(revision, productCode);
-  return match == nullptr ? productCode : match + revision_detail::Length(productCode);
+  const int match = revision_detail::Find(revision, productCode);
+  return match < 0 ? productCode : revision + match + revision_detail::Length(productCode);
 }
 
 // From the "$" of the first " $Re" onward; " $Re" when it does not occur.
 constexpr const char* RevisionNumberText(const char* revision) {
-  const char* match = revision_detail::Find(revision, " $Re");
-  return match == nullptr ? " $Re" : match + 1;
+  const int match = revision_detail::Find(revision, " $Re");
+  return match < 0 ? " $Re" : revision + match + 1;
 }

@@ -1,0 +1,248 @@
+// The terrain engine: the terrain map and the mapping between positions and
+// pixels, the colour encoding of elevations and the cell identifier, the
+// coarse and fine grids published into the terrain record, the elevation
+// override table and the cell sizes in metres. The main dialog owns one
+// CTerrainEngine by value (about 600 KB: the two grid back buffers live
+// inside it, so nothing is allocated per tick) and calls it from its
+// start-up and timer handlers.
+//
+// Units: positions in degrees (latitude north positive, longitude east
+// positive), elevations in whole metres, map columns from the west edge
+// (longitude -180) and rows from the north edge (latitude +90). Grids are
+// indexed [column][row].
+//
+// Threading: one thread (the dialog's), no locks. The record is shared with
+// other processes without synchronisation: the grids are published by two
+// block copies per cycle.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/bitmap.h"
+#include "shm/TrnInterfaceShm.h"
+
+// What LoadTerrainMap needs from the window that shows the status lines:
+// the owner passes status line 1's text buffer, and this to show both lines.
+class ITerrainStatusView {
+ public:
+  // Transfers both status texts to their controls at once.
+  virtual void ShowStatusLines() = 0;
+
+ protected:
+  ~ITerrainStatusView() = default;
+};
+
+// The nine sub-points of a fine-grid cell, as InterpolateSubPoint numbers
+// them. South-east comes before south.
+enum SubPointDirection : int {
+  kSubNorthWest = 0,
+  kSubNorth = 1,
+  kSubNorthEast = 2,
+  kSubWest = 3,
+  kSubCentre = 4,  // not interpolated: the coarse point's own elevation
+  kSubEast = 5,
+  kSubSouthWest = 6,
+  kSubSouthEast = 7,
+  kSubSouth = 8,
+};
+
+class CTerrainEngine {
+ public:
+  static constexpr int kLoadErrorSize = 1024;  // m_szLoadError, NUL included
+  static constexpr int kBandColumns = 15;      // coarse columns filled per tick
+  static constexpr int kMinMapWidth = 360;     // one pixel per degree at least
+  static constexpr int kMinMapHeight = 180;
+  // Head of every load error text: "<class>::LoadPicture" and a line feed.
+  static constexpr const char kLoadPictureTag[] = "COrogridDlg::LoadPicture\n";
+  // Room a status line needs for "Sorry :: " and the longest load error.
+  static constexpr int kStatusLineSize = kLoadErrorSize + 16;
+
+  using CoarseGrid = TrnGridPoint[trn::kCoarseSize][trn::kCoarseSize];
+  using FineGrid = TrnGridPoint[trn::kFineSize][trn::kFineSize][trn::kSubDiv][trn::kSubDiv];
+
+  CTerrainEngine();
+  CTerrainEngine(const CTerrainEngine&) = delete;
+  CTerrainEngine& operator=(const CTerrainEngine&) = delete;
+
+  // The mapped terrain record (not owned), or null while not connected.
+  // Operations that write the record skip those writes while it is null;
+  // UpdateTerrain does nothing and returns false.
+  void AttachRecord(TrnShmData* pShmData) { m_pShmData = pShmData; }
+  TrnShmData* Record() const { return m_pShmData; }
+
+  // --- Map loading (once, at start-up) ---------------------------------
+
+  // Loads the map from the fixed path (platform::TerrainMapPath). Writes
+  // "Loading Kt Orogrid Map" into statusLine1 and shows both lines; on
+  // failure writes "Sorry :: <load error>" (cut to statusLine1Size - 1
+  // characters; kStatusLineSize holds all of it) and shows them again.
+  // clientDC is the dialog's native client-area DC (HDC on Win32; may be
+  // null, and is unused on POSIX). True when the map is loaded.
+  bool LoadTerrainMap(void* clientDC, char* statusLine1, int statusLine1Size,
+                      ITerrainStatusView& view);
+  // The same with a path of the caller's: for tests and tools only; the
+  // program always loads the fixed path.
+  bool LoadTerrainMapFrom(void* clientDC, const char* path, char* statusLine1,
+                          int statusLine1Size, ITerrainStatusView& view);
+  // Creates the terrain memory DC compatible with clientDC, then LoadPicture.
+  // Returns LoadPicture's result (pixel reads do not need the DC).
+  bool CreateTerrainDC(void* clientDC, const char* path);
+  // Loads the bitmap at path and selects it into the terrain DC. On failure
+  // m_szLoadError holds kLoadPictureTag, the path, "\n" and the reason, cut
+  // to 1023 characters, and nothing is loaded. A map narrower than 360 or
+  // lower than 180 pixels is refused (no whole pixel per degree).
+  bool LoadPicture(const char* path);
+
+  // Start-up seeding, after a successful load: writes the record's ten grid
+  // dimensions (150, 150, 17, 17, 3, 3, 8, 8, 75, 75), sets the band to 15
+  // columns, clears the coarse back buffer, puts the aircraft at latitude 0,
+  // longitude 0 and converts that position (pixel, sub-cell, scales and the
+  // record's sub-cell spans).
+  void StartEngine();
+
+  // --- Positions, pixels, colours (map geometry) ------------------------
+
+  // Column of a longitude (degrees): (longitude + 180) x pixels per degree,
+  // truncated, clamped to 0..width (width itself at +180 and beyond). Sets
+  // the longitude scales, m_subX (0..2) and the record's subCellLonSpan.
+  // NaN gives column 0, sub-column 0; infinities and values whose column
+  // does not fit an int give the edge they lie toward (sub-column 2).
+  int LongitudeToPixel(double longitude);
+  // Row of a latitude (degrees): (90 - latitude) x pixels per degree, the
+  // same rules against the height (height itself at -90); sets m_subY and
+  // subCellLatSpan.
+  int LatitudeToPixel(double latitude);
+  // Colour value (0x00BBGGRR) of pixel (x, y); 0xFFFFFFFF off the map.
+  std::uint32_t GetTerrainPixel(int x, int y) const { return m_bitmap.Pixel(x, y); }
+  // Elevation in metres encoded by a colour: 0 for exactly 0, else
+  // (blue - 100) x 100 + (green - 10); red is ignored.
+  static int ColourToElevation(std::uint32_t colour);
+  // column x 10000 + row, wrapped to 32 bits (no range check).
+  static int MakeCellId(int column, int row);
+  // Elevation (metres) of the aircraft's sub-point in the centre cell of the
+  // fine grid last published in the record; 0 while not connected.
+  int GetAircraftElevation() const;
+
+  // --- Grids (every tick) -------------------------------------------------
+
+  // One tick: RefreshGrids with the previous tick's position, then takes the
+  // new position from the record and works out pixel, sub-cell, cell id,
+  // colour and elevation. True on a publishing tick.
+  bool UpdateTerrain();
+  // Fills the next band; when the cycle is complete publishes the coarse
+  // grid, clears the buffer, refines and publishes the fine grid. Position
+  // arguments are the previous tick's (degrees; column and row). True when
+  // the grids were published.
+  bool RefreshGrids(double latitude, double longitude, int column, int row);
+  // Fills m_bandColumns columns of the coarse back buffer around (column,
+  // row); latitude and longitude are not used. True when the column counter
+  // wrapped to 0 (every 11th call with a band of 15).
+  bool FillCoarseBand(double latitude, double longitude, int column, int row);
+  // m_nextColumn = 0 and every byte of the coarse back buffer 0.
+  void ClearCoarseBuffer();
+  // Refines the 17 x 17 cells around coarse point (75, 75) of the record's
+  // coarse grid into the fine back buffer.
+  void RefineFineGrid();
+  // Cell (a, b) of the fine grid (0..16) from coarse point (i, j) (0..149).
+  void RefineCell(int a, int b, int i, int j);
+  // Elevation (metres) of one sub-point of coarse point (i, j) of the
+  // record's coarse grid; direction is a SubPointDirection other than the
+  // centre. 0 while not connected.
+  int InterpolateSubPoint(int direction, int i, int j) const;
+  // 0 when e is 0, else the mean of the mid-points between e and each
+  // neighbour, truncated toward zero (metres).
+  static int BlendElevations(int e, int n1, int n2, int n3);
+  // index + offset clamped to 0..149.
+  static int ClampGridIndex(int index, int offset);
+
+  // --- Elevation overrides -------------------------------------------------
+
+  // True when cellId is in either override table; then all nine
+  // m_subElevation values are written. False leaves them untouched.
+  bool LookupElevationOverride(int cellId);
+  // The seven flat cells: one value to all nine sub-points. False (nothing
+  // written) for any other identifier.
+  bool LookupFlatOverride(int cellId);
+
+  // --- Cell sizes in metres ---------------------------------------------
+
+  // East-west width (metres) of a map pixel at a latitude (degrees).
+  double GetPixelWidthMetres(double latitude) const;
+  // North-south height (metres) of a map pixel at a latitude (degrees).
+  double GetPixelHeightMetres(double latitude) const;
+  // Length (metres) of a pixel along a heading (degrees from north); the
+  // height comes before the width.
+  static double GetPixelSizeAlongHeading(double heading, double height, double width);
+
+  // The timer cycle's three cell-size phases, each reading the record
+  // (nothing happens while not connected): 1 stores the width at the
+  // aircraft's latitude, 2 the height, 3 the length along the aircraft's
+  // heading limited to 1.0..1000000.0 (NaN gives 1.0).
+  void UpdatePixelWidth();
+  void UpdatePixelHeight();
+  void UpdatePixelSizeAlongHeading();
+
+  // --- State for the dialog, the display and tests ------------------------
+
+  const char* LoadError() const { return m_szLoadError; }
+  const platform::CBitmapFile& TerrainBitmap() const { return m_bitmap; }
+  void* TerrainDC() const { return m_bitmap.NativeDC(); }  // HDC on Win32
+  int MapWidth() const { return m_mapWidth; }
+  int MapHeight() const { return m_mapHeight; }
+  double PixelsPerDegLon() const { return m_pixelsPerDegLon; }
+  double PixelsPerDegLat() const { return m_pixelsPerDegLat; }
+  double DegPerPixelLon() const { return m_degPerPixelLon; }
+  double DegPerPixelLat() const { return m_degPerPixelLat; }
+  int SubX() const { return m_subX; }
+  int SubY() const { return m_subY; }
+  int CellId() const { return m_cellId; }
+  double Latitude() const { return m_latitude; }    // position of the last tick
+  double Longitude() const { return m_longitude; }
+  int PixelX() const { return m_pixelX; }
+  int PixelY() const { return m_pixelY; }
+  std::uint32_t TerrainColour() const { return m_terrainColour; }
+  int Elevation() const { return m_elevation; }
+  int SubElevation(int s, int t) const { return m_subElevation[s][t]; }
+  double MetresPerPixelLon() const { return m_metresPerPixelLon; }
+  double MetresPerPixelLat() const { return m_metresPerPixelLat; }
+  double MetresPerPixelHeading() const { return m_metresPerPixelHeading; }
+  int BandColumns() const { return m_bandColumns; }
+  int NextColumn() const { return m_nextColumn; }
+  const CoarseGrid& CoarseBuffer() const { return m_coarseBuffer; }
+  const FineGrid& FineBuffer() const { return m_fineBuffer; }
+
+  // Cell sizes may also be kept by the caller; these store them here.
+  void SetMetresPerPixelLon(double metres) { m_metresPerPixelLon = metres; }
+  void SetMetresPerPixelLat(double metres) { m_metresPerPixelLat = metres; }
+  void SetMetresPerPixelHeading(double metres) { m_metresPerPixelHeading = metres; }
+
+ private:
+  void SetLoadError(const char* path, const char* reason);
+
+  TrnShmData* m_pShmData = nullptr;
+  platform::CBitmapFile m_bitmap;  // the terrain bitmap in its memory DC
+  std::uint32_t m_terrainColour = 0;
+  char m_szLoadError[kLoadErrorSize] = {};
+  int m_mapWidth = 0;
+  int m_mapHeight = 0;
+  double m_pixelsPerDegLat = 0.0;
+  double m_pixelsPerDegLon = 0.0;
+  double m_degPerPixelLat = 0.0;
+  double m_degPerPixelLon = 0.0;
+  int m_subX = 0;
+  int m_subY = 0;
+  int m_cellId = 0;
+  double m_latitude = 0.0;
+  double m_longitude = 0.0;
+  int m_pixelX = 0;
+  int m_pixelY = 0;
+  int m_elevation = 0;
+  int m_subElevation[trn::kSubDiv][trn::kSubDiv] = {};
+  double m_metresPerPixelLon = 0.0;
+  double m_metresPerPixelLat = 0.0;
+  double m_metresPerPixelHeading = 0.0;
+  int m_bandColumns = kBandColumns;
+  int m_nextColumn = 0;
+  CoarseGrid m_coarseBuffer = {};
+  FineGrid m_fineBuffer = {};
+};
