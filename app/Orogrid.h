@@ -1,0 +1,15 @@
+// The application object of Orogrid: its start-up runs the main dialog
+// modally and then lets the program end.
+//
+// Threading: the user-interface thread only.
+#pragma once
+
+#include "platform/app_framework.h"
+
+class COrogridApp : public platform::CWinApp {
+ public:
+  COrogridApp() = default;
+  // Runs the whole program; returns false so that the application ends when
+  // the dialog ends.
+  bool InitInstance() override;
+};

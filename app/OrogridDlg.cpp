@@ -1,0 +1,265 @@
+// The main dialog: start-up, the timer cycle, the status lines and shutdown.
+// See OrogridDlg.h.
+//
+// Threading: the user-interface thread only.
+#include "app/OrogridDlg.h"
+
+#include <cmath>
+#include <limits>
+
+#include "app/AboutDlg.h"
+#include "app/resource.h"
+#include "text/TextFcns.h"
+
+COrogridDlg::COrogridDlg(platform::CDialog* parent)
+    : COrogridDlg(parent, trn::kMappingName, nullptr) {}
+
+COrogridDlg::COrogridDlg(platform::CDialog* parent, const char* segmentName, const char* mapPath)
+    : platform::CDialog(IDD_OROGRID_DIALOG, parent),
+      m_szSegmentName(segmentName),
+      m_szMapPath(mapPath) {
+  m_statusLine1[0] = '\0';
+  m_statusLine2[0] = '\0';
+  m_hIcon = platform::LoadResourceIcon(IDR_MAINFRAME);
+}
+
+// The shared memory was released in OnDestroy; nothing of it is touched here.
+COrogridDlg::~COrogridDlg() = default;
+
+void COrogridDlg::DoDataExchange(platform::CDataExchange* pDX) {
+  platform::CDialog::DoDataExchange(pDX);
+  platform::DDX_Text(pDX, IDC_STATUS_LINE1, m_statusLine1, kStatusLine1Size);
+  platform::DDX_Text(pDX, IDC_STATUS_LINE2, m_statusLine2, kStatusLine2Size);
+}
+
+void COrogridDlg::ShowStatusLines() { UpdateData(false); }
+
+bool COrogridDlg::OnInitDialog() {
+  platform::CDialog::OnInitDialog();
+
+  platform::CSystemMenu* menu = GetSystemMenu();
+  if (menu != nullptr) {
+    char about[64];
+    platform::LoadResourceString(IDS_ABOUTBOX, about, static_cast<int>(sizeof(about)));
+    if (about[0] != '\0') {
+      menu->AppendSeparator();
+      menu->AppendItem(IDM_ABOUTBOX, about);
+    }
+  }
+
+  SetIcon(m_hIcon, true);
+  SetIcon(m_hIcon, false);
+
+  ShowWindow(platform::kSwMinimize);
+  m_serverReady = StartServer();
+  ShowWindow(platform::kSwMinimize);
+  return true;
+}
+
+void COrogridDlg::OnSysCommand(unsigned id, std::intptr_t param) {
+  if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
+    CAboutDlg about(this);
+    about.DoModal();
+    return;
+  }
+  platform::CDialog::OnSysCommand(id, param);
+  // The OK and Cancel buttons are hidden: Close on the system menu (or the
+  // caption's close box) is how the window ends.
+  if (id == platform::kScClose) {
+    OnOK();
+  }
+}
+
+void COrogridDlg::OnPaint() {
+  if (!IsIconic()) {
+    platform::CDialog::OnPaint();
+    return;
+  }
+  CPaintDC dc(this);
+  SendMessage(platform::kWmIconEraseBkgnd, dc.GetSafeHdc(), 0);
+  const int cxIcon = platform::GetSystemMetrics(platform::kSmCxIcon);
+  const int cyIcon = platform::GetSystemMetrics(platform::kSmCyIcon);
+  platform::ClientRect rect{};
+  GetClientRect(&rect);
+  const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+  const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+  dc.DrawIcon(x, y, m_hIcon);
+}
+
+platform::IconHandle COrogridDlg::OnQueryDragIcon() { return m_hIcon; }
+
+void COrogridDlg::OnClose() { platform::CDialog::OnClose(); }
+
+void COrogridDlg::OnDestroy() {
+  platform::CDialog::OnDestroy();
+  ReleaseTerrainShm();
+  KillTimer(kTimerId);
+}
+
+// ---- start-up and shutdown ----
+
+bool COrogridDlg::StartServer() {
+  if (!ConnectTerrainShm()) {
+    return false;
+  }
+  m_pShmData->updateCount = 0;
+
+  void* clientDC = GetClientDC();
+  const bool loaded =
+      m_szMapPath == nullptr
+          ? m_terrain.LoadTerrainMap(clientDC, m_statusLine1, kStatusLine1Size, *this)
+          : m_terrain.LoadTerrainMapFrom(clientDC, m_szMapPath, m_statusLine1, kStatusLine1Size,
+                                         *this);
+  // The display draws on the terrain memory DC, whatever the outcome.
+  m_pTerrainDCView = platform::WrapNativeDC(m_terrain.TerrainDC());
+  m_display.SetDC(m_pTerrainDCView.get());
+  ReleaseClientDC(clientDC);
+  if (!loaded) {
+    return false;
+  }
+
+  if (!SetTimer(kTimerId, kTimerPeriodMs)) {
+    return false;
+  }
+  m_phase = 0;
+  m_lossCountdown = 0;
+
+  // Grid dimensions, band, cleared back buffer, position 0/0 and its pixel.
+  m_terrain.StartEngine();
+  // The cell sizes of the start position, so that the first ticks publish a
+  // real pixelsPerMetre before the cycle's own phases 1 to 3 have run.
+  m_terrain.UpdatePixelWidth();
+  m_terrain.UpdatePixelHeight();
+  m_terrain.UpdatePixelSizeAlongHeading();
+  return true;
+}
+
+bool COrogridDlg::ConnectTerrainShm() {
+  m_pShmData = nullptr;
+  m_terrain.AttachRecord(nullptr);
+  m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
+  if (m_pTrnShm->IsConnected()) {
+    m_pShmData = m_pTrnShm->GetData();
+    m_terrain.AttachRecord(m_pShmData);
+    return m_pShmData != nullptr;
+  }
+  return false;
+}
+
+void COrogridDlg::ReleaseTerrainShm() {
+  if (m_pTrnShm == nullptr) {
+    return;
+  }
+  m_serverReady = false;
+  // The view may be unmapped with the object: drop every pointer into it.
+  m_pShmData = nullptr;
+  m_terrain.AttachRecord(nullptr);
+  m_pTrnShm.reset();
+}
+
+// ---- the timer cycle ----
+
+int COrogridDlg::MetresToFeet(int metres) {
+  const double feet = static_cast<double>(metres) * kFeetPerMetre;
+  constexpr double kMax = static_cast<double>(std::numeric_limits<int>::max());
+  constexpr double kMin = static_cast<double>(std::numeric_limits<int>::min());
+  if (feet >= kMax) {
+    return std::numeric_limits<int>::max();
+  }
+  if (feet <= kMin) {
+    return std::numeric_limits<int>::min();
+  }
+  return static_cast<int>(feet);
+}
+
+void COrogridDlg::FormatStatusLine1(char* buf, double latitude, double longitude, int elevation,
+                                    std::uint32_t colour, int cellId, int subX, int subY) {
+  FormatTextSafe(buf, kStatusLine1Size,
+                 "Lat:% 7.3f Lon:% 7.3f  Elevation % 4d m % 5d ft %08X ID>%d x%d y%d", latitude,
+                 longitude, elevation, MetresToFeet(elevation), static_cast<unsigned>(colour),
+                 cellId, subX, subY);
+}
+
+void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
+  if (!m_serverReady || m_pShmData == nullptr) {
+    CopyText(m_statusLine1, "Awaiting Shared memory connection", kStatusLine1Size);
+    UpdateData(false);
+    return;
+  }
+
+  m_terrain.UpdateTerrain();
+
+  const std::int32_t state = m_pShmData->simulationState;
+  if (state == trn::kSimulationWaiting) {
+    FormatTextSafe(m_statusLine2, kStatusLine2Size, "Awaiting simulation %s",
+                   InterfaceRevisionText);
+  } else if (m_lossCountdown >= kLossCountdownReset) {
+    CopyText(m_statusLine2, "Running", kStatusLine2Size);
+  } else {
+    FormatTextSafe(m_statusLine2, kStatusLine2Size,
+                   "Simulation lost -> preparing to shut down %d", m_lossCountdown);
+  }
+
+  // The position is read from the record again while formatting: the
+  // simulation may have moved it since UpdateTerrain took it.
+  FormatStatusLine1(m_statusLine1, m_pShmData->aircraftLatitude, m_pShmData->aircraftLongitude,
+                    m_terrain.Elevation(), m_terrain.TerrainColour(), m_terrain.CellId(),
+                    m_terrain.SubX(), m_terrain.SubY());
+  UpdateData(false);
+
+  PublishAircraftData();
+
+  m_phase = m_phase + 1;
+  if (m_phase > kPhaseCount - 1) {
+    m_phase = 0;
+  }
+  switch (m_phase) {
+    case 0:
+      if (CheckSimulationLoss()) {
+        EndDialog(0);
+      }
+      break;
+    case 1:
+      m_terrain.UpdatePixelWidth();
+      break;
+    case 2:
+      m_terrain.UpdatePixelHeight();
+      break;
+    case 3:
+      m_terrain.UpdatePixelSizeAlongHeading();
+      break;
+    default:
+      break;
+  }
+}
+
+bool COrogridDlg::CheckSimulationLoss() {
+  if (m_pShmData == nullptr) {
+    return false;
+  }
+  if (m_pShmData->simulationState == trn::kSimulationLost) {
+    m_lossCountdown = m_lossCountdown - 1;
+  } else {
+    m_lossCountdown = kLossCountdownReset;
+  }
+  return m_lossCountdown < 0;
+}
+
+void COrogridDlg::PublishAircraftData() {
+  if (!m_serverReady || m_pShmData == nullptr) {
+    return;
+  }
+  TrnShmData& record = *m_pShmData;
+  // Wraps instead of overflowing when another process has left a huge count.
+  record.updateCount =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(record.updateCount) + 1u);
+  record.aircraftElevation = m_terrain.Elevation();
+  record.cycleFlagA = 0;
+  record.cycleFlagB = 0;
+  record.aircraftSubX = m_terrain.SubX();
+  record.aircraftSubY = m_terrain.SubY();
+  record.aircraftPixelX = m_terrain.PixelX();
+  record.aircraftPixelY = m_terrain.PixelY();
+  record.pixelsPerMetre = 1.0 / m_terrain.MetresPerPixelHeading();
+  record.aircraftCellId = m_terrain.CellId();
+}

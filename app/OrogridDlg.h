@@ -1,0 +1,102 @@
+// The main dialog of Orogrid: the home of all run-time state. Dialog
+// initialisation starts the server (connection to the terrain record, the
+// terrain map, the 120 ms timer); every timer tick refreshes the grids, shows
+// the two status lines and publishes the aircraft's cell data into the
+// record; the loss countdown ends the dialog when the simulation has gone.
+//
+// Threading: the user-interface thread only (dialog initialisation, timer
+// and window messages). The record is shared with other processes without
+// locks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "display/BaseDisplay.h"
+#include "platform/app_framework.h"
+#include "platform/device_context.h"
+#include "shm/CTrnShm.h"
+#include "shm/TrnInterfaceShm.h"
+#include "terrain/TerrainEngine.h"
+
+class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
+ public:
+  static constexpr unsigned kTimerId = 34651;
+  static constexpr unsigned kTimerPeriodMs = 120;
+  static constexpr int kPhaseCount = 11;          // phases 0..10
+  static constexpr int kLossCountdownReset = 10;  // countdown while running
+  static constexpr double kFeetPerMetre = 3.280839895;
+  static constexpr int kStatusLine1Size = CTerrainEngine::kStatusLineSize;
+  static constexpr int kStatusLine2Size = 128;
+
+  explicit COrogridDlg(platform::CDialog* parent = nullptr);
+  // For tests: another segment name (instead of "TrnShmSpace") and a map
+  // file of their own (null: the program's fixed path).
+  COrogridDlg(platform::CDialog* parent, const char* segmentName, const char* mapPath);
+  ~COrogridDlg() override;
+
+  // Framework handlers.
+  void DoDataExchange(platform::CDataExchange* pDX) override;
+  bool OnInitDialog() override;
+  void OnSysCommand(unsigned id, std::intptr_t param) override;
+  void OnPaint() override;
+  platform::IconHandle OnQueryDragIcon() override;
+  void OnClose() override;
+  void OnDestroy() override;
+  // One tick of the timer cycle; the identifier is not examined.
+  void OnTimer(std::uintptr_t id) override;
+
+  // Server start-up, run once from dialog initialisation: connect, load the
+  // map, start the timer, seed the record and the engine. False at the first
+  // step that fails (later steps undone).
+  bool StartServer();
+  // Creates the connection object and takes the record when it is usable.
+  bool ConnectTerrainShm();
+  // Gives the connection back (lowers the record's user count); clears
+  // m_serverReady and the record pointer first.
+  void ReleaseTerrainShm();
+  // One step of the loss countdown; true when the dialog must end.
+  bool CheckSimulationLoss();
+  // Writes the tick's results into the record.
+  void PublishAircraftData();
+
+  // State, for the host and for tests.
+  const char* StatusLine1() const { return m_statusLine1; }
+  const char* StatusLine2() const { return m_statusLine2; }
+  bool ServerReady() const { return m_serverReady; }
+  TrnShmData* ShmData() const { return m_pShmData; }
+  const CTrnShm* TrnShm() const { return m_pTrnShm.get(); }
+  int Phase() const { return m_phase; }
+  int LossCountdown() const { return m_lossCountdown; }
+  const CTerrainEngine& Terrain() const { return m_terrain; }
+  CTerrainEngine& Terrain() { return m_terrain; }
+  platform::IconHandle Icon() const { return m_hIcon; }
+
+  // Formats status line 1 (buffer of kStatusLine1Size bytes).
+  static void FormatStatusLine1(char* buf, double latitude, double longitude, int elevation,
+                                std::uint32_t colour, int cellId, int subX, int subY);
+  // Elevation in metres to feet, truncated toward zero (limited to the int
+  // range for values the record should never hold).
+  static int MetresToFeet(int metres);
+
+ private:
+  void ShowStatusLines() override;  // ITerrainStatusView
+
+  char m_statusLine1[kStatusLine1Size] = {};
+  char m_statusLine2[kStatusLine2Size] = {};
+  platform::IconHandle m_hIcon = nullptr;
+  bool m_serverReady = false;
+  TrnShmData* m_pShmData = nullptr;
+  std::unique_ptr<CTrnShm> m_pTrnShm;
+  // The terrain map, its memory DC, the engine state, the cell sizes and the
+  // two grid back buffers.
+  CTerrainEngine m_terrain;
+  int m_phase = 0;
+  int m_lossCountdown = 0;
+  BaseDisplay m_display;
+  // The display's view of the terrain memory DC (null where the platform has
+  // no native DC).
+  std::unique_ptr<platform::DeviceContext> m_pTerrainDCView;
+  const char* m_szSegmentName;
+  const char* m_szMapPath;
+};

@@ -1,0 +1,10 @@
+// Entry point of the orogrid program: the one application object and the
+// framework's run. The program takes no arguments.
+//
+// Threading: the main thread is the user-interface thread.
+#include "app/Orogrid.h"
+#include "platform/app_framework.h"
+
+COrogridApp theApp;
+
+int main() { return platform::RunApplication(); }

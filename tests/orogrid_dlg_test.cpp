@@ -1,0 +1,420 @@
+// Tests of the main dialog without a window: start-up, the timer cycle, the
+// status lines, the loss countdown and the release of the connection, on a
+// small test map and a segment of the test's own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/OrogridDlg.h"
+#include "app/OrogridResources.h"
+#include "app/resource.h"
+#include "platform/app_framework.h"
+#include "platform/shared_memory.h"
+#include "shm/CTrnShm.h"
+#include "tests/orogrid_test_map.h"
+
+namespace {
+
+std::string UniqueName(const char* stem) {
+  static int serial = 0;
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  return std::string(stem) + std::to_string(static_cast<long long>(ticks % 100000000)) + "_" +
+         std::to_string(++serial);
+}
+
+bool RefuseTimer(unsigned /*id*/, unsigned /*periodMs*/) { return false; }
+
+class OrogridDlg : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::UseResourceTable(OrogridResources());
+    m_mapPath = (std::filesystem::temp_directory_path() / (UniqueName("orogrid_map_") + ".bmp"))
+                    .string();
+    ASSERT_TRUE(testmap::Write(m_mapPath.c_str()));
+    m_segment = UniqueName("OrogridDlgTest");
+    // The simulation's side of the record, attached first so the record
+    // outlives the dialogs of each test.
+    m_sim = std::make_unique<CTrnShm>(m_segment.c_str());
+    ASSERT_TRUE(m_sim->IsConnected()) << m_sim->GetErrorText();
+    m_rec = m_sim->GetData();
+  }
+
+  void TearDown() override {
+    platform::SetTimerStartHook(nullptr);
+    if (m_dlg != nullptr) {
+      m_dlg->OnDestroy();
+    }
+    m_dlg.reset();
+    m_sim.reset();
+    // Processes that were not the last to leave keep their handles until
+    // they end; the test's own segment name goes with the test.
+    platform::ShmRemoveName(m_segment.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(m_mapPath, ignored);
+  }
+
+  // A started dialog (OnInitDialog has run the server start-up).
+  COrogridDlg& Start(const char* mapPath = nullptr) {
+    m_dlg = std::make_unique<COrogridDlg>(nullptr, m_segment.c_str(),
+                                          mapPath != nullptr ? mapPath : m_mapPath.c_str());
+    m_dlg->OnInitDialog();
+    return *m_dlg;
+  }
+
+  void Tick(int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      m_dlg->OnTimer(COrogridDlg::kTimerId);
+    }
+  }
+
+  void Place(double latitude, double longitude, double heading = 0.0) {
+    m_rec->aircraftLatitude = latitude;
+    m_rec->aircraftLongitude = longitude;
+    m_rec->aircraftHeading = heading;
+  }
+
+  std::string m_mapPath;
+  std::string m_segment;
+  std::unique_ptr<CTrnShm> m_sim;
+  TrnShmData* m_rec = nullptr;
+  std::unique_ptr<COrogridDlg> m_dlg;
+};
+
+TEST(OrogridDlgFormat, StatusLine1) {
+  struct Case {
+    double latitude, longitude;
+    int elevation;
+    std::uint32_t colour;
+    int cellId, subX, subY;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {45.5, -33.25, 123, 0x000A0B0C, 3601440, 1, 2,
+       "Lat: 45.500 Lon:-33.250  Elevation  123 m   403 ft 000A0B0C ID>3601440 x1 y2"},
+      {0.0, 0.0, -1, 0, 0, 0, 0,
+       "Lat:  0.000 Lon:  0.000  Elevation   -1 m    -3 ft 00000000 ID>0 x0 y0"},
+      {-89.9999, 179.9996, 8848, 0x00FFFFFF, -29488, 2, 0,
+       "Lat:-90.000 Lon: 180.000  Elevation  8848 m  29028 ft 00FFFFFF ID>-29488 x2 y0"},
+  };
+  for (const Case& c : cases) {
+    char line[COrogridDlg::kStatusLine1Size];
+    COrogridDlg::FormatStatusLine1(line, c.latitude, c.longitude, c.elevation, c.colour, c.cellId,
+                                   c.subX, c.subY);
+    EXPECT_STREQ(c.expected, line);
+  }
+  char line[COrogridDlg::kStatusLine1Size];
+  COrogridDlg::FormatStatusLine1(line, 1.0, 2.0, -1, 0, 0, 0, 0);
+  EXPECT_NE(std::string(line).find("Elevation   -1 m    -3 ft"), std::string::npos);
+  COrogridDlg::FormatStatusLine1(line, 1.0, 2.0, 8848, 0, 0, 0, 0);
+  EXPECT_NE(std::string(line).find(" 8848 m  29028 ft"), std::string::npos);
+  // A hostile position cannot overrun the line.
+  COrogridDlg::FormatStatusLine1(line, 1e308, -1e308, 0, 0, 0, 0, 0);
+  EXPECT_LT(std::strlen(line), sizeof(line));
+}
+
+TEST(OrogridDlgFormat, FeetTruncateTowardZeroAndStayInRange) {
+  EXPECT_EQ(-3, COrogridDlg::MetresToFeet(-1));
+  EXPECT_EQ(29028, COrogridDlg::MetresToFeet(8848));
+  EXPECT_EQ(403, COrogridDlg::MetresToFeet(123));
+  EXPECT_EQ(-32841, COrogridDlg::MetresToFeet(-10010));
+  EXPECT_EQ(2147483647, COrogridDlg::MetresToFeet(2000000000));
+  EXPECT_EQ(-2147483647 - 1, COrogridDlg::MetresToFeet(-2000000000));
+}
+
+TEST_F(OrogridDlg, StartUpSeedsRecordAndStartsTimer) {
+  m_rec->coarseSizeX = 0;
+  m_rec->updateCount = 77;
+  COrogridDlg& dlg = Start();
+  EXPECT_TRUE(dlg.ServerReady());
+  EXPECT_TRUE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+  EXPECT_EQ(2, dlg.MinimiseCount());
+  EXPECT_EQ(0, m_rec->updateCount);
+  EXPECT_EQ(2, m_rec->userCount);
+  const std::int32_t dims[10] = {m_rec->coarseSizeX, m_rec->coarseSizeY, m_rec->fineSizeX,
+                                 m_rec->fineSizeY,   m_rec->subDivX,     m_rec->subDivY,
+                                 m_rec->fineCentreX, m_rec->fineCentreY, m_rec->coarseCentreX,
+                                 m_rec->coarseCentreY};
+  const std::int32_t expected[10] = {150, 150, 17, 17, 3, 3, 8, 8, 75, 75};
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(expected[i], dims[i]) << "grid field " << i;
+  }
+  EXPECT_DOUBLE_EQ(1.0 / 3.0, m_rec->subCellLatSpan);
+  EXPECT_DOUBLE_EQ(1.0 / 3.0, m_rec->subCellLonSpan);
+  EXPECT_STREQ("Loading Kt Orogrid Map", dlg.StatusLine1());
+  EXPECT_STREQ("", dlg.StatusLine2());
+  EXPECT_EQ(0, dlg.Phase());
+  EXPECT_EQ(0, dlg.LossCountdown());
+  EXPECT_NE(nullptr, dlg.Icon());
+
+  platform::CSystemMenu* menu = dlg.GetSystemMenu();
+  ASSERT_NE(nullptr, menu);
+  ASSERT_EQ(2, menu->ItemCount());
+  EXPECT_STREQ("", menu->ItemText(0));
+  EXPECT_STREQ("&About Orogrid...", menu->ItemText(1));
+  EXPECT_EQ(static_cast<unsigned>(IDM_ABOUTBOX), menu->CommandForKey('a'));
+}
+
+TEST_F(OrogridDlg, WaitingRunningAndEarlyLossTexts) {
+  COrogridDlg& dlg = Start();
+  m_rec->simulationState = trn::kSimulationWaiting;
+  Tick();
+  EXPECT_STREQ("Awaiting simulation $Revision: 1.1.0", dlg.StatusLine2());
+  EXPECT_STREQ(dlg.StatusLine2(), dlg.GetDlgItemText(IDC_STATUS_LINE2));
+  EXPECT_STREQ(dlg.StatusLine1(), dlg.GetDlgItemText(IDC_STATUS_LINE1));
+  // The countdown starts at 0: until the first check a running simulation
+  // shows the loss text with 0.
+  m_rec->simulationState = 1;
+  Tick(9);
+  EXPECT_STREQ("Simulation lost -> preparing to shut down 0", dlg.StatusLine2());
+  Tick();  // tick 11: first loss check
+  EXPECT_EQ(10, dlg.LossCountdown());
+  Tick();
+  EXPECT_STREQ("Running", dlg.StatusLine2());
+  EXPECT_FALSE(dlg.IsModalEnded());
+}
+
+TEST_F(OrogridDlg, PhasesComputeCellSizesOnTicksOneToThree) {
+  Place(0.0, 0.0, 0.0);
+  COrogridDlg& dlg = Start();
+  const CTerrainEngine& t = dlg.Terrain();
+  const double lon0 = t.MetresPerPixelLon();
+  const double lat0 = t.MetresPerPixelLat();
+  const double heading0 = t.MetresPerPixelHeading();
+  ASSERT_GE(heading0, 1.0);
+
+  Place(60.0, 10.0, 90.0);
+  Tick();  // tick 1: publishes the start-up size, then phase 1
+  EXPECT_DOUBLE_EQ(1.0 / heading0, m_rec->pixelsPerMetre);
+  EXPECT_DOUBLE_EQ(t.GetPixelWidthMetres(60.0), t.MetresPerPixelLon());
+  EXPECT_NE(lon0, t.MetresPerPixelLon());
+  EXPECT_EQ(lat0, t.MetresPerPixelLat());
+  EXPECT_EQ(heading0, t.MetresPerPixelHeading());
+  Tick();  // tick 2
+  EXPECT_DOUBLE_EQ(t.GetPixelHeightMetres(60.0), t.MetresPerPixelLat());
+  EXPECT_EQ(heading0, t.MetresPerPixelHeading());
+  EXPECT_DOUBLE_EQ(1.0 / heading0, m_rec->pixelsPerMetre);
+  Tick();  // tick 3
+  const double heading3 = t.MetresPerPixelHeading();
+  EXPECT_DOUBLE_EQ(CTerrainEngine::GetPixelSizeAlongHeading(90.0, t.MetresPerPixelLat(),
+                                                            t.MetresPerPixelLon()),
+                   heading3);
+  EXPECT_DOUBLE_EQ(1.0 / heading0, m_rec->pixelsPerMetre);  // published before phase 3
+  Tick();  // tick 4 publishes it
+  EXPECT_DOUBLE_EQ(1.0 / heading3, m_rec->pixelsPerMetre);
+  EXPECT_EQ(4, dlg.Phase());
+}
+
+TEST_F(OrogridDlg, LostBeforeStartUpEndsOnTickEleven) {
+  m_rec->simulationState = trn::kSimulationLost;
+  COrogridDlg& dlg = Start();
+  Tick(10);
+  EXPECT_FALSE(dlg.IsModalEnded());
+  EXPECT_STREQ("Simulation lost -> preparing to shut down 0", dlg.StatusLine2());
+  Tick();
+  EXPECT_TRUE(dlg.IsModalEnded());
+  EXPECT_EQ(0, dlg.ModalResult());
+  EXPECT_EQ(-1, dlg.LossCountdown());
+}
+
+// The loss may start at any point of the eleven-tick cycle: the dialog ends
+// 111 to 121 ticks after the first tick that sees the lost state.
+class OrogridDlgLoss : public OrogridDlg, public ::testing::WithParamInterface<int> {};
+
+TEST_P(OrogridDlgLoss, CountdownEndsTheDialog) {
+  m_rec->simulationState = 5;
+  COrogridDlg& dlg = Start();
+  Tick(22 + GetParam());
+  ASSERT_STREQ("Running", dlg.StatusLine2());
+  m_rec->simulationState = trn::kSimulationLost;
+  int ticks = 0;
+  bool sawNine = false;
+  bool sawZero = false;
+  while (!dlg.IsModalEnded() && ticks < 200) {
+    Tick();
+    ++ticks;
+    const std::string line2 = dlg.StatusLine2();
+    if (line2 == "Simulation lost -> preparing to shut down 9") {
+      sawNine = true;
+    }
+    if (line2 == "Simulation lost -> preparing to shut down 0") {
+      sawZero = true;
+    }
+    if (!sawNine) {
+      EXPECT_EQ("Running", line2) << "tick " << ticks;
+    }
+  }
+  EXPECT_TRUE(sawNine);
+  EXPECT_TRUE(sawZero);
+  EXPECT_GE(ticks, 111);
+  EXPECT_LE(ticks, 121);
+  EXPECT_EQ(0, dlg.ModalResult());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPhase, OrogridDlgLoss, ::testing::Range(0, 11));
+
+TEST_F(OrogridDlg, ReturnToRunningRestoresCountdown) {
+  m_rec->simulationState = 5;
+  COrogridDlg& dlg = Start();
+  Tick(11);
+  m_rec->simulationState = trn::kSimulationLost;
+  Tick(33);  // three checks: 9, 8, 7
+  EXPECT_EQ(7, dlg.LossCountdown());
+  // The line is written before the tick's check.
+  EXPECT_STREQ("Simulation lost -> preparing to shut down 8", dlg.StatusLine2());
+  m_rec->simulationState = 5;
+  Tick(10);
+  EXPECT_EQ(7, dlg.LossCountdown());  // no check yet
+  Tick();
+  EXPECT_EQ(10, dlg.LossCountdown());
+  Tick();
+  EXPECT_STREQ("Running", dlg.StatusLine2());
+  // Waiting also resets the countdown.
+  m_rec->simulationState = trn::kSimulationLost;
+  Tick(11);
+  EXPECT_EQ(9, dlg.LossCountdown());
+  m_rec->simulationState = trn::kSimulationWaiting;
+  Tick(11);
+  EXPECT_EQ(10, dlg.LossCountdown());
+  EXPECT_STREQ("Awaiting simulation $Revision: 1.1.0", dlg.StatusLine2());
+  EXPECT_FALSE(dlg.IsModalEnded());
+}
+
+TEST_F(OrogridDlg, PublishesFieldsAndGridsFromTheMap) {
+  // Centre of pixel (146, 100): sub-cell (1, 1), whose fine point carries
+  // the coarse elevation unchanged; far enough from the map's edges for the
+  // whole grid window.
+  Place(-10.5, -33.5, 0.0);
+  m_rec->simulationState = 1;
+  COrogridDlg& dlg = Start();
+  Tick(22);  // two cycles: the second grid is all around the aircraft
+  m_rec->cycleFlagA = 7;
+  m_rec->cycleFlagB = 9;
+  const std::int32_t before = m_rec->updateCount;
+  Tick();
+  const int x = 146;
+  const int y = 100;
+  EXPECT_EQ(before + 1, m_rec->updateCount);
+  EXPECT_EQ(23, m_rec->updateCount);
+  EXPECT_EQ(testmap::Elevation(x, y), m_rec->aircraftElevation);
+  EXPECT_EQ(0, m_rec->cycleFlagA);
+  EXPECT_EQ(0, m_rec->cycleFlagB);
+  EXPECT_EQ(1, m_rec->aircraftSubX);
+  EXPECT_EQ(1, m_rec->aircraftSubY);
+  EXPECT_EQ(x, m_rec->aircraftPixelX);
+  EXPECT_EQ(y, m_rec->aircraftPixelY);
+  EXPECT_EQ(x * 10000 + y, m_rec->aircraftCellId);
+  EXPECT_DOUBLE_EQ(1.0 / dlg.Terrain().MetresPerPixelHeading(), m_rec->pixelsPerMetre);
+  EXPECT_GT(m_rec->pixelsPerMetre, 0.0);
+  EXPECT_LE(m_rec->pixelsPerMetre, 1.0);
+  EXPECT_EQ(testmap::Elevation(x, y), m_rec->coarseGrid[75][75].elevation);
+  EXPECT_EQ(testmap::Elevation(x + 3, y - 2), m_rec->coarseGrid[78][73].elevation);
+  EXPECT_EQ(testmap::Elevation(x, y), m_rec->fineGrid[8][8][1][1].elevation);
+
+  char expected[COrogridDlg::kStatusLine1Size];
+  COrogridDlg::FormatStatusLine1(expected, -10.5, -33.5, testmap::Elevation(x, y),
+                                 testmap::Colour(testmap::Elevation(x, y)), x * 10000 + y, 1, 1);
+  EXPECT_STREQ(expected, dlg.StatusLine1());
+}
+
+TEST_F(OrogridDlg, GridsArePublishedEveryEleventhTick) {
+  Place(10.5, 20.5);
+  Start();
+  const std::int32_t before = m_rec->coarseGrid[75][75].cellId;
+  Tick(10);
+  EXPECT_EQ(before, m_rec->coarseGrid[75][75].cellId);
+  Tick();
+  // The first cycle's band around column 75 was taken at the aircraft's
+  // pixel (200, 79).
+  EXPECT_EQ(200 * 10000 + 79, m_rec->coarseGrid[75][75].cellId);
+  Place(11.5, 21.5);
+  Tick(10);
+  EXPECT_EQ(200 * 10000 + 79, m_rec->coarseGrid[75][75].cellId);
+  Tick();
+  EXPECT_EQ(201 * 10000 + 78, m_rec->coarseGrid[75][75].cellId);
+}
+
+TEST_F(OrogridDlg, NotConnectedNeverTouchesTheRecord) {
+  // Another interface version in the segment: the dialog maps it, does not
+  // count itself and stays idle.
+  std::memcpy(m_rec->interfaceVersion, " TrnInterfaceShm $Revision: 9.9.9", 34);
+  m_rec->updateCount = 1234;
+  m_rec->userCount = 1;
+  COrogridDlg& dlg = Start();
+  EXPECT_FALSE(dlg.ServerReady());
+  EXPECT_EQ(nullptr, dlg.ShmData());
+  EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+  EXPECT_STREQ("", dlg.StatusLine1());
+  EXPECT_STREQ("", dlg.StatusLine2());
+  Tick(12);
+  EXPECT_STREQ("Awaiting Shared memory connection", dlg.StatusLine1());
+  EXPECT_STREQ("", dlg.StatusLine2());
+  EXPECT_EQ(1234, m_rec->updateCount);
+  EXPECT_EQ(1, m_rec->userCount);
+  EXPECT_EQ(0, m_rec->coarseSizeX);
+  EXPECT_FALSE(dlg.IsModalEnded());
+  dlg.OnDestroy();
+  EXPECT_EQ(nullptr, dlg.TrnShm());
+  EXPECT_EQ(1, m_rec->userCount);
+  m_dlg.reset();
+}
+
+TEST_F(OrogridDlg, MissingMapShowsReasonAndStaysIdle) {
+  const std::string missing = m_mapPath + ".missing";
+  m_rec->updateCount = 55;
+  COrogridDlg& dlg = Start(missing.c_str());
+  EXPECT_FALSE(dlg.ServerReady());
+  EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+  const std::string line1 = dlg.StatusLine1();
+  EXPECT_EQ(0u, line1.find("Sorry :: COrogridDlg::LoadPicture\n" + missing + "\n")) << line1;
+  EXPECT_GT(line1.size(), std::string("Sorry :: COrogridDlg::LoadPicture\n\n").size() +
+                              missing.size());
+  EXPECT_EQ(0, m_rec->updateCount);
+  EXPECT_EQ(0, m_rec->coarseSizeX);  // grid fields untouched
+  EXPECT_EQ(2, m_rec->userCount);    // the connection stays until destroyed
+  Tick();
+  EXPECT_STREQ("Awaiting Shared memory connection", dlg.StatusLine1());
+  EXPECT_EQ(0, m_rec->updateCount);
+}
+
+TEST_F(OrogridDlg, RefusedTimerLeavesLoadingText) {
+  platform::SetTimerStartHook(&RefuseTimer);
+  COrogridDlg& dlg = Start();
+  EXPECT_FALSE(dlg.ServerReady());
+  EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+  EXPECT_STREQ("Loading Kt Orogrid Map", dlg.StatusLine1());
+  EXPECT_EQ(0, m_rec->coarseSizeX);
+}
+
+TEST_F(OrogridDlg, DestroyReleasesBeforeTheTimerStops) {
+  COrogridDlg& dlg = Start();
+  ASSERT_EQ(2, m_rec->userCount);
+  Tick(3);
+  const std::int32_t count = m_rec->updateCount;
+  dlg.OnDestroy();
+  EXPECT_EQ(1, m_rec->userCount);
+  EXPECT_FALSE(dlg.ServerReady());
+  EXPECT_EQ(nullptr, dlg.ShmData());
+  EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+  Tick();  // a late message after destruction reads and writes nothing
+  EXPECT_EQ(count, m_rec->updateCount);
+  EXPECT_STREQ("Awaiting Shared memory connection", dlg.StatusLine1());
+  dlg.OnDestroy();  // a second release does nothing
+  EXPECT_EQ(1, m_rec->userCount);
+  m_dlg.reset();
+}
+
+TEST_F(OrogridDlg, SystemCloseEndsTheDialog) {
+  COrogridDlg& dlg = Start();
+  dlg.OnSysCommand(0xF020, 0);  // minimise: not a close
+  EXPECT_FALSE(dlg.IsModalEnded());
+  dlg.OnSysCommand(platform::kScClose, 0);
+  EXPECT_TRUE(dlg.IsModalEnded());
+  EXPECT_EQ(dlg.Icon(), dlg.OnQueryDragIcon());
+}
+
+}  // namespace

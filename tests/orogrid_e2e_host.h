@@ -1,0 +1,50 @@
+// What the end-to-end test of the orogrid program needs from the system it
+// runs on: putting the program and its terrain map in place, starting it,
+// reading its status lines, closing it and waiting for it.
+//  - Linux: the built program is copied into a fresh temporary folder with
+//    the map under Bitmaps/Terrain/; its standard output goes to a log file,
+//    whose plain lines are its status lines; closing is SIGTERM.
+//  - Windows (under Wine): the program runs from the test's own folder and
+//    the map goes to "C:\Program Files\Norvalia\Bitmaps\Terrain\"; status
+//    line 2 is read from control 1001 of the window found by its caption;
+//    closing is the system menu's Close.
+//
+// Threading: the test's main thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+class ServerProcess {
+ public:
+  ServerProcess();
+  ~ServerProcess();  // kills a server that is still running
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // Puts the program in place with the given map bytes (none: no map) and
+  // starts it. False with a reason when that fails.
+  bool Start(const std::vector<unsigned char>& mapBytes, bool withMap, std::string* reason);
+  // Waits up to timeoutMs for the program to end; its exit status, or -2 on
+  // timeout, -1 when it was killed.
+  int Wait(int timeoutMs);
+  // The user's Close (SIGTERM on POSIX, the system menu's Close on Windows).
+  bool Close();
+  bool Running();
+  // Waits up to timeoutMs until a status line (1 or 2) starting with prefix
+  // has been shown; the whole line in *line.
+  bool WaitForStatus(int lineNumber, const std::string& prefix, int timeoutMs, std::string* line);
+  // The program's text output (empty where there is none), for messages.
+  std::string Output();
+
+ private:
+  struct Impl;
+  Impl* m_pImpl;
+};
+
+void SleepMs(int ms);
+long long NowMs();
+
+}  // namespace e2e

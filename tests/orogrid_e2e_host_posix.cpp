@@ -1,0 +1,165 @@
+// End-to-end host on Linux: the orogrid program copied with a test map into
+// a temporary folder, run with its output in a log file (see
+// orogrid_e2e_host.h).
+//
+// Threading: the test's main thread.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/module_path.h"
+#include "tests/orogrid_e2e_host.h"
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+struct ServerProcess::Impl {
+  fs::path folder;
+  fs::path log;
+  pid_t pid = -1;
+  int status = -3;  // not yet reaped
+};
+
+ServerProcess::ServerProcess() : m_pImpl(new Impl) {}
+
+ServerProcess::~ServerProcess() {
+  if (m_pImpl->pid > 0 && m_pImpl->status == -3) {
+    kill(m_pImpl->pid, SIGKILL);
+    int status = 0;
+    waitpid(m_pImpl->pid, &status, 0);
+  }
+  std::error_code ignored;
+  if (!m_pImpl->folder.empty()) {
+    fs::remove_all(m_pImpl->folder, ignored);
+  }
+  delete m_pImpl;
+}
+
+bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
+                          std::string* reason) {
+  char self[4096];
+  if (!platform::ModuleFileName(self, static_cast<int>(sizeof(self)))) {
+    *reason = "cannot find the test program's path";
+    return false;
+  }
+  const fs::path program = fs::path(self).parent_path() / "orogrid";
+  char pattern[] = "/tmp/orogrid-e2e-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    *reason = "cannot make a temporary folder";
+    return false;
+  }
+  m_pImpl->folder = pattern;
+  std::error_code error;
+  fs::copy_file(program, m_pImpl->folder / "orogrid", error);
+  if (error) {
+    *reason = "cannot copy " + program.string() + ": " + error.message();
+    return false;
+  }
+  const fs::path maps = m_pImpl->folder / "Bitmaps" / "Terrain";
+  fs::create_directories(maps, error);
+  if (withMap) {
+    std::ofstream out(maps / "KtTerrainMap.bmp", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(mapBytes.data()),
+              static_cast<std::streamsize>(mapBytes.size()));
+    if (!out) {
+      *reason = "cannot write the map";
+      return false;
+    }
+  }
+  m_pImpl->log = m_pImpl->folder / "output.log";
+  const std::string exe = (m_pImpl->folder / "orogrid").string();
+  const std::string log = m_pImpl->log.string();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    *reason = "fork failed";
+    return false;
+  }
+  if (pid == 0) {
+    // From another folder, so that only the program's own folder can give
+    // it its map.
+    if (chdir("/") != 0 || freopen(log.c_str(), "w", stdout) == nullptr ||
+        freopen("/dev/null", "r", stdin) == nullptr) {
+      _exit(127);
+    }
+    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  m_pImpl->pid = pid;
+  m_pImpl->status = -3;
+  return true;
+}
+
+int ServerProcess::Wait(int timeoutMs) {
+  if (m_pImpl->status != -3) {
+    return m_pImpl->status;
+  }
+  const long long end = NowMs() + timeoutMs;
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(m_pImpl->pid, &status, WNOHANG);
+    if (done == m_pImpl->pid) {
+      m_pImpl->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return m_pImpl->status;
+    }
+    if (NowMs() >= end) {
+      return -2;
+    }
+    SleepMs(20);
+  }
+}
+
+bool ServerProcess::Close() { return m_pImpl->pid > 0 && kill(m_pImpl->pid, SIGTERM) == 0; }
+
+bool ServerProcess::Running() { return m_pImpl->status == -3 && Wait(0) == -2; }
+
+std::string ServerProcess::Output() {
+  std::ifstream in(m_pImpl->log);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Status line 2 texts are the ones that start with these words; any other
+// line is status line 1.
+static bool IsLine2(const std::string& line) {
+  return line.rfind("Awaiting simulation", 0) == 0 || line.rfind("Running", 0) == 0 ||
+         line.rfind("Simulation lost", 0) == 0;
+}
+
+bool ServerProcess::WaitForStatus(int lineNumber, const std::string& prefix, int timeoutMs,
+                                  std::string* found) {
+  const long long end = NowMs() + timeoutMs;
+  for (;;) {
+    std::istringstream lines(Output());
+    std::string line;
+    while (std::getline(lines, line)) {
+      if ((lineNumber == 2) == IsLine2(line) && line.rfind(prefix, 0) == 0) {
+        if (found != nullptr) {
+          *found = line;
+        }
+        return true;
+      }
+    }
+    if (NowMs() >= end) {
+      return false;
+    }
+    SleepMs(50);
+  }
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace e2e

@@ -1,0 +1,170 @@
+// End-to-end host on Windows (run under Wine): orogrid.exe from the test's
+// own folder, the map at the program's fixed path, the status lines read
+// from the window found by its caption (see orogrid_e2e_host.h).
+//
+// Threading: the test's main thread.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "tests/orogrid_e2e_host.h"
+
+namespace e2e {
+
+namespace {
+
+const char kMapFolder[] = "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain";
+const char kMapPath[] = "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain\\KtTerrainMap.bmp";
+const char kCaption[] = "Orogrid v1.3";
+
+struct FindData {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindWindowOfProcess(HWND hwnd, LPARAM lParam) {
+  auto* data = reinterpret_cast<FindData*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  char caption[64] = {};
+  GetWindowTextA(hwnd, caption, static_cast<int>(sizeof(caption)));
+  if (owner == data->processId && std::string(caption) == kCaption) {
+    data->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+struct ServerProcess::Impl {
+  PROCESS_INFORMATION process{};
+  bool started = false;
+  int status = -3;
+  HWND window = nullptr;
+
+  HWND Window() {
+    if (window != nullptr && IsWindow(window)) {
+      return window;
+    }
+    // The caption names the window; the process id tells ours from others.
+    HWND byCaption = FindWindowA(nullptr, kCaption);
+    if (byCaption == nullptr) {
+      return nullptr;
+    }
+    FindData data{process.dwProcessId, nullptr};
+    EnumWindows(&FindWindowOfProcess, reinterpret_cast<LPARAM>(&data));
+    window = data.found;
+    return window;
+  }
+};
+
+ServerProcess::ServerProcess() : m_pImpl(new Impl) {}
+
+ServerProcess::~ServerProcess() {
+  if (m_pImpl->started && m_pImpl->status == -3) {
+    TerminateProcess(m_pImpl->process.hProcess, 99);
+    WaitForSingleObject(m_pImpl->process.hProcess, 10000);
+  }
+  if (m_pImpl->started) {
+    CloseHandle(m_pImpl->process.hProcess);
+    CloseHandle(m_pImpl->process.hThread);
+  }
+  delete m_pImpl;
+}
+
+bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
+                          std::string* reason) {
+  const char* folders[] = {"C:\\Program Files", "C:\\Program Files\\Norvalia",
+                           "C:\\Program Files\\Norvalia\\Bitmaps", kMapFolder};
+  for (const char* folder : folders) {
+    CreateDirectoryA(folder, nullptr);
+  }
+  DeleteFileA(kMapPath);
+  if (withMap) {
+    FILE* out = std::fopen(kMapPath, "wb");
+    if (out == nullptr) {
+      *reason = std::string("cannot write ") + kMapPath;
+      return false;
+    }
+    const bool ok = std::fwrite(mapBytes.data(), 1, mapBytes.size(), out) == mapBytes.size();
+    if (std::fclose(out) != 0 || !ok) {
+      *reason = std::string("cannot write ") + kMapPath;
+      return false;
+    }
+  }
+  char self[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) {
+    *reason = "cannot find the test program's path";
+    return false;
+  }
+  std::string exe(self);
+  exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "orogrid.exe";
+  std::string commandLine = "\"" + exe + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      "C:\\", &startup, &m_pImpl->process)) {
+    *reason = "cannot start " + exe + " (code " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  m_pImpl->started = true;
+  m_pImpl->status = -3;
+  return true;
+}
+
+int ServerProcess::Wait(int timeoutMs) {
+  if (m_pImpl->status != -3) {
+    return m_pImpl->status;
+  }
+  if (WaitForSingleObject(m_pImpl->process.hProcess, static_cast<DWORD>(timeoutMs)) !=
+      WAIT_OBJECT_0) {
+    return -2;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(m_pImpl->process.hProcess, &code);
+  m_pImpl->status = static_cast<int>(code);
+  return m_pImpl->status;
+}
+
+bool ServerProcess::Close() {
+  HWND window = m_pImpl->Window();
+  return window != nullptr && PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+}
+
+bool ServerProcess::Running() { return m_pImpl->status == -3 && Wait(0) == -2; }
+
+bool ServerProcess::WaitForStatus(int lineNumber, const std::string& prefix, int timeoutMs,
+                                  std::string* found) {
+  const long long end = NowMs() + timeoutMs;
+  for (;;) {
+    HWND window = m_pImpl->Window();
+    if (window != nullptr) {
+      char text[1400] = {};
+      GetDlgItemTextA(window, lineNumber == 1 ? 1000 : 1001, text, static_cast<int>(sizeof(text)));
+      const std::string line(text);
+      if (line.rfind(prefix, 0) == 0) {
+        if (found != nullptr) {
+          *found = line;
+        }
+        return true;
+      }
+    }
+    if (NowMs() >= end || !Running()) {
+      return false;
+    }
+    SleepMs(50);
+  }
+}
+
+std::string ServerProcess::Output() { return std::string(); }
+
+void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+long long NowMs() { return static_cast<long long>(GetTickCount64()); }
+
+}  // namespace e2e
