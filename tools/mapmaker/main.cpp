@@ -1,0 +1,192 @@
+// orogrid-mapmaker: command line of the map maker. Makes the server's terrain
+// bitmap from any elevation model GDAL opens in geographic coordinates.
+// Threading: single-threaded.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/terminal.h"
+#include "tools/mapmaker/MapEncoding.h"
+#include "tools/mapmaker/MapMaker.h"
+
+namespace {
+
+const char kRevision[] = "%Z% OrogridTools KT9001:03 orogrid-mapmaker $Revision: 1.1 $";
+
+const char kUsage[] =
+    "usage: orogrid-mapmaker INPUT OUTPUT.bmp [options]\n"
+    "\n"
+    "Makes the Orogrid terrain bitmap from an elevation model in latitude/longitude\n"
+    "that GDAL can open: GeoTIFF tiles, netCDF grids (ETOPO, GEBCO), VRT mosaics.\n"
+    "The map is a 24-bit BMP of 360 K x 180 K pixels; pixel (x, y) is the cell whose\n"
+    "north-west corner is latitude 90 - y/K, longitude x/K - 180. Its elevation e\n"
+    "(whole metres, -10010..15745) is blue = 100 + floor(e/100), green = 10 + the\n"
+    "remainder; red holds a shaded relief so the file is a readable picture.\n"
+    "Longitudes may run 0..360 or -180..180.\n"
+    "\n"
+    "options:\n"
+    "  -k, --pixels-per-degree K  whole pixels per degree, 1..120 (default 12, a\n"
+    "                             4320 x 2160 map: the size the server's built-in\n"
+    "                             elevation overrides are entered for)\n"
+    "  -a, --aggregate MODE       how a pixel's elevation is taken from finer data:\n"
+    "        maximum  (default) the highest sample inside the pixel. The server\n"
+    "                 reports the ground under the aircraft from this map; a mean\n"
+    "                 or a single sample can put a peak or a ridge lower than it is,\n"
+    "                 the highest ground in the cell never does, so it is the safe\n"
+    "                 answer for terrain awareness.\n"
+    "        mean     the mean of the samples inside the pixel\n"
+    "        nearest  the sample nearest the pixel's north-west corner\n"
+    "  -n, --keep-negative        keep elevations below 0 m (land below sea level,\n"
+    "                             bathymetry); by default every cell at or below 0 m\n"
+    "                             is written as colour 0 (0 m), so coastlines stay at\n"
+    "                             sea level as the server's grid blending expects\n"
+    "  -b, --band N               input band to read (default 1)\n"
+    "      --fill-distance N      no-data holes fill from their neighbours across at\n"
+    "                             most N pixels (default K, one degree); cells left\n"
+    "                             over are written as 0 m and counted\n"
+    "      --no-relief            no shaded relief (red is a constant)\n"
+    "  -q, --quiet                no progress bar, no summary (warnings and errors stay)\n"
+    "  -h, --help                 this text\n"
+    "      --version              the program's revision\n";
+
+bool ParseInt(const char* text, int low, int high, int* value) {
+  if (text == nullptr || *text == '\0') {
+    return false;
+  }
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (*end != '\0' || v < low || v > high) {
+    return false;
+  }
+  *value = static_cast<int>(v);
+  return true;
+}
+
+int UsageError(const char* format, const char* what) {
+  std::fprintf(stderr, "orogrid-mapmaker: ");
+  std::fprintf(stderr, format, what);
+  std::fprintf(stderr, "\n(orogrid-mapmaker --help lists the options)\n");
+  return 2;
+}
+
+struct ProgressBar {
+  int lastPercent = -1;
+};
+
+void DrawProgress(double fraction, void* context) {
+  auto& bar = *static_cast<ProgressBar*>(context);
+  const int percent = static_cast<int>(fraction * 100.0);
+  if (percent == bar.lastPercent) {
+    return;
+  }
+  bar.lastPercent = percent;
+  constexpr int kWidth = 40;
+  char cells[kWidth + 1];
+  const int done = percent * kWidth / 100;
+  for (int i = 0; i < kWidth; ++i) {
+    cells[i] = i < done ? '#' : '-';
+  }
+  cells[kWidth] = '\0';
+  std::fprintf(stderr, "\r  [%s] %3d%%", cells, percent);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  mapmaker::MapOptions options;
+  const char* paths[2] = {nullptr, nullptr};
+  int pathCount = 0;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("%s\n", kRevision);
+      return 0;
+    }
+    if (std::strcmp(arg, "-k") == 0 || std::strcmp(arg, "--pixels-per-degree") == 0) {
+      const char* v = value();
+      if (!ParseInt(v, 1, mapmaker::kMaxPixelsPerDegree, &options.pixelsPerDegree)) {
+        return UsageError("--pixels-per-degree needs a whole number 1..120, not \"%s\"", v ? v : "");
+      }
+    } else if (std::strcmp(arg, "-a") == 0 || std::strcmp(arg, "--aggregate") == 0) {
+      const char* v = value();
+      if (!mapmaker::ParseAggregate(v, &options.aggregate)) {
+        return UsageError("--aggregate is nearest, mean or maximum, not \"%s\"", v ? v : "");
+      }
+    } else if (std::strcmp(arg, "-n") == 0 || std::strcmp(arg, "--keep-negative") == 0) {
+      options.keepNegative = true;
+    } else if (std::strcmp(arg, "-b") == 0 || std::strcmp(arg, "--band") == 0) {
+      const char* v = value();
+      if (!ParseInt(v, 1, 1000000, &options.band)) {
+        return UsageError("--band needs a band number from 1, not \"%s\"", v ? v : "");
+      }
+    } else if (std::strcmp(arg, "--fill-distance") == 0) {
+      const char* v = value();
+      if (!ParseInt(v, 0, 1000000, &options.fillDistance)) {
+        return UsageError("--fill-distance needs a number of pixels from 0, not \"%s\"", v ? v : "");
+      }
+    } else if (std::strcmp(arg, "--no-relief") == 0) {
+      options.relief = false;
+    } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+      quiet = true;
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      return UsageError("unknown option \"%s\"", arg);
+    } else if (pathCount < 2) {
+      paths[pathCount++] = arg;
+    } else {
+      return UsageError("one input and one output only; \"%s\" is one too many", arg);
+    }
+  }
+  if (pathCount < 2) {
+    return UsageError("%s", pathCount == 0 ? "an input elevation model and an output bitmap are needed"
+                                           : "an output bitmap (OUTPUT.bmp) is needed");
+  }
+
+  ProgressBar bar;
+  const bool showProgress = !quiet && platform::IsTerminal(2);
+  const auto start = std::chrono::steady_clock::now();
+  mapmaker::CMapMaker maker;
+  mapmaker::MapSummary s;
+  const bool ok = maker.MakeMap(paths[0], paths[1], options, &s, showProgress ? DrawProgress : nullptr, &bar);
+  if (showProgress && bar.lastPercent >= 0) {
+    std::fputc('\n', stderr);
+  }
+  if (!ok) {
+    std::fprintf(stderr, "orogrid-mapmaker: %s\n", maker.GetError());
+    return 1;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (s.clampedCells > 0) {
+    std::fprintf(stderr, "orogrid-mapmaker: warning: %lld cells clamped to %d..%d m\n",
+                 static_cast<long long>(s.clampedCells), mapmaker::kMinElevation, mapmaker::kMaxElevation);
+  }
+  if (s.unfilledCells > 0) {
+    std::fprintf(stderr, "orogrid-mapmaker: warning: %lld no-data cells too far from data, written as 0 m\n",
+                 static_cast<long long>(s.unfilledCells));
+  }
+  if (!quiet) {
+    std::printf("orogrid-mapmaker: wrote %s (%d x %d pixels, %d per degree, %llu bytes) in %.1f s\n", paths[1],
+                s.width, s.height, options.pixelsPerDegree, static_cast<unsigned long long>(s.fileBytes), seconds);
+    std::printf("  cells written:     %lld (%lld with elevation, %lld as colour 0)\n",
+                static_cast<long long>(s.cellsWritten), static_cast<long long>(s.landCells),
+                static_cast<long long>(s.seaCells));
+    if (s.anyElevation) {
+      std::printf("  input elevations:  %d .. %d m (%s per pixel)\n", s.minElevation, s.maxElevation,
+                  mapmaker::AggregateName(options.aggregate));
+    } else {
+      std::printf("  input elevations:  none (no data in the input)\n");
+    }
+    std::printf("  clamped:           %lld cells\n", static_cast<long long>(s.clampedCells));
+    std::printf("  no-data holes:     %lld filled from neighbours, %lld written as 0 m\n",
+                static_cast<long long>(s.filledCells), static_cast<long long>(s.unfilledCells));
+    std::printf("  outside the input: %lld cells written as 0 m\n", static_cast<long long>(s.outsideCells));
+  }
+  return 0;
+}
