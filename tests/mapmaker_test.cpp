@@ -57,26 +57,26 @@ struct RasterSpec {
 };
 
 // Writes a one-band Float32 GeoTIFF with values[j * width + i].
-void WriteRaster(const std::string& path, const RasterSpec& spec, const std::vector<float>& values) {
+void WriteRaster(const std::string& path, const RasterSpec& layout, const std::vector<float>& values) {
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   ASSERT_NE(driver, nullptr);
-  GDALDataset* ds = driver->Create(path.c_str(), spec.width, spec.height, 1, GDT_Float32, nullptr);
+  GDALDataset* ds = driver->Create(path.c_str(), layout.width, layout.height, 1, GDT_Float32, nullptr);
   ASSERT_NE(ds, nullptr);
   double gt[6];
-  std::copy(spec.gt, spec.gt + 6, gt);
+  std::copy(layout.gt, layout.gt + 6, gt);
   ds->SetGeoTransform(gt);
-  if (spec.epsg != 0) {
+  if (layout.epsg != 0) {
     OGRSpatialReference srs;
-    srs.importFromEPSG(spec.epsg);
+    srs.importFromEPSG(layout.epsg);
     ds->SetSpatialRef(&srs);
   }
   GDALRasterBand* band = ds->GetRasterBand(1);
-  if (spec.hasNoData) {
-    band->SetNoDataValue(spec.noData);
+  if (layout.hasNoData) {
+    band->SetNoDataValue(layout.noData);
   }
   std::vector<float> copy = values;
-  ASSERT_EQ(band->RasterIO(GF_Write, 0, 0, spec.width, spec.height, copy.data(), spec.width, spec.height,
+  ASSERT_EQ(band->RasterIO(GF_Write, 0, 0, layout.width, layout.height, copy.data(), layout.width, layout.height,
                            GDT_Float32, 0, 0, nullptr),
             CE_None);
   GDALClose(ds);
@@ -185,7 +185,7 @@ TEST_P(MapGeometry, KnownSampleLandsInItsPixel) {
   ScratchDir dir;
   const int rows = 361;
   const double step = (c.lastLon - c.firstLon) / (c.columns - 1);
-  RasterSpec spec{c.columns, rows, {c.firstLon - step / 2, step, 0.0, 90.25, 0.0, -0.5}};
+  RasterSpec layout{c.columns, rows, {c.firstLon - step / 2, step, 0.0, 90.25, 0.0, -0.5}};
   std::vector<float> values(static_cast<std::size_t>(c.columns) * rows, 100.0f);
   // Spikes at true longitudes -109.5, 0 and 179.5, latitudes 47.5, 0, -89.5.
   struct Spike {
@@ -207,7 +207,7 @@ TEST_P(MapGeometry, KnownSampleLandsInItsPixel) {
     const int j = static_cast<int>(std::lround((90.0 - s.lat) / 0.5));
     values[static_cast<std::size_t>(j) * c.columns + i] = s.value;
   }
-  WriteRaster(dir.File("g.tif"), spec, values);
+  WriteRaster(dir.File("g.tif"), layout, values);
   MapOptions options;
   options.pixelsPerDegree = 2;
   options.aggregate = c.aggregate;
@@ -243,14 +243,14 @@ INSTANTIATE_TEST_SUITE_P(
 // Finer input: four samples per map pixel, each mode's value known.
 TEST(MapMaker, AggregationOfFinerSamples) {
   ScratchDir dir;
-  RasterSpec spec{720, 360, {-180.0, 0.5, 0.0, 90.0, 0.0, -0.5}};
+  RasterSpec layout{720, 360, {-180.0, 0.5, 0.0, 90.0, 0.0, -0.5}};
   std::vector<float> values(720 * 360, 10.0f);
   // Map pixel (200, 40) at 1 pixel per degree: samples (400..401, 80..81).
   values[80 * 720 + 400] = 100.0f;  // north-west
   values[80 * 720 + 401] = 700.0f;
   values[81 * 720 + 400] = 300.0f;
   values[81 * 720 + 401] = 500.0f;
-  WriteRaster(dir.File("fine.tif"), spec, values);
+  WriteRaster(dir.File("fine.tif"), layout, values);
   const struct {
     Aggregate aggregate;
     int expected;
@@ -271,10 +271,10 @@ TEST(MapMaker, AggregationOfFinerSamples) {
 // Coarser input: every map pixel takes the sample nearest its corner.
 TEST(MapMaker, CoarserInputTakesTheNearestSample) {
   ScratchDir dir;
-  RasterSpec spec{180, 90, {-180.0, 2.0, 0.0, 90.0, 0.0, -2.0}};
+  RasterSpec layout{180, 90, {-180.0, 2.0, 0.0, 90.0, 0.0, -2.0}};
   std::vector<float> values(180 * 90, 50.0f);
   values[10 * 180 + 20] = 900.0f;  // covers longitudes -140..-138, latitudes 70..68
-  WriteRaster(dir.File("coarse.tif"), spec, values);
+  WriteRaster(dir.File("coarse.tif"), layout, values);
   MapOptions options;
   options.pixelsPerDegree = 2;
   MapSummary s;
@@ -330,9 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MapMaker, NoDataHolesFillFromNeighbours) {
   ScratchDir dir;
-  RasterSpec spec = WorldDegrees();
-  spec.hasNoData = true;
-  spec.noData = -32768.0;
+  RasterSpec layout = WorldDegrees();
+  layout.hasNoData = true;
+  layout.noData = -32768.0;
   std::vector<float> values(360 * 180, 400.0f);
   for (int j = 50; j < 53; ++j) {
     for (int i = 358; i < 361; ++i) {  // across the antimeridian
@@ -341,7 +341,7 @@ TEST(MapMaker, NoDataHolesFillFromNeighbours) {
   }
   values[51 * 360 + 1] = 900.0f;  // the highest neighbour wins
   values[120 * 360 + 100] = std::numeric_limits<float>::quiet_NaN();
-  WriteRaster(dir.File("h.tif"), spec, values);
+  WriteRaster(dir.File("h.tif"), layout, values);
   MapOptions options;
   options.pixelsPerDegree = 1;
   options.fillDistance = 4;
@@ -360,12 +360,12 @@ TEST(MapMaker, NoDataHolesFillFromNeighbours) {
 
 TEST(MapMaker, HolesBeyondTheFillDistanceBecomeZeroAndAreCounted) {
   ScratchDir dir;
-  RasterSpec spec = WorldDegrees();
-  spec.hasNoData = true;
-  spec.noData = -9999.0;
+  RasterSpec layout = WorldDegrees();
+  layout.hasNoData = true;
+  layout.noData = -9999.0;
   std::vector<float> values(360 * 180, -9999.0f);
   values[90 * 360 + 180] = 700.0f;
-  WriteRaster(dir.File("h.tif"), spec, values);
+  WriteRaster(dir.File("h.tif"), layout, values);
   MapOptions options;
   options.pixelsPerDegree = 1;
   options.fillDistance = 2;
@@ -381,8 +381,8 @@ TEST(MapMaker, HolesBeyondTheFillDistanceBecomeZeroAndAreCounted) {
 
 TEST(MapMaker, RegionalTileLeavesTheRestOfTheWorldAtZero) {
   ScratchDir dir;
-  RasterSpec spec{40, 40, {11.0, 0.25, 0.0, 48.0, 0.0, -0.25}};  // 11..21 E, 38..48 N
-  WriteRaster(dir.File("tile.tif"), spec, std::vector<float>(40 * 40, 1234.0f));
+  RasterSpec layout{40, 40, {11.0, 0.25, 0.0, 48.0, 0.0, -0.25}};  // 11..21 E, 38..48 N
+  WriteRaster(dir.File("tile.tif"), layout, std::vector<float>(40 * 40, 1234.0f));
   MapOptions options;
   options.pixelsPerDegree = 1;
   MapSummary s;

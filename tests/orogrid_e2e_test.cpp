@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "shm/CTrnShm.h"
-#include "tests/orogrid_e2e_host.h"
+#include "platform/server_process.h"
 #include "tests/orogrid_test_map.h"
 
 namespace {

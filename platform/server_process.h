@@ -1,6 +1,6 @@
-// What the end-to-end test of the orogrid program needs from the system it
-// runs on: putting the program and its terrain map in place, starting it,
-// reading its status lines, closing it and waiting for it.
+// Platform service for the end-to-end tests of the orogrid program: putting
+// the program and its terrain map in place, starting it, reading its status
+// lines, closing it and waiting for it.
 //  - Linux: the built program is copied into a fresh temporary folder with
 //    the map under Bitmaps/Terrain/; its standard output goes to a log file,
 //    whose plain lines are its status lines; closing is SIGTERM.

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "platform/module_path.h"
-#include "tests/orogrid_e2e_host.h"
+#include "platform/server_process.h"
 
 namespace fs = std::filesystem;
 

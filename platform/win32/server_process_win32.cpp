@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/orogrid_e2e_host.h"
+#include "platform/server_process.h"
 
 namespace e2e {
 
