@@ -1,11 +1,50 @@
 #!/usr/bin/env bash
-# Builds Orogrid, makes the world terrain map when it is missing and starts
-# the server. Installs the Debian packages it needs when they are missing.
+# The whole demonstration: installs what is missing, builds Orogrid, makes the
+# world terrain map when it is missing, starts the server, flies the
+# simulation stand-in down the Inn valley into Innsbruck against it, draws
+# terrain pictures during the flight, and ends with the stand-in reporting
+# the simulation lost and the server shutting itself down after its
+# countdown. Server lines are marked [orogrid], stand-in lines [sim].
+#   ./run.sh            the demonstration
+#   ./run.sh --server   only the server (on a terminal: q closes, a = About)
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh build
 
-cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=Release \
+build=build/run
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DOROGRID_BUILD_TESTS=OFF >/dev/null
-cmake --build build/run -j "$(nproc)"
-exec build/run/bin/orogrid
+cmake --build "$build" -j "$(nproc)"
+bin="$build/bin"
+[ -f "$bin/Bitmaps/Terrain/KtTerrainMap.bmp" ] || {
+  echo "No terrain map at $bin/Bitmaps/Terrain/KtTerrainMap.bmp" >&2; exit 1; }
+
+if [ "${1:-}" = "--server" ]; then
+  exec "$bin/orogrid"
+fi
+
+pictures="$build/pictures"
+mkdir -p "$pictures"
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup INT TERM
+
+echo "== Starting the server"
+"$bin/orogrid" < /dev/null > >(sed -u 's/^/[orogrid] /') 2>&1 &
+server=$!
+pids+=("$server")
+sleep 2
+
+echo "== Drawing the terrain every 5 s into $pictures/terrain.png"
+"$bin/orogrid-view" "$pictures/terrain.png" --every 5 > >(sed -u 's/^/[view] /') 2>&1 &
+pids+=("$!")
+
+echo "== Flying Salzburg -> Innsbruck at 30 times real time"
+"$bin/orogrid-sim" --time-scale 30 --hold 3 > >(sed -u 's/^/[sim] /') 2>&1
+
+echo "== The simulation is lost; waiting for the server's countdown"
+status=0
+wait "$server" || status=$?
+wait || true
+echo "== Server ended with status $status. Last picture: $pictures/terrain.png"
+exit "$status"
