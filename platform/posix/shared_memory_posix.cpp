@@ -12,7 +12,8 @@
 // process holds has its full size. Closing a working handle removes the name
 // when no other holder is left (the last user's Close).
 //
-// Threading: any thread; the table of creation descriptors is locked. The
+// Threading: any thread; the tables of creation descriptors and open
+// handles are locked. The
 // fault seam is meant for single-threaded tests.
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,7 +40,30 @@ struct PosixSegment {
   dev_t dev;
   ino_t ino;
   char path[kMaxName + 2];
+  PosixSegment* next;
 };
+
+// Every open handle of the process. A user that leaves without being the
+// last keeps its handle (and its lock) until the process ends, as a Windows
+// handle is kept; the list is where such handles live on.
+PosixSegment* g_openSegments = nullptr;
+std::mutex g_openSegmentsMutex;
+
+void RememberSegment(PosixSegment* segment) {
+  const std::lock_guard<std::mutex> lock(g_openSegmentsMutex);
+  segment->next = g_openSegments;
+  g_openSegments = segment;
+}
+
+void ForgetSegment(PosixSegment* segment) {
+  const std::lock_guard<std::mutex> lock(g_openSegmentsMutex);
+  for (PosixSegment** link = &g_openSegments; *link != nullptr; link = &(*link)->next) {
+    if (*link == segment) {
+      *link = segment->next;
+      return;
+    }
+  }
+}
 
 struct Creation {
   int fd;
@@ -256,8 +280,9 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
     errno = EACCES;
     return refusal;
   }
-  auto* segment = new PosixSegment{fd, st.st_dev, st.st_ino, {}};
+  auto* segment = new PosixSegment{fd, st.st_dev, st.st_ino, {}, nullptr};
   std::memcpy(segment->path, path, sizeof path);
+  RememberSegment(segment);
   *handle = reinterpret_cast<ShmHandle>(segment);
   return ShmStatus::kOk;
 }
@@ -308,6 +333,7 @@ void ShmCloseHandle(ShmHandle handle) {
     RemoveIfNamed(segment->fd, segment->path);
   }
   close(segment->fd);
+  ForgetSegment(segment);
   delete segment;
 }
 

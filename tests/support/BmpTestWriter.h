@@ -167,7 +167,8 @@ inline bool WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
   if (f == nullptr) {
     return false;
   }
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  // An empty file is a valid test case; fwrite must not see a null buffer.
+  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
 }
 
