@@ -53,8 +53,6 @@ int FontSlot(int sizeCode) {
   }
 }
 
-constexpr int kMetricsCodes[BaseDisplay::kFontCount] = {266, 213, 160, 200, 193, 140, 240};
-
 // Pen table rows and their colours.
 enum PenRow { kRowWhite, kRowCyan, kRowLightBlue, kRowOrange, kRowYellow, kRowRed, kRowMagenta,
               kRowGreen, kRowBlack, kRowGrey };

@@ -593,9 +593,10 @@ void CDialog::SetDlgItemText(int controlId, const char* text) {
   }
 }
 
-CDialog::CPaintDC::CPaintDC(CDialog* dialog) : m_pDialog(dialog) {}
-CDialog::CPaintDC::~CPaintDC() = default;
-std::uintptr_t CDialog::CPaintDC::GetSafeHdc() const { return 0; }
+// A terminal has no window to paint: the context stays empty.
+CDialog::CPaintDC::CPaintDC(CDialog* dialog) : m_pDialog(dialog) { m_ps[0] = 0; }
+CDialog::CPaintDC::~CPaintDC() { m_pDialog = nullptr; }
+std::uintptr_t CDialog::CPaintDC::GetSafeHdc() const { return reinterpret_cast<std::uintptr_t>(m_hdc); }
 void CDialog::CPaintDC::DrawIcon(int /*x*/, int /*y*/, IconHandle /*icon*/) {}
 
 // ---- resources ----
