@@ -81,7 +81,7 @@ std::vector<std::uint8_t> Image(int n) {
     }
     out.insert(out.end(), line.begin(), line.end());
   }
-  out.insert(out.end(), static_cast<std::size_t>(n * andStride), 0);  // fully opaque
+  out.insert(out.end(), static_cast<std::size_t>(n) * static_cast<std::size_t>(andStride), 0);  // fully opaque
   return out;
 }
 

@@ -120,7 +120,11 @@ int PenRowOf(Colour colour) {
 }
 
 // Sizes round to whole points: R(x) = truncate(x / 10 + 0.5) * 10 tenths.
-int RoundToPoint(double tenths) { return static_cast<int>(tenths / 10.0 + 0.5) * 10; }
+// Sizes are positive, so adding a half and truncating is the rounding the
+// size table is defined by.
+int RoundToPoint(double tenths) {
+  return static_cast<int>(tenths / 10.0 + 0.5) * 10;  // NOLINT(bugprone-incorrect-roundings)
+}
 
 }  // namespace
 
@@ -197,7 +201,7 @@ void BaseDisplay::SetScale(double scale) {
   sizes[3] = RoundToPoint(200 * s1);
   sizes[4] = RoundToPoint(193 * s2);
   sizes[5] = RoundToPoint(140 * s2);
-  sizes[6] = static_cast<int>(213 * s2 / 9.5 + 0.5) * 10;
+  sizes[6] = static_cast<int>(213 * s2 / 9.5 + 0.5) * 10;  // NOLINT(bugprone-incorrect-roundings)
   CreateFonts(sizes);
 }
 

@@ -34,8 +34,8 @@ class ServerProcess {
   bool Close();
   bool Running();
   // Waits up to timeoutMs until a status line (1 or 2) starting with prefix
-  // has been shown; the whole line in *line.
-  bool WaitForStatus(int lineNumber, const std::string& prefix, int timeoutMs, std::string* line);
+  // has been shown; the whole line in *found.
+  bool WaitForStatus(int lineNumber, const std::string& prefix, int timeoutMs, std::string* found);
   // The program's text output (empty where there is none), for messages.
   std::string Output();
 

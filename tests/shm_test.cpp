@@ -333,6 +333,7 @@ TEST_F(CTrnShmTest, StormOfAttachersKeepsTheCountExact) {
     std::snprintf(m_name, sizeof m_name, "%s%s", base.c_str(), held ? "h" : "f");
     CTrnShm* own = held ? new CTrnShm(m_name) : nullptr;
     std::vector<platform::ProcessHandle> children;
+    children.reserve(static_cast<std::size_t>(processes));
     for (int i = 0; i < processes; ++i) {
       children.push_back(Start(kChildStorm, rounds));
     }

@@ -9,8 +9,6 @@
 
 #include "platform/process.h"
 
-extern char** environ;
-
 namespace platform {
 
 bool StartProcess(const char* const* argv, ProcessHandle* process) {

@@ -169,7 +169,7 @@ bool CTerrainBitmap::LoadFromMemory(const std::uint8_t* data, std::size_t size) 
   const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bytesPerPixel + 3u) & ~std::uint64_t{3};
   if (offset > size || rowBytes * static_cast<std::uint64_t>(height) > size - offset) {
     std::snprintf(m_szError, sizeof m_szError, "file is truncated: %d x %d pixels need %llu bytes after offset %u, %llu present",
-                  width, height, static_cast<unsigned long long>(rowBytes * static_cast<std::uint64_t>(height)), offset,
+                  width, height, static_cast<unsigned long long>(rowBytes) * static_cast<unsigned long long>(height), offset,
                   static_cast<unsigned long long>(size > offset ? size - offset : 0));
     return false;
   }

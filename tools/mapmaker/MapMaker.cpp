@@ -307,14 +307,14 @@ bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan
             return false;
           }
           for (int r = 0; r < rows; ++r) {
-            const int y = yOf[static_cast<std::size_t>(jMin + r)];
+            const int y = yOf[static_cast<std::size_t>(jMin) + static_cast<std::size_t>(r)];
             if (y < y0 || y >= y1) {
               continue;
             }
             const double* in = window.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(nc);
             const std::size_t base = static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(W);
             for (int c = 0; c < nc; ++c) {
-              const std::size_t idx = base + static_cast<std::size_t>(xOf[static_cast<std::size_t>(c0 + c)]);
+              const std::size_t idx = base + static_cast<std::size_t>(xOf[static_cast<std::size_t>(c0) + static_cast<std::size_t>(c)]);
               seen[idx] = 1;
               const double v = m_src.Value(in[c]);
               if (std::isnan(v)) {
