@@ -1,6 +1,7 @@
 // Application framework, the parts every platform shares: the object's own
 // copy of its control texts, text exchange, the system-menu item list, the
-// resource table, the timer seam and the application object.
+// resource table, the timer seam, the default handlers and the application
+// object.
 //
 // Threading: the user-interface thread only.
 #include <cctype>
@@ -199,5 +200,14 @@ int RunApplication() {
   }
   return 0;
 }
+
+// Default handlers every host shares.
+void CDialog::OnDestroy() {}
+
+void CDialog::OnTimer(std::uintptr_t /*id*/) {}
+
+void CDialog::OnOK() { EndDialog(kIdOk); }
+
+void CDialog::OnCancel() { EndDialog(kIdCancel); }
 
 }  // namespace platform

@@ -488,14 +488,6 @@ IconHandle CDialog::OnQueryDragIcon() { return nullptr; }
 // A dialog's close turns into its Cancel command.
 void CDialog::OnClose() { OnCancel(); }
 
-void CDialog::OnDestroy() {}
-
-void CDialog::OnTimer(std::uintptr_t /*id*/) {}
-
-void CDialog::OnOK() { EndDialog(kIdOk); }
-
-void CDialog::OnCancel() { EndDialog(kIdCancel); }
-
 bool CDialog::SetTimer(unsigned id, unsigned periodMs) {
   if (!TimerStartAllowed(id, periodMs) || periodMs == 0) {
     return false;

@@ -144,14 +144,6 @@ void CDialog::OnClose() {
   }
 }
 
-void CDialog::OnDestroy() {}
-
-void CDialog::OnTimer(std::uintptr_t /*id*/) {}
-
-void CDialog::OnOK() { EndDialog(kIdOk); }
-
-void CDialog::OnCancel() { EndDialog(kIdCancel); }
-
 bool CDialog::SetTimer(unsigned id, unsigned periodMs) {
   if (!TimerStartAllowed(id, periodMs) || periodMs == 0) {
     return false;
