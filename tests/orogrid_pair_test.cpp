@@ -1,0 +1,261 @@
+// The server and the simulation stand-in together: the built orogrid program
+// with a test map, orogrid-sim flying a short route over it on the real
+// "TrnShmSpace" segment (so this runs one at a time), and this test watching
+// the record as a reader that never counts itself in userCount. Timing is
+// never asserted: the checks follow the record's updateCount.
+//
+// Threading: the test's main thread; the two programs run beside it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/module_path.h"
+#include "platform/process.h"
+#include "platform/server_process.h"
+#include "platform/shared_memory.h"
+#include "shm/CTrnShm.h"
+#include "tests/orogrid_test_map.h"
+#include "tools/view/TrnReader.h"
+
+namespace {
+
+template <class T>
+T Read(const T& field) {
+  return *static_cast<const volatile T*>(&field);
+}
+
+// The route runs east along latitude 0.5 (row 89, sub-row 1: a great circle
+// this close to the equator stays in that sub-row) from the centre of
+// column 140 to the centre of column 154, one degree a pixel on the test map.
+constexpr int kRow = 89;
+constexpr int kFirstColumn = 140;
+constexpr int kLastColumn = 154;
+const char kRoute[] = "# orogrid_pair_test\n0.5 -39.5\n0.5 -25.5\n";
+
+// A grid sweep takes 11 ticks; after 23 ticks at one pixel both grids and
+// the elevation under the aircraft come from that pixel alone.
+constexpr int kCycleTicks = 11;
+constexpr int kSettleTicks = 2 * kCycleTicks + 1;
+
+struct Sample {
+  std::int32_t count;
+  int pixelX, pixelY, subX, subY, cellId, elevation;
+  int centreId, centreElevation;  // coarse point (75, 75)
+};
+
+// Removes the route file however the test ends.
+struct RemovedAtEnd {
+  std::filesystem::path path;
+  ~RemovedAtEnd() {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+};
+
+int CellIdOf(int column, int row) { return column * 10000 + row; }
+
+int ElevationOfCell(int cellId) { return testmap::Elevation(cellId / 10000, cellId % 10000); }
+
+std::string BesideTest(const char* program) {
+  char self[1024];
+  if (!platform::ModuleFileName(self, sizeof self)) {
+    return program;
+  }
+  std::string path(self);
+  path.resize(path.rfind(platform::PathSeparator()) + 1);
+  return path + program + platform::ExecutableSuffix();
+}
+
+// Reads one tick's publication, once the server is done writing it (the
+// count goes up before the other fields); false when a tick passed meanwhile.
+bool TakeSample(const TrnShmData& rec, std::int32_t count, Sample* s) {
+  e2e::SleepMs(15);
+  s->count = count;
+  s->pixelX = Read(rec.aircraftPixelX);
+  s->pixelY = Read(rec.aircraftPixelY);
+  s->subX = Read(rec.aircraftSubX);
+  s->subY = Read(rec.aircraftSubY);
+  s->cellId = Read(rec.aircraftCellId);
+  s->elevation = Read(rec.aircraftElevation);
+  s->centreId = Read(rec.coarseGrid[75][75].cellId);
+  s->centreElevation = Read(rec.coarseGrid[75][75].elevation);
+  return Read(rec.updateCount) == count;
+}
+
+// Everything around the aircraft, held over the last waypoint long enough
+// for both grids to come from its pixel.
+void ExpectGridsAroundLastWaypoint(const TrnShmData& rec) {
+  const int px = kLastColumn;
+  const int py = kRow;
+  EXPECT_EQ(px, Read(rec.aircraftPixelX));
+  EXPECT_EQ(py, Read(rec.aircraftPixelY));
+  EXPECT_EQ(1, Read(rec.aircraftSubX));
+  EXPECT_EQ(1, Read(rec.aircraftSubY));
+  EXPECT_EQ(CellIdOf(px, py), Read(rec.aircraftCellId));
+  EXPECT_EQ(testmap::Elevation(px, py), Read(rec.aircraftElevation));
+  int wrong = 0;
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      const TrnGridPoint& p = rec.coarseGrid[i][j];
+      const int x = px - 75 + i;
+      const int y = py - 75 + j;
+      if (Read(p.cellId) != CellIdOf(x, y) || Read(p.elevation) != testmap::Elevation(x, y) ||
+          Read(p.longitude) != x - 180.0 || Read(p.latitude) != 90.0 - y) {
+        if (++wrong <= 3) {
+          ADD_FAILURE() << "coarse point " << i << "," << j << ": id " << Read(p.cellId)
+                        << " elevation " << Read(p.elevation);
+        }
+      }
+    }
+  }
+  EXPECT_EQ(0, wrong) << "coarse points that do not decode to the map";
+  // The centre sub-point of every fine cell is its pixel's own elevation.
+  for (int a = 0; a < trn::kFineSize; ++a) {
+    for (int b = 0; b < trn::kFineSize; ++b) {
+      const TrnGridPoint& p = rec.fineGrid[a][b][1][1];
+      const int x = px - 8 + a;
+      const int y = py - 8 + b;
+      ASSERT_EQ(CellIdOf(x, y), Read(p.cellId)) << "fine cell " << a << "," << b;
+      ASSERT_EQ(testmap::Elevation(x, y), Read(p.elevation)) << "fine cell " << a << "," << b;
+    }
+  }
+}
+
+TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
+  ASSERT_FALSE(platform::ShmExists(trn::kMappingName)) << "another process holds TrnShmSpace";
+  e2e::ServerProcess server;
+  std::string reason;
+  ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
+
+  // The server makes the segment; look at it as a reader once the first
+  // grids are out (a reader that found the record half made tries again).
+  std::unique_ptr<CTrnReader> reader;
+  const TrnShmData* rec = nullptr;
+  char why[256] = "";
+  for (const long long end = e2e::NowMs() + 60000; rec == nullptr && e2e::NowMs() < end;) {
+    reader = std::make_unique<CTrnReader>(trn::kMappingName);
+    if (reader->Attach(why, sizeof why) && Read(reader->GetData()->coarseSizeX) == 150 &&
+        Read(reader->GetData()->updateCount) > kCycleTicks) {
+      rec = reader->GetData();
+    } else {
+      reader.reset();
+      e2e::SleepMs(50);
+    }
+  }
+  ASSERT_NE(nullptr, rec) << why << "\n" << server.Output();
+  ASSERT_EQ(1, TrnUserCount(rec));
+
+  const std::filesystem::path route = std::filesystem::temp_directory_path() /
+      ("orogrid_pair_" + std::to_string(platform::CurrentProcessId()) + ".txt");
+  const RemovedAtEnd removeRoute{route};
+  {
+    std::FILE* f = std::fopen(route.string().c_str(), "wb");
+    ASSERT_NE(nullptr, f) << route.string();
+    std::fputs(kRoute, f);
+    ASSERT_EQ(0, std::fclose(f));
+  }
+  // 2000 kt at 170 times real time: about 1.7 pixels a second, so every
+  // pixel of the route is seen over several ticks.
+  const std::string sim = BesideTest("orogrid-sim");
+  const std::string routeText = route.string();
+  const char* argv[] = {sim.c_str(), "--route", routeText.c_str(), "--speed", "2000", "--time-scale", "170",
+                        "--rate", "20", "--hold", "4", nullptr};
+  platform::ProcessHandle process = 0;
+  ASSERT_TRUE(platform::StartProcess(argv, &process)) << sim;
+
+  // Sample every tick until the stand-in has set the state to lost and the
+  // aircraft has stayed over the last waypoint for two sweeps (after the
+  // loss it stays there while the server counts down).
+  std::vector<Sample> samples;
+  int firstOnRoute = -1;     // index of the first sample over the route
+  int arrived = -1;          // count when the last column was first published
+  bool settledChecked = false;
+  int maxUsers = 0;
+  std::int32_t lostAt = -1;
+  std::int32_t seen = Read(rec->updateCount);
+  const long long end = e2e::NowMs() + 180000;
+  while (e2e::NowMs() < end) {
+    const std::int32_t count = Read(rec->updateCount);
+    if (lostAt < 0 && Read(rec->simulationState) == trn::kSimulationLost) {
+      lostAt = count;
+    }
+    if (lostAt >= 0 && (settledChecked || count >= lostAt + kSettleTicks)) {
+      break;
+    }
+    Sample s{};
+    if (count == seen || !TakeSample(*rec, count, &s)) {
+      e2e::SleepMs(3);
+      continue;
+    }
+    seen = count;
+    maxUsers = std::max(maxUsers, static_cast<int>(TrnUserCount(rec)));
+    if (firstOnRoute < 0 && s.pixelY == kRow && s.pixelX >= kFirstColumn && s.pixelX <= kLastColumn) {
+      firstOnRoute = static_cast<int>(samples.size());
+    }
+    if (arrived < 0 && firstOnRoute >= 0 && s.pixelX == kLastColumn) {
+      arrived = count;
+    }
+    samples.push_back(s);
+    if (!settledChecked && arrived >= 0 && count >= arrived + kSettleTicks && s.subX == 1 &&
+        s.subY == 1) {
+      ExpectGridsAroundLastWaypoint(*rec);
+      settledChecked = true;
+    }
+  }
+  EXPECT_EQ(0, platform::WaitProcess(process));
+  ASSERT_EQ(trn::kSimulationLost, Read(rec->simulationState)) << "the stand-in did not finish";
+  ASSERT_GE(firstOnRoute, 0) << "the aircraft never showed up over the route";
+  EXPECT_TRUE(settledChecked) << "the aircraft did not hold over the last waypoint for two sweeps";
+  EXPECT_EQ(2, maxUsers) << "server and stand-in attached; the reader is not counted";
+
+  // Over the route: the published pixel moves east along row 89; and the
+  // elevation under the aircraft, at a pixel's centre sub-cell, is the map's
+  // value at a pixel the aircraft was over in the same or the previous sweep.
+  int checked = 0;
+  int columns = 0;
+  for (std::size_t k = static_cast<std::size_t>(firstOnRoute); k < samples.size(); ++k) {
+    const Sample& s = samples[k];
+    SCOPED_TRACE(testing::Message() << "tick " << s.count << " pixel " << s.pixelX << "," << s.pixelY);
+    ASSERT_EQ(kRow, s.pixelY);
+    ASSERT_GE(s.pixelX, k > static_cast<std::size_t>(firstOnRoute) ? samples[k - 1].pixelX : kFirstColumn);
+    ASSERT_LE(s.pixelX, kLastColumn);
+    EXPECT_EQ(CellIdOf(s.pixelX, s.pixelY), s.cellId);
+    EXPECT_EQ(ElevationOfCell(s.centreId), s.centreElevation) << "coarse centre " << s.centreId;
+    columns += k == static_cast<std::size_t>(firstOnRoute) || s.pixelX != samples[k - 1].pixelX;
+    if (s.subX != 1 || s.subY != 1 || s.count < samples[firstOnRoute].count + kSettleTicks) {
+      continue;
+    }
+    // The westmost pixel of the window: the last sample two sweeps back.
+    int west = s.pixelX;
+    for (std::size_t m = k; m-- > static_cast<std::size_t>(firstOnRoute);) {
+      west = samples[m].pixelX;
+      if (samples[m].count <= s.count - 2 * kCycleTicks) {
+        break;
+      }
+    }
+    bool found = false;
+    for (int x = west; x <= s.pixelX; ++x) {
+      found = found || testmap::Elevation(x, kRow) == s.elevation;
+    }
+    EXPECT_TRUE(found) << "elevation " << s.elevation << " is not the map's between columns " << west << " and "
+                       << s.pixelX;
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+  EXPECT_GE(columns, 5) << "the aircraft was seen over too few pixels of the route";
+
+  // The simulation is lost: the server counts down, ends by itself and
+  // leaves the count as it found it.
+  std::string line;
+  EXPECT_TRUE(server.WaitForStatus(2, "Simulation lost -> preparing to shut down", 60000, &line))
+      << server.Output();
+  EXPECT_EQ(0, server.Wait(120000)) << server.Output();
+  EXPECT_EQ(0, TrnUserCount(rec));
+}
+
+}  // namespace
