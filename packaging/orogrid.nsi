@@ -4,8 +4,8 @@
 ; The server reads its map from a fixed path, so the map always goes to
 ; "C:\Program Files\Norvalia\Bitmaps\Terrain\KtTerrainMap.bmp" whatever the
 ; programs' folder.
-Unicode true
-!include "x64.nsh"
+; A 64-bit installer, as the programs are: it runs wherever they run.
+Target amd64-unicode
 
 !ifndef VERSION
   !define VERSION "1.3.0"
