@@ -21,7 +21,10 @@ WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/orogrid-wine.XXXXXX")"
 export WINEPREFIX
 cleanup() { WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
 trap cleanup EXIT
+# Make the prefix, then let its server end: a desktop process left over from
+# the display-less set-up would keep later windows from the virtual display.
 WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
+wineserver -w
 xvfb-run -a ctest --preset windows
 
 echo "== All tests passed on Linux and Windows"

@@ -11,5 +11,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
+  # Its desktop process must not outlive the set-up without a display.
+  wineserver -w
 fi
 exec wine "$@"

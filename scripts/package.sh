@@ -46,6 +46,7 @@ makensis -V2 -DBINDIR="$PWD/build/windows/bin" -DMAPFILE="$PWD/$map" \
 prefix=$(mktemp -d)
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 wineboot -i >/dev/null 2>&1 || true
+wineserver -w
 wine "$out/orogrid-$version-setup.exe" /S
 wineserver -w
 installed="$prefix/drive_c/Program Files/Norvalia/Bitmaps/Terrain/KtTerrainMap.bmp"
