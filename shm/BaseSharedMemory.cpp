@@ -118,9 +118,21 @@ bool BaseSharedMemory::MapView() {
   return false;
 }
 
-bool BaseSharedMemory::CreateAndMap() { return Create(m_size) && Open() && MapView(); }
+bool BaseSharedMemory::CreateAndMap() { return Create(m_size) && OpenAndMap(); }
 
-bool BaseSharedMemory::OpenAndMap() { return Open() && MapView(); }
+bool BaseSharedMemory::OpenAndMap() {
+  if (!Open()) {
+    return false;
+  }
+  if (MapView()) {
+    return true;
+  }
+  // A handle whose view failed is given back at once: the next attempt (the
+  // create after a failed open) would otherwise overwrite and lose it.
+  platform::ShmCloseHandle(m_hMapping);
+  m_hMapping = platform::kNoShmHandle;
+  return false;
+}
 
 void BaseSharedMemory::Close() {
   platform::ShmUnmapView(m_pView, m_mappedSize);

@@ -52,11 +52,14 @@ std::int64_t NowNs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// Status output is best effort: a reader that stops reading (a full pipe:
+// stdout is non-blocking then) or goes away loses lines, never the server's
+// ticks, and a close request always gets through.
 void WriteAll(const char* text, std::size_t length) {
   while (length > 0) {
     const ssize_t n = write(STDOUT_FILENO, text, length);
     if (n < 0) {
-      if (errno == EINTR) {
+      if (errno == EINTR && g_closeRequested == 0) {
         continue;
       }
       return;
@@ -79,6 +82,8 @@ struct DialogHost {
   termios savedTermios{};
   bool termiosSaved = false;
   struct sigaction oldActions[3]{};
+  struct sigaction oldPipeAction{};
+  int stdoutFlags = -1;  // restored on close when output was made non-blocking
   int drawnLines = 0;
   // Plain-line output.
   char lastLine1[kControlTextSize] = {};
@@ -134,6 +139,20 @@ struct DialogHost {
     for (int i = 0; i < 3; ++i) {
       sigaction(signals[i], &action, &oldActions[i]);
     }
+    // A vanished reader of the output must not end the process before it
+    // gives its place in the segment back: writes fail with EPIPE instead.
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &oldPipeAction);
+    stdoutFlags = -1;
+    if (!stdoutTty) {
+      const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+      if (flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+          fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0) {
+        stdoutFlags = flags;
+      }
+    }
     if (stdinTty && tcgetattr(STDIN_FILENO, &savedTermios) == 0) {
       termiosSaved = true;
       termios raw = savedTermios;
@@ -163,6 +182,11 @@ struct DialogHost {
     const int signals[3] = {SIGINT, SIGTERM, SIGHUP};
     for (int i = 0; i < 3; ++i) {
       sigaction(signals[i], &oldActions[i], nullptr);
+    }
+    sigaction(SIGPIPE, &oldPipeAction, nullptr);
+    if (stdoutFlags >= 0) {
+      fcntl(STDOUT_FILENO, F_SETFL, stdoutFlags);
+      stdoutFlags = -1;
     }
   }
 
@@ -245,6 +269,9 @@ struct DialogHost {
     std::size_t n = std::strlen(text);
     if (width > 1 && n > static_cast<std::size_t>(width - 1)) {
       n = static_cast<std::size_t>(width - 1);
+    }
+    if (*used + 8 >= sizeof(frame)) {
+      return;
     }
     const std::size_t room = sizeof(frame) - *used - 8;
     if (n > room) {
