@@ -8,6 +8,9 @@
 //    the map goes to "C:\Program Files\Norvalia\Bitmaps\Terrain\"; status
 //    line 2 is read from control 1001 of the window found by its caption;
 //    closing is the system menu's Close.
+//  - Output on a pipe (POSIX only; Windows reports it unsupported): the test
+//    holds the read end, reads it whenever Output() is asked, and can stop
+//    reading (the pipe is then filled to the brim) or close it.
 //
 // Threading: the test's main thread.
 #pragma once
@@ -25,8 +28,17 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   // Puts the program in place with the given map bytes (none: no map) and
-  // starts it. False with a reason when that fails.
-  bool Start(const std::vector<unsigned char>& mapBytes, bool withMap, std::string* reason);
+  // starts it. False with a reason when that fails. outputOnPipe: standard
+  // output goes to a pipe this object reads instead of the log file.
+  bool Start(const std::vector<unsigned char>& mapBytes, bool withMap, std::string* reason,
+             bool outputOnPipe = false);
+  // Whether Start can put the output on a pipe here.
+  static bool OutputPipeSupported();
+  // Stops reading the pipe and fills it, so the program's next write finds
+  // it full. False when there is no pipe or it cannot be filled.
+  bool StopReadingOutput();
+  // Closes the read end: the program's output has no reader any more.
+  bool CloseOutputReader();
   // Waits up to timeoutMs for the program to end; its exit status, or -2 on
   // timeout, -1 when it was killed.
   int Wait(int timeoutMs);

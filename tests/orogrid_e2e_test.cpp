@@ -69,6 +69,15 @@ class OrogridE2E : public ::testing::Test {
     return false;
   }
 
+  // Moves the aircraft north a little every 100 ms for ms milliseconds, so
+  // that status line 1 changes and the server writes it (once a second).
+  void Fly(int ms) {
+    for (int i = 0; i < ms / 100; ++i) {
+      Write(m_rec->aircraftLatitude, Read(m_rec->aircraftLatitude) + 0.01);
+      e2e::SleepMs(100);
+    }
+  }
+
   std::unique_ptr<CTrnShm> m_sim;
   TrnShmData* m_rec = nullptr;
 };
@@ -183,6 +192,49 @@ TEST_F(OrogridE2E, MissingMapShowsTheReason) {
   EXPECT_EQ(0, Read(m_rec->coarseSizeX));
   ASSERT_TRUE(server.Close());
   EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+}
+
+// A reader of the output that stops reading (its pipe full) must cost
+// status lines only: the ticks go on and a Close still ends the server.
+TEST_F(OrogridE2E, StalledOutputReaderNeitherStopsTicksNorClose) {
+  if (!e2e::ServerProcess::OutputPipeSupported()) {
+    GTEST_SKIP() << "the program has no standard output here";
+  }
+  e2e::ServerProcess server;
+  std::string reason;
+  ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason, true)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+  ASSERT_TRUE(WaitForCount(3, 30000));
+  ASSERT_TRUE(server.StopReadingOutput());
+  Fly(2000);  // line 1 is due and finds the pipe full
+  const std::int32_t u0 = Read(m_rec->updateCount);
+  Fly(2000);
+  EXPECT_GE(Read(m_rec->updateCount) - u0, 4) << "ticks stopped while the pipe was full";
+  ASSERT_TRUE(server.Close());
+  EXPECT_EQ(0, server.Wait(5000)) << server.Output();
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+}
+
+// A reader of the output that goes away must not take the server with it
+// before it leaves the segment: it serves on and ends cleanly when the
+// simulation is lost.
+TEST_F(OrogridE2E, VanishedOutputReaderStillGivesBackTheCount) {
+  if (!e2e::ServerProcess::OutputPipeSupported()) {
+    GTEST_SKIP() << "the program has no standard output here";
+  }
+  e2e::ServerProcess server;
+  std::string reason;
+  ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason, true)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+  ASSERT_TRUE(WaitForCount(3, 30000));
+  ASSERT_TRUE(server.CloseOutputReader());
+  const std::int32_t u0 = Read(m_rec->updateCount);
+  Fly(2000);  // line 1 is written to a pipe without a reader
+  EXPECT_TRUE(server.Running()) << "the server ended with status " << server.Wait(0);
+  EXPECT_GT(Read(m_rec->updateCount), u0);
+  Write(m_rec->simulationState, trn::kSimulationLost);
+  EXPECT_EQ(0, server.Wait(60000));
   EXPECT_EQ(1, TrnUserCount(m_rec));
 }
 

@@ -1,16 +1,19 @@
 // End-to-end host on Linux: the orogrid program copied with a test map into
 // a temporary folder, run with its output in a log file (see
-// orogrid_e2e_host.h).
+// platform/server_process.h), or with its output on a pipe this process reads.
 //
 // Threading: the test's main thread.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
 
 #include "platform/module_path.h"
@@ -25,6 +28,10 @@ struct ServerProcess::Impl {
   fs::path log;
   pid_t pid = -1;
   int status = -3;  // not yet reaped
+  bool piped = false;
+  int readEnd = -1;
+  bool reading = false;
+  std::string pipedText;
 };
 
 ServerProcess::ServerProcess() : m_pImpl(new Impl) {}
@@ -35,6 +42,9 @@ ServerProcess::~ServerProcess() {
     int status = 0;
     waitpid(m_pImpl->pid, &status, 0);
   }
+  if (m_pImpl->readEnd >= 0) {
+    close(m_pImpl->readEnd);
+  }
   std::error_code ignored;
   if (!m_pImpl->folder.empty()) {
     fs::remove_all(m_pImpl->folder, ignored);
@@ -43,7 +53,7 @@ ServerProcess::~ServerProcess() {
 }
 
 bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
-                          std::string* reason) {
+                          std::string* reason, bool outputOnPipe) {
   char self[4096];
   if (!platform::ModuleFileName(self, static_cast<int>(sizeof(self)))) {
     *reason = "cannot find the test program's path";
@@ -76,6 +86,11 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
   m_pImpl->log = m_pImpl->folder / "output.log";
   const std::string exe = (m_pImpl->folder / "orogrid").string();
   const std::string log = m_pImpl->log.string();
+  int ends[2] = {-1, -1};
+  if (outputOnPipe && pipe2(ends, O_CLOEXEC) != 0) {
+    *reason = "cannot make a pipe";
+    return false;
+  }
   const pid_t pid = fork();
   if (pid < 0) {
     *reason = "fork failed";
@@ -83,9 +98,11 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
   }
   if (pid == 0) {
     // From another folder, so that only the program's own folder can give
-    // it its map.
-    if (chdir("/") != 0 || freopen(log.c_str(), "w", stdout) == nullptr ||
-        freopen("/dev/null", "r", stdin) == nullptr) {
+    // it its map. Both pipe ends close on exec; only the program's standard
+    // output stays a writer, and nothing of it is a reader.
+    const bool outputSet = outputOnPipe ? dup2(ends[1], STDOUT_FILENO) == STDOUT_FILENO
+                                        : freopen(log.c_str(), "w", stdout) != nullptr;
+    if (chdir("/") != 0 || !outputSet || freopen("/dev/null", "r", stdin) == nullptr) {
       _exit(127);
     }
     execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
@@ -93,6 +110,13 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
   }
   m_pImpl->pid = pid;
   m_pImpl->status = -3;
+  m_pImpl->piped = outputOnPipe;
+  if (outputOnPipe) {
+    close(ends[1]);
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    m_pImpl->readEnd = ends[0];
+    m_pImpl->reading = true;
+  }
   return true;
 }
 
@@ -119,7 +143,52 @@ bool ServerProcess::Close() { return m_pImpl->pid > 0 && kill(m_pImpl->pid, SIGT
 
 bool ServerProcess::Running() { return m_pImpl->status == -3 && Wait(0) == -2; }
 
+bool ServerProcess::OutputPipeSupported() { return true; }
+
+bool ServerProcess::StopReadingOutput() {
+  if (m_pImpl->readEnd < 0) {
+    return false;
+  }
+  Output();
+  m_pImpl->reading = false;
+  // A description of our own on the pipe, so that making it non-blocking
+  // leaves the program's end as the program set it.
+  const std::string self = "/proc/self/fd/" + std::to_string(m_pImpl->readEnd);
+  const int filler = open(self.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (filler < 0) {
+    return false;
+  }
+  // Big writes first, then single bytes into whatever room is left.
+  static const char kFill[4096] = {};
+  while (write(filler, kFill, sizeof(kFill)) > 0) {
+  }
+  while (write(filler, kFill, 1) > 0) {
+  }
+  const bool full = errno == EAGAIN;
+  close(filler);
+  return full;
+}
+
+bool ServerProcess::CloseOutputReader() {
+  if (m_pImpl->readEnd < 0) {
+    return false;
+  }
+  Output();
+  close(m_pImpl->readEnd);
+  m_pImpl->readEnd = -1;
+  return true;
+}
+
 std::string ServerProcess::Output() {
+  if (m_pImpl->piped) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while (m_pImpl->readEnd >= 0 && m_pImpl->reading &&
+           (n = read(m_pImpl->readEnd, buffer, sizeof(buffer))) > 0) {
+      m_pImpl->pipedText.append(buffer, static_cast<std::size_t>(n));
+    }
+    return m_pImpl->pipedText;
+  }
   std::ifstream in(m_pImpl->log);
   std::stringstream text;
   text << in.rdbuf();

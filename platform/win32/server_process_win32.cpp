@@ -1,6 +1,7 @@
 // End-to-end host on Windows (run under Wine): orogrid.exe from the test's
 // own folder, the map at the program's fixed path, the status lines read
-// from the window found by its caption (see orogrid_e2e_host.h).
+// from the window found by its caption (see platform/server_process.h); no
+// output pipe.
 //
 // Threading: the test's main thread.
 #include <windows.h>
@@ -77,7 +78,11 @@ ServerProcess::~ServerProcess() {
 }
 
 bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
-                          std::string* reason) {
+                          std::string* reason, bool outputOnPipe) {
+  if (outputOnPipe) {
+    *reason = "not supported: the program has no standard output here";
+    return false;
+  }
   const char* folders[] = {"C:\\Program Files", "C:\\Program Files\\Norvalia",
                            "C:\\Program Files\\Norvalia\\Bitmaps", kMapFolder};
   for (const char* folder : folders) {
@@ -162,6 +167,13 @@ bool ServerProcess::WaitForStatus(int lineNumber, const std::string& prefix, int
 }
 
 std::string ServerProcess::Output() { return std::string(); }
+
+// A window program: there is no standard output to put on a pipe.
+bool ServerProcess::OutputPipeSupported() { return false; }
+
+bool ServerProcess::StopReadingOutput() { return false; }
+
+bool ServerProcess::CloseOutputReader() { return false; }
 
 void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
