@@ -234,6 +234,10 @@ class CDialog {
   static constexpr int kMaxTimers = 4;
   Timer m_timers[kMaxTimers] = {};
   int m_timerCount = 0;
+  // The timer table's bookkeeping, shared by every host: the slot of timer
+  // id (-1 when not set), and removing a slot.
+  int FindTimer(unsigned id) const;
+  void ForgetTimerAt(int slot);
   CSystemMenu m_systemMenu;
   bool m_hasSystemMenu = false;
 };

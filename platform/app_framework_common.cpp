@@ -201,6 +201,20 @@ int RunApplication() {
   return 0;
 }
 
+int CDialog::FindTimer(unsigned id) const {
+  for (int i = 0; i < m_timerCount; ++i) {
+    if (m_timers[i].id == id) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+void CDialog::ForgetTimerAt(int slot) {
+  m_timers[slot] = m_timers[m_timerCount - 1];
+  --m_timerCount;
+}
+
 // Default handlers every host shares.
 void CDialog::OnDestroy() {}
 

@@ -519,12 +519,7 @@ bool CDialog::SetTimer(unsigned id, unsigned periodMs) {
   if (!TimerStartAllowed(id, periodMs) || periodMs == 0) {
     return false;
   }
-  int slot = -1;
-  for (int i = 0; i < m_timerCount; ++i) {
-    if (m_timers[i].id == id) {
-      slot = i;
-    }
-  }
+  int slot = FindTimer(id);
   if (slot < 0) {
     if (m_timerCount == kMaxTimers) {
       return false;
@@ -558,17 +553,15 @@ bool CDialog::SetTimer(unsigned id, unsigned periodMs) {
 }
 
 bool CDialog::KillTimer(unsigned id) {
-  for (int i = 0; i < m_timerCount; ++i) {
-    if (m_timers[i].id == id) {
-      if (m_timers[i].fd >= 0) {
-        close(m_timers[i].fd);
-      }
-      m_timers[i] = m_timers[m_timerCount - 1];
-      --m_timerCount;
-      return true;
-    }
+  const int slot = FindTimer(id);
+  if (slot < 0) {
+    return false;
   }
-  return false;
+  if (m_timers[slot].fd >= 0) {
+    close(m_timers[slot].fd);
+  }
+  ForgetTimerAt(slot);
+  return true;
 }
 
 void CDialog::ShowWindow(int command) {

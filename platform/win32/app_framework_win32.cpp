@@ -148,12 +148,7 @@ bool CDialog::SetTimer(unsigned id, unsigned periodMs) {
   if (!TimerStartAllowed(id, periodMs) || periodMs == 0) {
     return false;
   }
-  int slot = -1;
-  for (int i = 0; i < m_timerCount; ++i) {
-    if (m_timers[i].id == id) {
-      slot = i;
-    }
-  }
+  int slot = FindTimer(id);
   if (slot < 0 && m_timerCount == kMaxTimers) {
     return false;
   }
@@ -168,17 +163,15 @@ bool CDialog::SetTimer(unsigned id, unsigned periodMs) {
 }
 
 bool CDialog::KillTimer(unsigned id) {
-  for (int i = 0; i < m_timerCount; ++i) {
-    if (m_timers[i].id == id) {
-      if (m_hWnd != nullptr) {
-        ::KillTimer(Hwnd(m_hWnd), id);
-      }
-      m_timers[i] = m_timers[m_timerCount - 1];
-      --m_timerCount;
-      return true;
-    }
+  const int slot = FindTimer(id);
+  if (slot < 0) {
+    return false;
   }
-  return false;
+  if (m_hWnd != nullptr) {
+    ::KillTimer(Hwnd(m_hWnd), id);
+  }
+  ForgetTimerAt(slot);
+  return true;
 }
 
 void CDialog::ShowWindow(int command) {
