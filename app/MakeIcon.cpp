@@ -13,10 +13,10 @@ namespace {
 
 // The classic 16-colour palette as blue, green, red, reserved.
 const std::uint8_t kPalette[16][4] = {
-    {0, 0, 0, 0},       {0, 0, 128, 0},     {0, 128, 0, 0},     {0, 128, 128, 0},
-    {128, 0, 0, 0},     {128, 0, 128, 0},   {128, 128, 0, 0},   {192, 192, 192, 0},
-    {128, 128, 128, 0}, {0, 0, 255, 0},     {0, 255, 0, 0},     {0, 255, 255, 0},
-    {255, 0, 0, 0},     {255, 0, 255, 0},   {255, 255, 0, 0},   {255, 255, 255, 0}};
+    {0, 0, 0, 0},       {0, 0, 128, 0},   {0, 128, 0, 0},   {0, 128, 128, 0},
+    {128, 0, 0, 0},     {128, 0, 128, 0}, {128, 128, 0, 0}, {192, 192, 192, 0},
+    {128, 128, 128, 0}, {0, 0, 255, 0},   {0, 255, 0, 0},   {0, 255, 255, 0},
+    {255, 0, 0, 0},     {255, 0, 255, 0}, {255, 255, 0, 0}, {255, 255, 255, 0}};
 constexpr int kSky = 14;     // light cyan
 constexpr int kRock = 8;     // grey
 constexpr int kSnow = 15;    // white
@@ -81,7 +81,8 @@ std::vector<std::uint8_t> Image(int n) {
     }
     out.insert(out.end(), line.begin(), line.end());
   }
-  out.insert(out.end(), static_cast<std::size_t>(n) * static_cast<std::size_t>(andStride), 0);  // fully opaque
+  out.insert(out.end(), static_cast<std::size_t>(n) * static_cast<std::size_t>(andStride),
+             0);  // fully opaque
   return out;
 }
 

@@ -196,8 +196,8 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
   } else if (m_lossCountdown >= kLossCountdownReset) {
     CopyText(m_statusLine2, "Running", kStatusLine2Size);
   } else {
-    FormatTextSafe(m_statusLine2, kStatusLine2Size,
-                   "Simulation lost -> preparing to shut down %d", m_lossCountdown);
+    FormatTextSafe(m_statusLine2, kStatusLine2Size, "Simulation lost -> preparing to shut down %d",
+                   m_lossCountdown);
   }
 
   // The position is read from the record again while formatting: the

@@ -103,7 +103,8 @@ class CRatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (!run.error_occurred && run.iterations > 0) {
-        m_seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+        m_seconds[run.benchmark_name()] =
+            run.real_accumulated_time / static_cast<double>(run.iterations);
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -126,8 +127,9 @@ int main(int argc, char** argv) {
   const double engine = reporter.Seconds("BM_EngineSweep");
   const double gdal = reporter.Seconds("BM_GdalWindowSweep");
   if (engine > 0.0 && gdal > 0.0) {
-    std::printf("GDAL window read / engine sweep: %.2f (engine %.1f us, GDAL %.1f us per 150 x 150 grid)\n",
-                gdal / engine, engine * 1e6, gdal * 1e6);
+    std::printf(
+        "GDAL window read / engine sweep: %.2f (engine %.1f us, GDAL %.1f us per 150 x 150 grid)\n",
+        gdal / engine, engine * 1e6, gdal * 1e6);
   }
   benchmark::Shutdown();
   return 0;

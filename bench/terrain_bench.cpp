@@ -152,8 +152,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 void PrintRatio(const char* what, double value, double reference, const char* referenceName,
                 double targetRatio, double targetMicros) {
-  std::printf("%-22s %10.2f us  = %7.2f x %s", what, value * 1e6, value / reference,
-              referenceName);
+  std::printf("%-22s %10.2f us  = %7.2f x %s", what, value * 1e6, value / reference, referenceName);
   if (targetRatio > 0.0) {
     std::printf("  (target < %.0f x: %s)", targetRatio,
                 value / reference < targetRatio ? "met" : "MISSED");

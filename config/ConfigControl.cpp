@@ -9,7 +9,8 @@
 #include "config/RevisionString.h"
 #include "text/TextFcnsConfig.h"
 
-const char g_szConfigControlRevision[] = "%Z% ConfigControl KT3103:05 ConfigControl $Revision: 1.5 $ ";
+const char g_szConfigControlRevision[] =
+    "%Z% ConfigControl KT3103:05 ConfigControl $Revision: 1.5 $ ";
 
 // No flag: every call registers everything again, the text functions first.
 void RegisterConfigControl() {

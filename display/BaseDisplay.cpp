@@ -30,34 +30,58 @@ int g_nDisplayObjects = 0;
 // Indexes of m_fontMetrics (266, 213, 160, 200, 193, 140, 240).
 int MetricsIndex(int sizeCode) {
   switch (sizeCode) {
-    case 266: return 0;
-    case 160: return 2;
-    case 200: return 3;
-    case 193: return 4;
-    case 140: return 5;
-    case 240: return 6;
-    default: return 1;
+    case 266:
+      return 0;
+    case 160:
+      return 2;
+    case 200:
+      return 3;
+    case 193:
+      return 4;
+    case 140:
+      return 5;
+    case 240:
+      return 6;
+    default:
+      return 1;
   }
 }
 
 // Font slots (240, 213, 160, 140, 193, 266, spare, 200).
 int FontSlot(int sizeCode) {
   switch (sizeCode) {
-    case 240: return 0;
-    case 160: return 2;
-    case 140: return 3;
-    case 193: return 4;
-    case 266: return 5;
-    case 200: return 7;
-    default: return 1;
+    case 240:
+      return 0;
+    case 160:
+      return 2;
+    case 140:
+      return 3;
+    case 193:
+      return 4;
+    case 266:
+      return 5;
+    case 200:
+      return 7;
+    default:
+      return 1;
   }
 }
 
 // Pen table rows and their colours.
-enum PenRow { kRowWhite, kRowCyan, kRowLightBlue, kRowOrange, kRowYellow, kRowRed, kRowMagenta,
-              kRowGreen, kRowBlack, kRowGrey };
-constexpr Colour kPenRowColours[10] = {white, cyan, lightBlue, orange, yellow,
-                                       red,   magenta, green,   black,  grey};
+enum PenRow {
+  kRowWhite,
+  kRowCyan,
+  kRowLightBlue,
+  kRowOrange,
+  kRowYellow,
+  kRowRed,
+  kRowMagenta,
+  kRowGreen,
+  kRowBlack,
+  kRowGrey
+};
+constexpr Colour kPenRowColours[10] = {white, cyan,    lightBlue, orange, yellow,
+                                       red,   magenta, green,     black,  grey};
 constexpr int kPenWidths[3] = {1, 3, 5};
 
 struct ExtraPen {
@@ -84,38 +108,58 @@ constexpr ExtraPen kExtraPens[16] = {
     {platform::kPenGeometricSquareSolid, 4, magenta},
 };
 
-constexpr Colour kBrushColours[10] = {black,  lightGrey, red,    green, white,
-                                      magenta, yellow,   orange, grey,  brown};
+constexpr Colour kBrushColours[10] = {black,   lightGrey, red,    green, white,
+                                      magenta, yellow,    orange, grey,  brown};
 
 int BrushIndex(Colour colour) {
   switch (colour) {
-    case black: return 0;
-    case lightGrey: return 1;
-    case green: return 3;
-    case white: return 4;
-    case magenta: return 5;
-    case yellow: return 6;
-    case orange: return 7;
-    case grey: return 8;
-    case brown: return 9;
-    default: return 2;
+    case black:
+      return 0;
+    case lightGrey:
+      return 1;
+    case green:
+      return 3;
+    case white:
+      return 4;
+    case magenta:
+      return 5;
+    case yellow:
+      return 6;
+    case orange:
+      return 7;
+    case grey:
+      return 8;
+    case brown:
+      return 9;
+    default:
+      return 2;
   }
 }
 
 int PenRowOf(Colour colour) {
   switch (colour) {
-    case black: return kRowBlack;
-    case green: return kRowGreen;
-    case orange: return kRowOrange;
-    case yellow: return kRowYellow;
+    case black:
+      return kRowBlack;
+    case green:
+      return kRowGreen;
+    case orange:
+      return kRowOrange;
+    case yellow:
+      return kRowYellow;
     case grey:
-    case lightGrey: return kRowGrey;
-    case magenta: return kRowMagenta;
-    case lightBlue: return kRowLightBlue;
+    case lightGrey:
+      return kRowGrey;
+    case magenta:
+      return kRowMagenta;
+    case lightBlue:
+      return kRowLightBlue;
     case blue:
-    case cyan: return kRowCyan;
-    case white: return kRowWhite;
-    default: return kRowRed;
+    case cyan:
+      return kRowCyan;
+    case white:
+      return kRowWhite;
+    default:
+      return kRowRed;
   }
 }
 
@@ -251,8 +295,8 @@ void BaseDisplay::CreateFonts(const int sizes[kFontCount]) {
     }
     MeasureFont(FontSlot(code), metrics);
   }
-  m_lineGap = m_fontMetrics[MetricsIndex(213)].pixelHeight -
-              m_fontMetrics[MetricsIndex(160)].pixelHeight;
+  m_lineGap =
+      m_fontMetrics[MetricsIndex(213)].pixelHeight - m_fontMetrics[MetricsIndex(160)].pixelHeight;
   CreateRotatedFonts(sizes[MetricsIndex(160)], sizes[MetricsIndex(266)]);
   m_bFontsCreated = true;
 }
@@ -391,12 +435,30 @@ bool BaseDisplay::SetTextColourByState(int state) {
   bool bSet = false;
   bool bDraw = false;
   switch (state) {
-    case 0: colour = green; bSet = true; bDraw = true; break;
-    case 1: colour = orange; bSet = true; break;
-    case 4: colour = orange; bSet = true; bDraw = true; break;
-    case 5: colour = red; bSet = true; bDraw = true; break;
-    case 6: bDraw = true; break;
-    default: break;
+    case 0:
+      colour = green;
+      bSet = true;
+      bDraw = true;
+      break;
+    case 1:
+      colour = orange;
+      bSet = true;
+      break;
+    case 4:
+      colour = orange;
+      bSet = true;
+      bDraw = true;
+      break;
+    case 5:
+      colour = red;
+      bSet = true;
+      bDraw = true;
+      break;
+    case 6:
+      bDraw = true;
+      break;
+    default:
+      break;
   }
   if (bSet && m_pDC != nullptr) {
     m_pDC->SetTextColour(colour);
@@ -411,10 +473,13 @@ Colour BaseDisplay::SnapColour(Colour colour) {
     case orange:
     case yellow:
     case magenta:
-    case white: return colour;
+    case white:
+      return colour;
     case lightBlue:
     case blue:
-    case cyan: return blue;
-    default: return red;
+    case cyan:
+      return blue;
+    default:
+      return red;
   }
 }

@@ -57,18 +57,18 @@ constexpr std::uint16_t box = 0x0004;
 constexpr std::uint16_t font266 = 0x0008;
 constexpr std::uint16_t font213 = 0x0010;
 constexpr std::uint16_t font160 = 0x0020;
-constexpr std::uint16_t tenths = 0x0040;      // readout only
-constexpr std::uint16_t digits1 = 0x0100;     // readout only
+constexpr std::uint16_t tenths = 0x0040;   // readout only
+constexpr std::uint16_t digits1 = 0x0100;  // readout only
 constexpr std::uint16_t digits2 = 0x0200;
 constexpr std::uint16_t digits3 = 0x0400;
 constexpr std::uint16_t digits4 = 0x0800;
-constexpr std::uint16_t font200 = 0x1000;     // text item only
-constexpr std::uint16_t bracket = 0x2000;     // readout only
+constexpr std::uint16_t font200 = 0x1000;  // text item only
+constexpr std::uint16_t bracket = 0x2000;  // readout only
 }  // namespace DisplayFlags
 
 struct TextItem {
-  int x;  // left edge, or centre with DisplayFlags::centre
-  int y;  // top
+  int x;             // left edge, or centre with DisplayFlags::centre
+  int y;             // top
   const char* text;  // first character "&" or "|": degree C / degree F
   Colour backColour;
   Colour textColour;
@@ -153,10 +153,9 @@ class BaseDisplay {
   void DrawTextAt(int x, int y, const char* text);
   int TextExtentWidth(int sizeCode, const char* text);
   int TextExtentHeight(int sizeCode, const char* text);
-  void DrawText(int x, int y, const char* text, Colour backColour, Colour textColour,
-                int sizeCode, bool centre);
-  void DrawText(int x, int y, const char* text, Colour backColour, Colour textColour,
-                int sizeCode);
+  void DrawText(int x, int y, const char* text, Colour backColour, Colour textColour, int sizeCode,
+                bool centre);
+  void DrawText(int x, int y, const char* text, Colour backColour, Colour textColour, int sizeCode);
   void DrawText(platform::Point pt, const char* text, Colour backColour, Colour textColour,
                 int sizeCode, bool centre = false);
   void DrawChar(int x, int y, int character, Colour backColour, Colour textColour, int sizeCode);
@@ -165,13 +164,12 @@ class BaseDisplay {
                           int sizeCode, bool shift);
   void DrawUnderlinedText(int x, int y, const char* text, Colour backColour, Colour textColour,
                           int sizeCode);
-  void DrawUnderlinedCaption(int x, int y, const char* text, Colour backColour,
-                             Colour textColour);
+  void DrawUnderlinedCaption(int x, int y, const char* text, Colour backColour, Colour textColour);
   void DrawTransparentText(int x, int y, const char* text, Colour textColour, int sizeCode);
   void DrawBoxedCaption(const char* text, int x, int y, Colour backColour, Colour textColour);
   // size in tenths of a point.
-  void DrawFreeSizeText(platform::Point pt, const char* text, Colour backColour,
-                        Colour textColour, int size);
+  void DrawFreeSizeText(platform::Point pt, const char* text, Colour backColour, Colour textColour,
+                        int size);
   void DrawTiltedBoldText(int x, int y, const char* text);
   // angle in degrees clockwise; only |angle| <= 360 draws.
   void DrawRotatedText(int x, int y, const char* text, int sizeCode, Colour textColour,
@@ -199,8 +197,7 @@ class BaseDisplay {
   void DrawReadout(const ReadoutItem& item);
   // The placeholder (box width) and number texts of a readout; returns
   // whether a box is wanted. placeholder holds 50 bytes, number 20.
-  static bool FormatReadout(const ReadoutItem& item, int whole, char* placeholder,
-                            char* number);
+  static bool FormatReadout(const ReadoutItem& item, int whole, char* placeholder, char* number);
 
   // Lines and shapes.
   void DrawLine(const DisplayLine& line, int widthClass, Colour colour);
@@ -235,10 +232,10 @@ class BaseDisplay {
                          Colour colour);
   void DrawDegreeNeedle(platform::Point centre, int radius, double degrees, int widthClass,
                         Colour colour);
-  void DrawPlainDegreeNeedle(platform::Point centre, int radius, double degrees,
-                             int widthClass, Colour colour);
-  void DrawArrowhead(platform::Point centre, int radius, int length, double degrees,
-                     int widthClass, Colour colour);
+  void DrawPlainDegreeNeedle(platform::Point centre, int radius, double degrees, int widthClass,
+                             Colour colour);
+  void DrawArrowhead(platform::Point centre, int radius, int length, double degrees, int widthClass,
+                     Colour colour);
   void DrawHorizontalScaleLabels(int length);
   void DrawVerticalScaleLabels(int length);
   static double PercentOfLength(double percent, int length);
@@ -265,8 +262,8 @@ class BaseDisplay {
   void SelectBrushObject(const platform::Brush& brush);
   void DrawTextOut(int x, int y, const char* text);
   void DrawClosedPath(const platform::Point (&corners)[4]);
-  void DrawNeedle(platform::Point centre, int radius, double degrees, int widthClass,
-                  Colour colour, int arrowLength);
+  void DrawNeedle(platform::Point centre, int radius, double degrees, int widthClass, Colour colour,
+                  int arrowLength);
   void BlitStrip(const BitmapRecord& record, int offset);
 
  public:

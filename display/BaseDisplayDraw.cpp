@@ -20,9 +20,22 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Extra pens (wide, dashed, geometric) by position in m_extraPens.
 enum ExtraPenIndex {
-  kWideBlack, kWideRed, kDashedWhite, kDashedOrange, kDashedGreen, kDashedCyan, kDashedRed,
-  kThickBlue, kThickGreen, kThinWhite, kMediumCyan, kThinGreen, kThickGrey, kMediumGrey,
-  kMediumYellow, kThickMagenta
+  kWideBlack,
+  kWideRed,
+  kDashedWhite,
+  kDashedOrange,
+  kDashedGreen,
+  kDashedCyan,
+  kDashedRed,
+  kThickBlue,
+  kThickGreen,
+  kThinWhite,
+  kMediumCyan,
+  kThinGreen,
+  kThickGrey,
+  kMediumGrey,
+  kMediumYellow,
+  kThickMagenta
 };
 
 // Truncation toward zero that stays defined: NaN gives 0 and values beyond
@@ -173,8 +186,8 @@ void BaseDisplay::DrawBoxedCaption(const char* text, int x, int y, Colour backCo
   DrawRectangleOutline(Rect{x - 5, y - 5, x + width + 2, y + GetTextHeight() + 8});
 }
 
-void BaseDisplay::DrawFreeSizeText(Point pt, const char* text, Colour backColour,
-                                   Colour textColour, int size) {
+void BaseDisplay::DrawFreeSizeText(Point pt, const char* text, Colour backColour, Colour textColour,
+                                   int size) {
   if (m_pDC == nullptr || text == nullptr) {
     return;
   }
@@ -211,8 +224,8 @@ void BaseDisplay::DrawTiltedBoldText(int x, int y, const char* text) {
   DrawTextOut(x, y, text);
 }
 
-void BaseDisplay::DrawRotatedText(int x, int y, const char* text, int sizeCode,
-                                  Colour textColour, double angle) {
+void BaseDisplay::DrawRotatedText(int x, int y, const char* text, int sizeCode, Colour textColour,
+                                  double angle) {
   if (m_pDC == nullptr || text == nullptr || !(std::fabs(angle) < 361.0)) {
     return;
   }
@@ -399,16 +412,23 @@ void BaseDisplay::DrawIntegerByState(int state, int x, int y, int value, bool te
     return;
   }
   switch (state) {
-    case 0: DrawColouredNumber(x, y, value, tenths, black, green); break;
+    case 0:
+      DrawColouredNumber(x, y, value, tenths, black, green);
+      break;
     case 1:
       m_pDC->SetTextColour(orange);
       m_pDC->SetBkColour(black);
       SelectFontBySize(213);
       DrawTextOut(x, y, "XXX");
       break;
-    case 4: DrawColouredNumber(x, y, value, tenths, black, yellow); break;
-    case 5: DrawColouredNumber(x, y, value, tenths, black, red); break;
-    default: break;
+    case 4:
+      DrawColouredNumber(x, y, value, tenths, black, yellow);
+      break;
+    case 5:
+      DrawColouredNumber(x, y, value, tenths, black, red);
+      break;
+    default:
+      break;
   }
 }
 
@@ -539,14 +559,29 @@ void BaseDisplay::DrawThickLine(const DisplayLine& line, int widthClass, Colour 
   }
   int pen = -1;
   switch (colour) {
-    case blue: pen = kThickBlue; break;
-    case cyan: pen = kMediumCyan; break;
-    case white: pen = kThinWhite; break;
-    case magenta: pen = kThickMagenta; break;
-    case yellow: pen = kMediumYellow; break;
-    case green: pen = widthClass < 3 ? kThinGreen : kThickGreen; break;
-    case grey: pen = widthClass < 3 ? kMediumGrey : kThickGrey; break;
-    default: return;
+    case blue:
+      pen = kThickBlue;
+      break;
+    case cyan:
+      pen = kMediumCyan;
+      break;
+    case white:
+      pen = kThinWhite;
+      break;
+    case magenta:
+      pen = kThickMagenta;
+      break;
+    case yellow:
+      pen = kMediumYellow;
+      break;
+    case green:
+      pen = widthClass < 3 ? kThinGreen : kThickGreen;
+      break;
+    case grey:
+      pen = widthClass < 3 ? kMediumGrey : kThickGrey;
+      break;
+    default:
+      return;
   }
   SelectPenObject(m_extraPens[pen]);
   m_pDC->MoveTo(line.x1, line.y1);
@@ -593,8 +628,7 @@ void BaseDisplay::DrawFilledEllipse(const Rect& rect, Colour colour) {
   m_pDC->Ellipse(rect);
 }
 
-void BaseDisplay::DrawArc(const Rect& rect, Point start, Point end, int widthClass,
-                          Colour colour) {
+void BaseDisplay::DrawArc(const Rect& rect, Point start, Point end, int widthClass, Colour colour) {
   if (m_pDC == nullptr) {
     return;
   }
@@ -712,8 +746,7 @@ void BaseDisplay::DrawSwitch(Point centre, int halfSize, int widthClass, int pos
   }
 }
 
-void BaseDisplay::DrawMarker(int x, int y, int kind, int size, Colour colour,
-                             Colour fillColour) {
+void BaseDisplay::DrawMarker(int x, int y, int kind, int size, Colour colour, Colour fillColour) {
   if (m_pDC == nullptr) {
     return;
   }
@@ -745,7 +778,8 @@ void BaseDisplay::DrawMarker(int x, int y, int kind, int size, Colour colour,
       m_pDC->LineTo(x + d - half - t, y - half + t);
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -766,8 +800,8 @@ void BaseDisplay::DrawNeedle(Point centre, int radius, double degrees, int width
   m_pDC->MoveTo(centre.x, centre.y);
   m_pDC->LineTo(tip.x, tip.y);
   if (arrowLength >= 0) {
-    DrawArrowhead(centre, radius, arrowLength, degrees < 0 ? degrees + 360 : degrees,
-                  widthClass, colour);
+    DrawArrowhead(centre, radius, arrowLength, degrees < 0 ? degrees + 360 : degrees, widthClass,
+                  colour);
   }
 }
 
@@ -782,8 +816,8 @@ void BaseDisplay::DrawDegreeNeedle(Point centre, int radius, double degrees, int
   DrawNeedle(centre, radius, ClampD(0.0, degrees, 360.0), widthClass, colour, 3 * widthClass);
 }
 
-void BaseDisplay::DrawPlainDegreeNeedle(Point centre, int radius, double degrees,
-                                        int widthClass, Colour colour) {
+void BaseDisplay::DrawPlainDegreeNeedle(Point centre, int radius, double degrees, int widthClass,
+                                        Colour colour) {
   DrawNeedle(centre, radius, ClampD(0.0, degrees, 360.0), widthClass, colour, -1);
 }
 
@@ -826,8 +860,7 @@ void BaseDisplay::CopyBitmap(const Rect& rect, platform::DeviceContext* pSourceD
                 rect.left, rect.top, platform::kSrcCopy);
 }
 
-void BaseDisplay::CopyBitmapAt(const Rect& dest, platform::DeviceContext* pSourceDC,
-                               Point source) {
+void BaseDisplay::CopyBitmapAt(const Rect& dest, platform::DeviceContext* pSourceDC, Point source) {
   if (m_pDC == nullptr || pSourceDC == nullptr) {
     return;
   }
@@ -857,8 +890,7 @@ void BaseDisplay::BlitStrip(const BitmapRecord& record, int offset) {
 
 void BaseDisplay::DrawTape(const BitmapRecord& record, double value) {
   // The value lands in the middle of the window.
-  BlitStrip(record,
-            Truncate(record.pixelsPerUnit * (record.topValue - value - record.span / 2)));
+  BlitStrip(record, Truncate(record.pixelsPerUnit * (record.topValue - value - record.span / 2)));
 }
 
 void BaseDisplay::DrawWrappingTape(const BitmapRecord& record, double value) {

@@ -116,8 +116,8 @@ void RecordingDC::FillSolidRect(int x, int y, int cx, int cy, platform::Colour c
   Record("FillSolidRect", {x, y, cx, cy, static_cast<int>(colour)});
 }
 
-bool RecordingDC::BitBlt(int x, int y, int cx, int cy, platform::DeviceContext*, int srcX,
-                         int srcY, std::uint32_t rop) {
+bool RecordingDC::BitBlt(int x, int y, int cx, int cy, platform::DeviceContext*, int srcX, int srcY,
+                         std::uint32_t rop) {
   Record("BitBlt", {x, y, cx, cy, srcX, srcY, static_cast<int>(rop)});
   return true;
 }

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-const char g_szKT_ErrorReportRevision[] = "%Z% KT_ErrorReport KT2104:02 KT_ErrorReport $Revision: 1.1 $";
+const char g_szKT_ErrorReportRevision[] =
+    "%Z% KT_ErrorReport KT2104:02 KT_ErrorReport $Revision: 1.1 $";
 
-KT_ErrorReport::KT_ErrorReport() : m_text{}, m_reportedCodes{}, m_reportedCount(0), m_numberText{} {}
+KT_ErrorReport::KT_ErrorReport()
+    : m_text{}, m_reportedCodes{}, m_reportedCount(0), m_numberText{} {}
 
 KT_ErrorReport::~KT_ErrorReport() {
   m_report.clear();

@@ -16,9 +16,9 @@ extern const char g_szKT_ErrorReportRevision[];
 
 class KT_ErrorReport {
  public:
-  static constexpr int kMaxCodes = 50;      // once-only codes remembered
-  static constexpr int kTextSize = 256;     // GetErrorText's copy, NUL included
-  static constexpr int kPartLimit = 1024;   // longer parts are cut to 1023
+  static constexpr int kMaxCodes = 50;     // once-only codes remembered
+  static constexpr int kTextSize = 256;    // GetErrorText's copy, NUL included
+  static constexpr int kPartLimit = 1024;  // longer parts are cut to 1023
 
   KT_ErrorReport();
   ~KT_ErrorReport();

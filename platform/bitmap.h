@@ -59,7 +59,7 @@ PixelTable AllocatePixels(std::size_t count);
 class CBitmapFile {
  public:
   static constexpr std::uint32_t kOutside = 0xFFFFFFFFu;  // Pixel() off the bitmap
-  static constexpr int kErrorTextSize = 512;               // ErrorText() room, NUL included
+  static constexpr int kErrorTextSize = 512;              // ErrorText() room, NUL included
   // Largest bitmap accepted, in pixels (512 MB of colour values); larger
   // ones are refused before anything is allocated.
   static constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 27;

@@ -93,8 +93,8 @@ struct LogFont {
 };
 
 struct PenDesc {
-  int style;   // kPenSolid, kPenDash or kPenGeometricSquareSolid
-  int width;   // pixels; 0 and 1 are both one pixel
+  int style;  // kPenSolid, kPenDash or kPenGeometricSquareSolid
+  int width;  // pixels; 0 and 1 are both one pixel
   Colour colour;
 };
 
@@ -224,8 +224,8 @@ std::unique_ptr<DeviceContext> CreateImageDC(int width, int height);
 
 // An image holding a copy of the pixels: rows top-down, each stride
 // values of 0x00BBGGRR (as a loaded bitmap hands them out).
-std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height,
-                                                       const Colour* pixels, int stride);
+std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height, const Colour* pixels,
+                                                       int stride);
 
 // A memory DC compatible with the screen with a native bitmap selected
 // into it (HBITMAP on Win32). The bitmap stays owned by the caller and

@@ -16,7 +16,7 @@ if [ "$level" = test ] || [ "$level" = ci ]; then
              mingw-w64 wine wine64 xvfb xauth)
 fi
 if [ "$level" = ci ]; then
-  packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-tidy nsis)
+  packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-tidy clang-format nsis)
 fi
 
 missing=()

@@ -11,7 +11,8 @@
 #include "config/RevisionRegistry.h"
 #include "platform/system_error.h"
 
-const char g_szBaseSharedMemoryRevision[] = "%Z% BaseSharedMemory KT2082:02 BaseSharedMemory $Revision: 1.3 $";
+const char g_szBaseSharedMemoryRevision[] =
+    "%Z% BaseSharedMemory KT2082:02 BaseSharedMemory $Revision: 1.3 $";
 
 namespace {
 
@@ -82,7 +83,8 @@ bool BaseSharedMemory::Open() {
       std::snprintf(text, sizeof text, "Shared memory %s refused: owned by another user", m_name);
       break;
     case platform::ShmStatus::kOpenToOthers:
-      std::snprintf(text, sizeof text, "Shared memory %s refused: writable by group or others", m_name);
+      std::snprintf(text, sizeof text, "Shared memory %s refused: writable by group or others",
+                    m_name);
       break;
     default:
       SetCodeText("OpenFileMapping (Code: %d)", m_lastError);

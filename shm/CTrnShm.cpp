@@ -33,7 +33,8 @@ namespace {
 constexpr int kInitialiseWaitMs = 1000;
 
 char LoadFirstVersionByte(const TrnShmData* data) {
-  return std::atomic_ref<char>(const_cast<char&>(data->interfaceVersion[0])).load(std::memory_order_acquire);
+  return std::atomic_ref<char>(const_cast<char&>(data->interfaceVersion[0]))
+      .load(std::memory_order_acquire);
 }
 
 }  // namespace
@@ -99,7 +100,8 @@ bool CTrnShm::AttachExisting() {
 }
 
 bool CTrnShm::WaitForInitialisedRecord() const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kInitialiseWaitMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kInitialiseWaitMs);
   while (LoadFirstVersionByte(m_pData) == '\0') {
     if (std::chrono::steady_clock::now() >= deadline) {
       return false;

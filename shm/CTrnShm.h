@@ -30,7 +30,8 @@ class CTrnShm : public BaseSharedMemory {
  public:
   // Caption of every report this class sets itself.
   static constexpr const char* kCaption = "CTrnShm::CTrnShm";
-  static constexpr const char* kMismatchText = "Shared Memory Version Mismatch\nPlease rebuild software";
+  static constexpr const char* kMismatchText =
+      "Shared Memory Version Mismatch\nPlease rebuild software";
 
   // Runs the attach protocol on the segment `name` (at most 42 characters;
   // tests and tools pass their own). Never fails outwardly: read IsConnected.

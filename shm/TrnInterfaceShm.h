@@ -61,26 +61,26 @@ struct TrnShmData {
   TrnGridPoint fineGrid[trn::kFineSize][trn::kFineSize][trn::kSubDiv][trn::kSubDiv];  // Orogrid
   std::int32_t aircraftElevation;  // metres under the aircraft
   std::int32_t aircraftCellId;
-  std::int32_t aircraftSubX;    // 0..2, 0 = west third
-  std::int32_t aircraftSubY;    // 0..2, 0 = north third
-  std::int32_t aircraftPixelX;  // map column
-  std::int32_t aircraftPixelY;  // map row
-  double subCellLatSpan;        // degrees of latitude per sub-cell
-  double subCellLonSpan;        // degrees of longitude per sub-cell
-  double pixelsPerMetre;        // along the heading
-  std::int32_t coarseSizeX;     // 150
-  std::int32_t coarseSizeY;     // 150
-  std::int32_t fineSizeX;       // 17
-  std::int32_t fineSizeY;       // 17
-  std::int32_t subDivX;         // 3
-  std::int32_t subDivY;         // 3
-  std::int32_t fineCentreX;     // 8
-  std::int32_t fineCentreY;     // 8
-  std::int32_t coarseCentreX;   // 75
-  std::int32_t coarseCentreY;   // 75
-  double aircraftLatitude;      // simulation: degrees, north positive
-  double aircraftLongitude;     // simulation: degrees, east positive
-  double aircraftHeading;       // simulation: degrees from north
+  std::int32_t aircraftSubX;     // 0..2, 0 = west third
+  std::int32_t aircraftSubY;     // 0..2, 0 = north third
+  std::int32_t aircraftPixelX;   // map column
+  std::int32_t aircraftPixelY;   // map row
+  double subCellLatSpan;         // degrees of latitude per sub-cell
+  double subCellLonSpan;         // degrees of longitude per sub-cell
+  double pixelsPerMetre;         // along the heading
+  std::int32_t coarseSizeX;      // 150
+  std::int32_t coarseSizeY;      // 150
+  std::int32_t fineSizeX;        // 17
+  std::int32_t fineSizeY;        // 17
+  std::int32_t subDivX;          // 3
+  std::int32_t subDivY;          // 3
+  std::int32_t fineCentreX;      // 8
+  std::int32_t fineCentreY;      // 8
+  std::int32_t coarseCentreX;    // 75
+  std::int32_t coarseCentreY;    // 75
+  double aircraftLatitude;       // simulation: degrees, north positive
+  double aircraftLongitude;      // simulation: degrees, east positive
+  double aircraftHeading;        // simulation: degrees from north
   std::int32_t simulationState;  // simulation: 0 waiting, 0xFFFFFF lost, else running
   std::uint8_t reserved2[4];
   std::int32_t userCount;  // every attaching and detaching process

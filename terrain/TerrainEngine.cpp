@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int kCoarseLast = trn::kCoarseSize - 1;  // 149
-constexpr double kSubCellFactor = 3.333;          // fraction of a pixel to sub-cell
+constexpr double kSubCellFactor = 3.333;           // fraction of a pixel to sub-cell
 constexpr double kMinHeadingMetres = 1.0;
 constexpr double kMaxHeadingMetres = 1000000.0;
 
@@ -345,12 +345,12 @@ int CTerrainEngine::InterpolateSubPoint(int direction, int i, int j) const {
     return e;
   }
   const auto& n = kNeighbourOffsets[direction];
-  const int n1 = m_pShmData->coarseGrid[ClampGridIndex(i, n[0][0])][ClampGridIndex(j, n[0][1])]
-                     .elevation;
-  const int n2 = m_pShmData->coarseGrid[ClampGridIndex(i, n[1][0])][ClampGridIndex(j, n[1][1])]
-                     .elevation;
-  const int n3 = m_pShmData->coarseGrid[ClampGridIndex(i, n[2][0])][ClampGridIndex(j, n[2][1])]
-                     .elevation;
+  const int n1 =
+      m_pShmData->coarseGrid[ClampGridIndex(i, n[0][0])][ClampGridIndex(j, n[0][1])].elevation;
+  const int n2 =
+      m_pShmData->coarseGrid[ClampGridIndex(i, n[1][0])][ClampGridIndex(j, n[1][1])].elevation;
+  const int n3 =
+      m_pShmData->coarseGrid[ClampGridIndex(i, n[2][0])][ClampGridIndex(j, n[2][1])].elevation;
   return BlendElevations(e, n1, n2, n3);
 }
 
@@ -427,8 +427,8 @@ void CTerrainEngine::UpdatePixelHeight() {
 
 void CTerrainEngine::UpdatePixelSizeAlongHeading() {
   if (m_pShmData != nullptr) {
-    const double metres = GetPixelSizeAlongHeading(m_pShmData->aircraftHeading,
-                                                   m_metresPerPixelLat, m_metresPerPixelLon);
+    const double metres = GetPixelSizeAlongHeading(m_pShmData->aircraftHeading, m_metresPerPixelLat,
+                                                   m_metresPerPixelLon);
     m_metresPerPixelHeading = ClampD(kMinHeadingMetres, metres, kMaxHeadingMetres);
   }
 }

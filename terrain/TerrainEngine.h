@@ -82,8 +82,8 @@ class CTerrainEngine {
                       ITerrainStatusView& view);
   // The same with a path of the caller's: for tests and tools only; the
   // program always loads the fixed path.
-  bool LoadTerrainMapFrom(void* clientDC, const char* path, char* statusLine1,
-                          int statusLine1Size, ITerrainStatusView& view);
+  bool LoadTerrainMapFrom(void* clientDC, const char* path, char* statusLine1, int statusLine1Size,
+                          ITerrainStatusView& view);
   // Creates the terrain memory DC compatible with clientDC, then LoadPicture.
   // Returns LoadPicture's result (pixel reads do not need the DC).
   bool CreateTerrainDC(void* clientDC, const char* path);
@@ -196,7 +196,7 @@ class CTerrainEngine {
   int SubX() const { return m_subX; }
   int SubY() const { return m_subY; }
   int CellId() const { return m_cellId; }
-  double Latitude() const { return m_latitude; }    // position of the last tick
+  double Latitude() const { return m_latitude; }  // position of the last tick
   double Longitude() const { return m_longitude; }
   int PixelX() const { return m_pixelX; }
   int PixelY() const { return m_pixelY; }

@@ -64,13 +64,8 @@ constexpr ElevationOverride kElevationOverrides[kElevationOverrideCount] = {
 };
 
 constexpr FlatOverride kFlatOverrides[kFlatOverrideCount] = {
-    {3561440, 328},
-    {3601440, 100},
-    {3601441, 100},
-    {3611440, 1000},
-    {3611441, 1000},
-    {3621440, 3000},
-    {3621441, 3000},
+    {3561440, 328},  {3601440, 100},  {3601441, 100},  {3611440, 1000},
+    {3611441, 1000}, {3621440, 3000}, {3621441, 3000},
 };
 
 namespace {
@@ -90,8 +85,8 @@ static_assert(SortedById(kFlatOverrides), "lookups rely on ascending identifiers
 template <typename Entry, int N>
 const Entry* Find(const Entry (&table)[N], std::int32_t cellId) {
   const Entry* end = table + N;
-  const Entry* it = std::lower_bound(
-      table, end, cellId, [](const Entry& e, std::int32_t id) { return e.cellId < id; });
+  const Entry* it = std::lower_bound(table, end, cellId,
+                                     [](const Entry& e, std::int32_t id) { return e.cellId < id; });
   return (it != end && it->cellId == cellId) ? it : nullptr;
 }
 
@@ -101,8 +96,6 @@ const ElevationOverride* FindElevationOverride(std::int32_t cellId) {
   return Find(kElevationOverrides, cellId);
 }
 
-const FlatOverride* FindFlatOverride(std::int32_t cellId) {
-  return Find(kFlatOverrides, cellId);
-}
+const FlatOverride* FindFlatOverride(std::int32_t cellId) { return Find(kFlatOverrides, cellId); }
 
 }  // namespace terrain

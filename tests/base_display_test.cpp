@@ -98,12 +98,11 @@ TEST_P(BaseDisplayScale, FontSizeTable) {
   EXPECT_EQ(display.GetFontMetrics(213).pointSize, c.sizes[1]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scales, BaseDisplayScale,
-    ::testing::Values(ScaleCase{1.0, 1.0, {270, 210, 160, 200, 190, 140, 220}},
-                      ScaleCase{2.0, 1.0, {270, 210, 160, 200, 190, 140, 220}},
-                      ScaleCase{0.5, 0.5, {130, 110, 80, 100, 100, 70, 110}},
-                      ScaleCase{0.3, 0.3, {80, 90, 50, 60, 80, 60, 90}}));
+INSTANTIATE_TEST_SUITE_P(Scales, BaseDisplayScale,
+                         ::testing::Values(ScaleCase{1.0, 1.0, {270, 210, 160, 200, 190, 140, 220}},
+                                           ScaleCase{2.0, 1.0, {270, 210, 160, 200, 190, 140, 220}},
+                                           ScaleCase{0.5, 0.5, {130, 110, 80, 100, 100, 70, 110}},
+                                           ScaleCase{0.3, 0.3, {80, 90, 50, 60, 80, 60, 90}}));
 
 TEST(BaseDisplay, MetricsAndLineGapAt96Dpi) {
   RecordingDC dc;
@@ -195,11 +194,13 @@ TEST(BaseDisplay, ColourTables) {
     Colour brush;
     Colour snapped;
   } cases[] = {
-      {black, black, black},     {green, green, green},       {brown, brown, red},
-      {orange, orange, orange},  {yellow, yellow, yellow},    {grey, grey, red},
-      {lightGrey, lightGrey, red}, {magenta, magenta, magenta}, {white, white, white},
-      {red, red, red},           {blue, red, blue},           {cyan, red, blue},
-      {lightBlue, red, blue},    {0x010203, red, red},
+      {black, black, black},       {green, green, green},
+      {brown, brown, red},         {orange, orange, orange},
+      {yellow, yellow, yellow},    {grey, grey, red},
+      {lightGrey, lightGrey, red}, {magenta, magenta, magenta},
+      {white, white, white},       {red, red, red},
+      {blue, red, blue},           {cyan, red, blue},
+      {lightBlue, red, blue},      {0x010203, red, red},
   };
   for (const auto& c : cases) {
     const platform::Brush* brush = display.SelectBrush(c.colour);
@@ -215,9 +216,9 @@ TEST(BaseDisplay, TextColourByState) {
     bool draw;
     bool changes;
     Colour colour;
-  } cases[] = {{0, true, true, green},  {1, false, true, orange}, {2, false, false, 0},
-               {3, false, false, 0},    {4, true, true, orange},  {5, true, true, red},
-               {6, true, false, 0},     {7, false, false, 0},     {-1, false, false, 0}};
+  } cases[] = {{0, true, true, green}, {1, false, true, orange}, {2, false, false, 0},
+               {3, false, false, 0},   {4, true, true, orange},  {5, true, true, red},
+               {6, true, false, 0},    {7, false, false, 0},     {-1, false, false, 0}};
   for (const auto& c : cases) {
     RecordingDC dc;
     BaseDisplay display;
@@ -250,8 +251,8 @@ TEST_F(BaseDisplayDC, TextItemFontBitsLaterWins) {
   const struct {
     std::uint16_t flags;
     int height;
-  } cases[] = {{0x0000, -28}, {0x0008, -36}, {0x0018, -28}, {0x0028, -21},
-               {0x1008, -27}, {0x0030, -21}};
+  } cases[] = {{0x0000, -28}, {0x0008, -36}, {0x0018, -28},
+               {0x0028, -21}, {0x1008, -27}, {0x0030, -21}};
   for (const auto& c : cases) {
     dc.Clear();
     display.DrawTextItem(TextItem{10, 10, "AB", black, white, c.flags, white});
@@ -313,10 +314,10 @@ TEST_P(BaseDisplayReadout, FieldsAndBox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, BaseDisplayReadout,
-    ::testing::Values(ReadoutCase{0x0240, {" 7", ".3"}, 100 + 2 + 3 * 14},    // "XXx"
-                      ReadoutCase{0x0440, {"  7", ".3"}, 100 + 2 + 4 * 14},   // "XXXx"
-                      ReadoutCase{0x0040, {"7", ".3"}, 0},                    // "7x", no box
-                      ReadoutCase{0x0044, {"7", ".3"}, 100 + 2 + 2 * 14}));   // "7x" boxed
+    ::testing::Values(ReadoutCase{0x0240, {" 7", ".3"}, 100 + 2 + 3 * 14},   // "XXx"
+                      ReadoutCase{0x0440, {"  7", ".3"}, 100 + 2 + 4 * 14},  // "XXXx"
+                      ReadoutCase{0x0040, {"7", ".3"}, 0},                   // "7x", no box
+                      ReadoutCase{0x0044, {"7", ".3"}, 100 + 2 + 2 * 14}));  // "7x" boxed
 
 TEST_F(BaseDisplayDC, ReadoutStatesThatHideTheValue) {
   for (const int state : {1, 2, 3, 9}) {
@@ -475,8 +476,8 @@ TEST_F(BaseDisplayDC, ThickLinePensByColour) {
     Colour colour;
     int widthClass;
     int width;  // 0: nothing drawn
-  } cases[] = {{blue, 0, 4}, {cyan, 0, 3}, {white, 0, 1}, {magenta, 0, 4}, {yellow, 0, 3},
-               {green, 2, 1}, {green, 3, 6}, {grey, 2, 2}, {grey, 3, 6}, {red, 0, 0}};
+  } cases[] = {{blue, 0, 4},  {cyan, 0, 3},  {white, 0, 1}, {magenta, 0, 4}, {yellow, 0, 3},
+               {green, 2, 1}, {green, 3, 6}, {grey, 2, 2},  {grey, 3, 6},    {red, 0, 0}};
   for (const auto& c : cases) {
     dc.Clear();
     display.DrawThickLine(DisplayLine{0, 0, 10, 10}, c.widthClass, c.colour);

@@ -15,8 +15,7 @@ using bmptest::Bytes;
 std::string Refusal(const Bytes& bytes, std::uint64_t maxPixels = std::uint64_t{1} << 27) {
   platform::bmp::DecodedBitmap out;
   char reason[256] = "untouched";
-  if (platform::bmp::DecodeBmp(bytes.data(), bytes.size(), maxPixels, out, reason,
-                               sizeof reason)) {
+  if (platform::bmp::DecodeBmp(bytes.data(), bytes.size(), maxPixels, out, reason, sizeof reason)) {
     return "accepted";
   }
   EXPECT_EQ(out.pixels, nullptr);
@@ -78,8 +77,7 @@ TEST(BmpReader, BitFieldsAndRunsRefused) {
   };
   for (const auto& m : bad) {
     std::copy(m, m + 3, l.masks);
-    EXPECT_EQ(Refusal(bmptest::MakeFile(l, Bytes(4, 0))).rfind("invalid bit-field masks", 0),
-              0u);
+    EXPECT_EQ(Refusal(bmptest::MakeFile(l, Bytes(4, 0))).rfind("invalid bit-field masks", 0), 0u);
   }
 
   bmptest::Layout rle;
@@ -94,8 +92,7 @@ TEST(BmpReader, BitFieldsAndRunsRefused) {
   // Every row ended: the end-of-bitmap marker may be missing.
   EXPECT_EQ(Refusal(bmptest::MakeFile(rle, Bytes{4, 1, 0, 0, 4, 1, 0, 0})), "accepted");
   // Runs past the line end and deltas past the bitmap are clipped.
-  EXPECT_EQ(Refusal(bmptest::MakeFile(rle, Bytes{200, 1, 0, 2, 255, 255, 9, 1, 0, 1})),
-            "accepted");
+  EXPECT_EQ(Refusal(bmptest::MakeFile(rle, Bytes{200, 1, 0, 2, 255, 255, 9, 1, 0, 1})), "accepted");
   rle.topDown = true;
   EXPECT_EQ(Refusal(bmptest::MakeFile(rle, Bytes{0, 1})), "top-down RLE bitmap");
 }

@@ -86,9 +86,12 @@ std::vector<std::vector<std::string>> Rows(const std::string& text) {
 constexpr char kHeading[] =
     "               Quorlan Solutions Ltd. Configuration Control[KT0103] Version 2.3  Report: \n"
     "\n"
-    "==============================================================================================\n"
-    "         Product Name |  Quorlan Solutions P/N |                Component name |    Version |\n"
-    "==============================================================================================\n";
+    "=============================================================================================="
+    "\n"
+    "         Product Name |  Quorlan Solutions P/N |                Component name |    Version "
+    "|\n"
+    "=============================================================================================="
+    "\n";
 
 class ConfigReport : public ::testing::Test {
  protected:
@@ -118,7 +121,9 @@ TEST_F(ConfigReport, GoldenReport) {
   WriteReportRow("%Z% A KT1 File 2.0");  // no "$Revision": the version is token 4
   CloseReport();
 
-  const std::string expected = std::string(kHeading) + R"(     BaseSharedMemory |              KT2082:01 |              BaseSharedMemory |        1.7 | 
+  const std::string expected =
+      std::string(kHeading) +
+      R"(     BaseSharedMemory |              KT2082:01 |              BaseSharedMemory |        1.7 | 
         TextFunctions |                 KT3102 |                       Formats |       1.10 | 
 Unrecongnisable Configuration string 
                  Solo |                 KT3102 |                       Formats |       1.10 | 
@@ -135,7 +140,8 @@ TEST_F(ConfigReport, LongValuePushesTheLineRight) {
   WriteReportRow("%Z% ProductNameOfTwentyFive1 P F $Revision: 1 $");
   CloseReport();
   EXPECT_EQ(Lines(ReadReport(path)).at(5),
-            " ProductNameOfTwentyFive1 |                      P |                             F |          "
+            " ProductNameOfTwentyFive1 |                      P |                             F |  "
+            "        "
             "1 | ");
 }
 
@@ -152,7 +158,8 @@ TEST_F(ConfigReport, RegistrationWritesOnlyWhileAReportIsOpen) {
   WriteReportRow("%Z% After KT3 After $Revision: 3 $");
   CloseReport();  // a second close is harmless
   EXPECT_EQ(ReadReport(path), closed);
-  EXPECT_EQ(Rows(closed), (std::vector<std::vector<std::string>>{{"During", "KT2", "During", "2"}}));
+  EXPECT_EQ(Rows(closed),
+            (std::vector<std::vector<std::string>>{{"During", "KT2", "During", "2"}}));
 }
 
 // With no report open a row still updates the column values, which carry
@@ -182,8 +189,10 @@ TEST_F(ConfigReport, ReopeningClosesTheEarlierReport) {
   ASSERT_TRUE(OpenReport(second.string().c_str()));
   WriteReportRow("%Z% Two KT2 Two $Revision: 2 $");
   CloseReport();
-  EXPECT_EQ(Rows(ReadReport(first)), (std::vector<std::vector<std::string>>{{"One", "KT1", "One", "1"}}));
-  EXPECT_EQ(Rows(ReadReport(second)), (std::vector<std::vector<std::string>>{{"Two", "KT2", "Two", "2"}}));
+  EXPECT_EQ(Rows(ReadReport(first)),
+            (std::vector<std::vector<std::string>>{{"One", "KT1", "One", "1"}}));
+  EXPECT_EQ(Rows(ReadReport(second)),
+            (std::vector<std::vector<std::string>>{{"Two", "KT2", "Two", "2"}}));
 }
 
 TEST_F(ConfigReport, ReportThatCannotBeOpened) {
@@ -231,15 +240,19 @@ TEST_P(ConfigReportHostile, IsCutToTheColumnRooms) {
 INSTANTIATE_TEST_SUITE_P(
     ConfigReport, ConfigReportHostile,
     ::testing::Values(
-        HostileCase{"many-tokens",
-                    "%Z% P KT1 F $Revision: 1.0 $ a b c d e f g h i j k l m n o p q r s t u v w x y z",
-                    {"P", "KT1", "F", "1.0"}},
-        HostileCase{"long-product", "%Z% " + std::string(300, 'p') + " KT1 F $Revision: 1 $",
+        HostileCase{
+            "many-tokens",
+            "%Z% P KT1 F $Revision: 1.0 $ a b c d e f g h i j k l m n o p q r s t u v w x y z",
+            {"P", "KT1", "F", "1.0"}},
+        HostileCase{"long-product",
+                    "%Z% " + std::string(300, 'p') + " KT1 F $Revision: 1 $",
                     {std::string(99, 'p'), "KT1", "F", "1"}},
-        HostileCase{"long-part-and-version",
-                    "%Z% P " + std::string(40, 'k') + " F $Revision: " + std::string(40, 'v') + " $",
-                    {"P", std::string(31, 'k'), "F", std::string(31, 'v')}},
-        HostileCase{"long-component", "%Z% P KT1 " + std::string(505, 'c') + " $Revision: 1 $",
+        HostileCase{
+            "long-part-and-version",
+            "%Z% P " + std::string(40, 'k') + " F $Revision: " + std::string(40, 'v') + " $",
+            {"P", std::string(31, 'k'), "F", std::string(31, 'v')}},
+        HostileCase{"long-component",
+                    "%Z% P KT1 " + std::string(505, 'c') + " $Revision: 1 $",
                     // The line is read up to 511 characters: the component is
                     // cut there and the version repeats the previous row.
                     {"P", "KT1", std::string(511 - 10, 'c'), "0"}},

@@ -51,17 +51,19 @@ struct RasterSpec {
   int width;
   int height;
   double gt[6];
-  int epsg = 4326;        // 0: no coordinate system
+  int epsg = 4326;  // 0: no coordinate system
   bool hasNoData = false;
   double noData = 0.0;
 };
 
 // Writes a one-band Float32 GeoTIFF with values[j * width + i].
-void WriteRaster(const std::string& path, const RasterSpec& layout, const std::vector<float>& values) {
+void WriteRaster(const std::string& path, const RasterSpec& layout,
+                 const std::vector<float>& values) {
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   ASSERT_NE(driver, nullptr);
-  GDALDataset* ds = driver->Create(path.c_str(), layout.width, layout.height, 1, GDT_Float32, nullptr);
+  GDALDataset* ds =
+      driver->Create(path.c_str(), layout.width, layout.height, 1, GDT_Float32, nullptr);
   ASSERT_NE(ds, nullptr);
   double gt[6];
   std::copy(layout.gt, layout.gt + 6, gt);
@@ -76,8 +78,8 @@ void WriteRaster(const std::string& path, const RasterSpec& layout, const std::v
     band->SetNoDataValue(layout.noData);
   }
   std::vector<float> copy = values;
-  ASSERT_EQ(band->RasterIO(GF_Write, 0, 0, layout.width, layout.height, copy.data(), layout.width, layout.height,
-                           GDT_Float32, 0, 0, nullptr),
+  ASSERT_EQ(band->RasterIO(GF_Write, 0, 0, layout.width, layout.height, copy.data(), layout.width,
+                           layout.height, GDT_Float32, 0, 0, nullptr),
             CE_None);
   GDALClose(ds);
 }
@@ -100,8 +102,8 @@ class CMapReader {
   std::unique_ptr<CTerrainEngine> m_engine = std::make_unique<CTerrainEngine>();
 };
 
-bool Make(const std::string& in, const std::string& out, const MapOptions& options, MapSummary* summary,
-          std::string* error = nullptr) {
+bool Make(const std::string& in, const std::string& out, const MapOptions& options,
+          MapSummary* summary, std::string* error = nullptr) {
   mapmaker::CMapMaker maker;
   const bool ok = maker.MakeMap(in.c_str(), out.c_str(), options, summary);
   if (error != nullptr) {
@@ -130,9 +132,9 @@ TEST(MapEncoding, HundredsInBlueRemainderInGreen) {
     int blue;
     int green;
   };
-  const Case cases[] = {{0, 100, 10},       {2240, 122, 50},  {-1, 99, 109},    {-100, 99, 10},
-                        {-10000, 0, 10},    {15599, 255, 109}, {-10010, 0, 0},   {15745, 255, 255},
-                        {-10001, 0, 9},     {15600, 255, 110}, {20000, 255, 255}, {-20000, 0, 0}};
+  const Case cases[] = {{0, 100, 10},    {2240, 122, 50},   {-1, 99, 109},     {-100, 99, 10},
+                        {-10000, 0, 10}, {15599, 255, 109}, {-10010, 0, 0},    {15745, 255, 255},
+                        {-10001, 0, 9},  {15600, 255, 110}, {20000, 255, 255}, {-20000, 0, 0}};
   for (const Case& c : cases) {
     const std::uint32_t colour = mapmaker::EncodeElevation(c.e, 7);
     EXPECT_EQ(static_cast<int>((colour >> 16) & 0xFF), c.blue) << c.e;
@@ -172,8 +174,8 @@ TEST(MapMaker, EveryElevationSurvivesTheBitmapFile) {
 // degree every map pixel holds exactly the sample at its north-west corner.
 struct GeometryCase {
   const char* name;
-  double firstLon;   // longitude of sample column 0
-  double lastLon;    // what the file claims for the last column
+  double firstLon;  // longitude of sample column 0
+  double lastLon;   // what the file claims for the last column
   int columns;
   Aggregate aggregate;
 };
@@ -195,8 +197,10 @@ TEST_P(MapGeometry, KnownSampleLandsInItsPixel) {
     int x;
     int y;
   };
-  const Spike spikes[] = {{-109.5, 47.5, 5000.0f, 141, 85}, {0.0, 0.0, 3000.0f, 360, 180},
-                          {179.5, -89.5, 2000.0f, 719, 359}, {-180.0, 90.0, 1500.0f, 0, 0}};
+  const Spike spikes[] = {{-109.5, 47.5, 5000.0f, 141, 85},
+                          {0.0, 0.0, 3000.0f, 360, 180},
+                          {179.5, -89.5, 2000.0f, 719, 359},
+                          {-180.0, 90.0, 1500.0f, 0, 0}};
   const double trueStep = 0.5;
   for (const Spike& s : spikes) {
     double offset = std::fmod(s.lon - c.firstLon, 360.0);
@@ -228,17 +232,20 @@ TEST_P(MapGeometry, KnownSampleLandsInItsPixel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Longitudes, MapGeometry,
-    ::testing::Values(GeometryCase{"From0To360Maximum", 0.0, 359.5, 720, Aggregate::kMaximum},
-                      GeometryCase{"From0To360Nearest", 0.0, 359.5, 720, Aggregate::kNearest},
-                      GeometryCase{"FromMinus180Maximum", -180.0, 179.5, 720, Aggregate::kMaximum},
-                      GeometryCase{"FromMinus180Mean", -180.0, 179.5, 720, Aggregate::kMean},
-                      GeometryCase{"FromMinus180Nearest", -180.0, 179.5, 720, Aggregate::kNearest},
-                      // The file's last longitude is short of the true one,
-                      // so the step GDAL derives is a little small: trusted
-                      // as it is, samples far east fall one pixel west.
-                      GeometryCase{"UnevenCoordinatesMaximum", 0.0, 359.4, 720, Aggregate::kMaximum},
-                      GeometryCase{"UnevenCoordinatesNearest", 0.0, 359.4, 720, Aggregate::kNearest}),
-    [](const ::testing::TestParamInfo<GeometryCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        GeometryCase{"From0To360Maximum", 0.0, 359.5, 720, Aggregate::kMaximum},
+        GeometryCase{"From0To360Nearest", 0.0, 359.5, 720, Aggregate::kNearest},
+        GeometryCase{"FromMinus180Maximum", -180.0, 179.5, 720, Aggregate::kMaximum},
+        GeometryCase{"FromMinus180Mean", -180.0, 179.5, 720, Aggregate::kMean},
+        GeometryCase{"FromMinus180Nearest", -180.0, 179.5, 720, Aggregate::kNearest},
+        // The file's last longitude is short of the true one,
+        // so the step GDAL derives is a little small: trusted
+        // as it is, samples far east fall one pixel west.
+        GeometryCase{"UnevenCoordinatesMaximum", 0.0, 359.4, 720, Aggregate::kMaximum},
+        GeometryCase{"UnevenCoordinatesNearest", 0.0, 359.4, 720, Aggregate::kNearest}),
+    [](const ::testing::TestParamInfo<GeometryCase>& info) {
+      return std::string(info.param.name);
+    });
 
 // Finer input: four samples per map pixel, each mode's value known.
 TEST(MapMaker, AggregationOfFinerSamples) {
@@ -313,7 +320,8 @@ TEST_P(MapSeaAndClamp, ValueIsWrittenAsExpected) {
   ASSERT_TRUE(map.Load(dir.File("s.bmp")));
   EXPECT_EQ(map.Elevation(180, 90), c.expected);
   EXPECT_EQ(map.Colour(180, 90) == 0, c.black);
-  const bool clamped = c.input > mapmaker::kMaxElevation || (c.keepNegative && c.input < mapmaker::kMinElevation);
+  const bool clamped =
+      c.input > mapmaker::kMaxElevation || (c.keepNegative && c.input < mapmaker::kMinElevation);
   EXPECT_EQ(s.clampedCells, clamped ? 1 : 0);
   EXPECT_EQ(s.seaCells, c.black ? 1 : 0);
   EXPECT_NE(map.Colour(181, 90) & 0xFF, 0u) << "land carries the relief in red";
@@ -325,8 +333,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SeaCase{0.4f, false, 0, true}, SeaCase{1.0f, false, 1, false},
                       SeaCase{8848.6f, false, 8849, false}, SeaCase{20000.0f, false, 15745, false},
                       SeaCase{-12000.0f, false, 0, true}, SeaCase{-5.0f, true, -5, false},
-                      SeaCase{-12000.0f, true, -10010, false}, SeaCase{-10010.0f, true, -10010, false},
-                      SeaCase{15745.0f, true, 15745, false}, SeaCase{20000.0f, true, 15745, false}));
+                      SeaCase{-12000.0f, true, -10010, false},
+                      SeaCase{-10010.0f, true, -10010, false},
+                      SeaCase{15745.0f, true, 15745, false},
+                      SeaCase{20000.0f, true, 15745, false}));
 
 TEST(MapMaker, NoDataHolesFillFromNeighbours) {
   ScratchDir dir;
@@ -445,7 +455,8 @@ TEST(MapEncoding, CorruptBitmapsAreRefused) {
   MapSummary s;
   ASSERT_TRUE(Make(dir.File("ok.tif"), dir.File("ok.bmp"), options, &s));
   std::ifstream in(dir.File("ok.bmp"), std::ios::binary);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
   mapmaker::CTerrainBitmap bitmap;
   ASSERT_TRUE(bitmap.LoadFromMemory(bytes.data(), bytes.size()));
   EXPECT_EQ(mapmaker::DecodeElevation(bitmap.Pixel(10, 10)), 10);
@@ -478,8 +489,8 @@ class DefaultMap : public ::testing::Test {
   }
   void SetUp() override {
     if (s_map == nullptr) {
-      GTEST_SKIP() << "no default map at " << OROGRID_DEFAULT_MAP_PATH << " (needs " << OROGRID_ETOPO5_PATH
-                   << ", Debian package ferret-datasets)";
+      GTEST_SKIP() << "no default map at " << OROGRID_DEFAULT_MAP_PATH << " (needs "
+                   << OROGRID_ETOPO5_PATH << ", Debian package ferret-datasets)";
     }
   }
   static CMapReader* s_map;
@@ -520,9 +531,11 @@ TEST_F(DefaultMap, SizeAndKnownPlaces) {
 TEST_F(DefaultMap, AgreesWithTheOverrideTable) {
   constexpr int kToleranceMetres = 150;
   const std::vector<int> knownDisagreements = {
-      22930512, 22950512, 22950513, 22990510, 22990512, 23010510, 23020510,  // alpine valleys
-      34590886, 34700934, 34710933,                                          // headlands: sea on the map
-      3561440,  3601440,  3601441,  3611440,  3611441,  3621440,  3621441};  // flat entries, open sea
+      22930512, 22950512, 22950513, 22990510,
+      22990512, 23010510, 23020510,  // alpine valleys
+      34590886, 34700934, 34710933,  // headlands: sea on the map
+      3561440,  3601440,  3601441,  3611440,
+      3611441,  3621440,  3621441};        // flat entries, open sea
   std::vector<std::pair<int, int>> cells;  // identifier, centre value
   for (const auto& entry : terrain::kElevationOverrides) {
     cells.emplace_back(entry.cellId, entry.picture[1][1]);
@@ -547,13 +560,14 @@ TEST_F(DefaultMap, AgreesWithTheOverrideTable) {
     const bool agrees = centre >= low - kToleranceMetres && centre <= high + kToleranceMetres;
     if (!agrees) {
       ++disagreeing;
-      std::printf("  cell %8d (%.3f N %.3f E): table %5d m, map %d..%d m\n", cellId, 90.0 - y / 12.0,
-                  x / 12.0 - 180.0, centre, low, high);
-      const bool known =
-          std::find(knownDisagreements.begin(), knownDisagreements.end(), cellId) != knownDisagreements.end();
-      EXPECT_TRUE(known) << "cell " << cellId << ": table " << centre << " m, map " << low << ".." << high << " m";
+      std::printf("  cell %8d (%.3f N %.3f E): table %5d m, map %d..%d m\n", cellId,
+                  90.0 - y / 12.0, x / 12.0 - 180.0, centre, low, high);
+      const bool known = std::find(knownDisagreements.begin(), knownDisagreements.end(), cellId) !=
+                         knownDisagreements.end();
+      EXPECT_TRUE(known) << "cell " << cellId << ": table " << centre << " m, map " << low << ".."
+                         << high << " m";
     }
   }
-  std::printf("  %d of %zu override cells disagree with the map by more than %d m\n", disagreeing, cells.size(),
-              kToleranceMetres);
+  std::printf("  %d of %zu override cells disagree with the map by more than %d m\n", disagreeing,
+              cells.size(), kToleranceMetres);
 }

@@ -33,8 +33,8 @@ class OrogridDlg : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::UseResourceTable(OrogridResources());
-    m_mapPath = (std::filesystem::temp_directory_path() / (UniqueName("orogrid_map_") + ".bmp"))
-                    .string();
+    m_mapPath =
+        (std::filesystem::temp_directory_path() / (UniqueName("orogrid_map_") + ".bmp")).string();
     ASSERT_TRUE(testmap::Write(m_mapPath.c_str()));
     m_segment = UniqueName("OrogridDlgTest");
     // The simulation's side of the record, attached first so the record
@@ -135,9 +135,9 @@ TEST_F(OrogridDlg, StartUpSeedsRecordAndStartsTimer) {
   EXPECT_EQ(2, dlg.MinimiseCount());
   EXPECT_EQ(0, m_rec->updateCount);
   EXPECT_EQ(2, m_rec->userCount);
-  const std::int32_t dims[10] = {m_rec->coarseSizeX, m_rec->coarseSizeY, m_rec->fineSizeX,
-                                 m_rec->fineSizeY,   m_rec->subDivX,     m_rec->subDivY,
-                                 m_rec->fineCentreX, m_rec->fineCentreY, m_rec->coarseCentreX,
+  const std::int32_t dims[10] = {m_rec->coarseSizeX,  m_rec->coarseSizeY, m_rec->fineSizeX,
+                                 m_rec->fineSizeY,    m_rec->subDivX,     m_rec->subDivY,
+                                 m_rec->fineCentreX,  m_rec->fineCentreY, m_rec->coarseCentreX,
                                  m_rec->coarseCentreY};
   const std::int32_t expected[10] = {150, 150, 17, 17, 3, 3, 8, 8, 75, 75};
   for (int i = 0; i < 10; ++i) {
@@ -200,11 +200,11 @@ TEST_F(OrogridDlg, PhasesComputeCellSizesOnTicksOneToThree) {
   EXPECT_DOUBLE_EQ(1.0 / heading0, m_rec->pixelsPerMetre);
   Tick();  // tick 3
   const double heading3 = t.MetresPerPixelHeading();
-  EXPECT_DOUBLE_EQ(CTerrainEngine::GetPixelSizeAlongHeading(90.0, t.MetresPerPixelLat(),
-                                                            t.MetresPerPixelLon()),
-                   heading3);
+  EXPECT_DOUBLE_EQ(
+      CTerrainEngine::GetPixelSizeAlongHeading(90.0, t.MetresPerPixelLat(), t.MetresPerPixelLon()),
+      heading3);
   EXPECT_DOUBLE_EQ(1.0 / heading0, m_rec->pixelsPerMetre);  // published before phase 3
-  Tick();  // tick 4 publishes it
+  Tick();                                                   // tick 4 publishes it
   EXPECT_DOUBLE_EQ(1.0 / heading3, m_rec->pixelsPerMetre);
   EXPECT_EQ(4, dlg.Phase());
 }
@@ -371,8 +371,8 @@ TEST_F(OrogridDlg, MissingMapShowsReasonAndStaysIdle) {
   EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
   const std::string line1 = dlg.StatusLine1();
   EXPECT_EQ(0u, line1.find("Sorry :: COrogridDlg::LoadPicture\n" + missing + "\n")) << line1;
-  EXPECT_GT(line1.size(), std::string("Sorry :: COrogridDlg::LoadPicture\n\n").size() +
-                              missing.size());
+  EXPECT_GT(line1.size(),
+            std::string("Sorry :: COrogridDlg::LoadPicture\n\n").size() + missing.size());
   EXPECT_EQ(0, m_rec->updateCount);
   EXPECT_EQ(0, m_rec->coarseSizeX);  // grid fields untouched
   EXPECT_EQ(2, m_rec->userCount);    // the connection stays until destroyed

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "shm/CTrnShm.h"
 #include "platform/server_process.h"
+#include "shm/CTrnShm.h"
 #include "tests/orogrid_test_map.h"
 
 namespace {
@@ -88,11 +88,11 @@ TEST_F(OrogridE2E, ServesTheSimulationAndEndsAfterItIsLost) {
   ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
   ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
 
-  const std::int32_t dims[10] = {
-      Read(m_rec->coarseSizeX), Read(m_rec->coarseSizeY),   Read(m_rec->fineSizeX),
-      Read(m_rec->fineSizeY),   Read(m_rec->subDivX),       Read(m_rec->subDivY),
-      Read(m_rec->fineCentreX), Read(m_rec->fineCentreY),   Read(m_rec->coarseCentreX),
-      Read(m_rec->coarseCentreY)};
+  const std::int32_t dims[10] = {Read(m_rec->coarseSizeX),   Read(m_rec->coarseSizeY),
+                                 Read(m_rec->fineSizeX),     Read(m_rec->fineSizeY),
+                                 Read(m_rec->subDivX),       Read(m_rec->subDivY),
+                                 Read(m_rec->fineCentreX),   Read(m_rec->fineCentreY),
+                                 Read(m_rec->coarseCentreX), Read(m_rec->coarseCentreY)};
   const std::int32_t expected[10] = {150, 150, 17, 17, 3, 3, 8, 8, 75, 75};
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(expected[i], dims[i]) << "grid field " << i;

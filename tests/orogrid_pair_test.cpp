@@ -150,7 +150,8 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   ASSERT_NE(nullptr, rec) << why << "\n" << server.Output();
   ASSERT_EQ(1, TrnUserCount(rec));
 
-  const std::filesystem::path route = std::filesystem::temp_directory_path() /
+  const std::filesystem::path route =
+      std::filesystem::temp_directory_path() /
       ("orogrid_pair_" + std::to_string(platform::CurrentProcessId()) + ".txt");
   const RemovedAtEnd removeRoute{route};
   {
@@ -163,8 +164,9 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   // pixel of the route is seen over several ticks.
   const std::string sim = BesideTest("orogrid-sim");
   const std::string routeText = route.string();
-  const char* argv[] = {sim.c_str(), "--route", routeText.c_str(), "--speed", "2000", "--time-scale", "170",
-                        "--rate", "20", "--hold", "4", nullptr};
+  const char* argv[] = {
+      sim.c_str(), "--route", routeText.c_str(), "--speed", "2000", "--time-scale", "170",
+      "--rate",    "20",      "--hold",          "4",       nullptr};
   platform::ProcessHandle process = 0;
   ASSERT_TRUE(platform::StartProcess(argv, &process)) << sim;
 
@@ -172,8 +174,8 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   // aircraft has stayed over the last waypoint for two sweeps (after the
   // loss it stays there while the server counts down).
   std::vector<Sample> samples;
-  int firstOnRoute = -1;     // index of the first sample over the route
-  int arrived = -1;          // count when the last column was first published
+  int firstOnRoute = -1;  // index of the first sample over the route
+  int arrived = -1;       // count when the last column was first published
   bool settledChecked = false;
   int maxUsers = 0;
   std::int32_t lostAt = -1;
@@ -194,7 +196,8 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
     }
     seen = count;
     maxUsers = std::max(maxUsers, static_cast<int>(TrnUserCount(rec)));
-    if (firstOnRoute < 0 && s.pixelY == kRow && s.pixelX >= kFirstColumn && s.pixelX <= kLastColumn) {
+    if (firstOnRoute < 0 && s.pixelY == kRow && s.pixelX >= kFirstColumn &&
+        s.pixelX <= kLastColumn) {
       firstOnRoute = static_cast<int>(samples.size());
     }
     if (arrived < 0 && firstOnRoute >= 0 && s.pixelX == kLastColumn) {
@@ -220,9 +223,11 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   int columns = 0;
   for (std::size_t k = static_cast<std::size_t>(firstOnRoute); k < samples.size(); ++k) {
     const Sample& s = samples[k];
-    SCOPED_TRACE(testing::Message() << "tick " << s.count << " pixel " << s.pixelX << "," << s.pixelY);
+    SCOPED_TRACE(testing::Message()
+                 << "tick " << s.count << " pixel " << s.pixelX << "," << s.pixelY);
     ASSERT_EQ(kRow, s.pixelY);
-    ASSERT_GE(s.pixelX, k > static_cast<std::size_t>(firstOnRoute) ? samples[k - 1].pixelX : kFirstColumn);
+    ASSERT_GE(s.pixelX,
+              k > static_cast<std::size_t>(firstOnRoute) ? samples[k - 1].pixelX : kFirstColumn);
     ASSERT_LE(s.pixelX, kLastColumn);
     EXPECT_EQ(CellIdOf(s.pixelX, s.pixelY), s.cellId);
     EXPECT_EQ(ElevationOfCell(s.centreId), s.centreElevation) << "coarse centre " << s.centreId;
@@ -242,8 +247,8 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
     for (int x = west; x <= s.pixelX; ++x) {
       found = found || testmap::Elevation(x, kRow) == s.elevation;
     }
-    EXPECT_TRUE(found) << "elevation " << s.elevation << " is not the map's between columns " << west << " and "
-                       << s.pixelX;
+    EXPECT_TRUE(found) << "elevation " << s.elevation << " is not the map's between columns "
+                       << west << " and " << s.pixelX;
     ++checked;
   }
   EXPECT_GT(checked, 0);

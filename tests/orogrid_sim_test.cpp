@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -27,7 +27,9 @@ namespace {
 
 constexpr double kMetresPerDegree = flight::kEarthRadiusMetres * 3.14159265358979323846 / 180.0;
 
-bool ParseText(CRoute& route, const std::string& text) { return route.Parse(text.data(), text.size()); }
+bool ParseText(CRoute& route, const std::string& text) {
+  return route.Parse(text.data(), text.size());
+}
 
 }  // namespace
 
@@ -83,8 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
         RouteCase{"TwoCommas", "47.2,,11\n47 11\n", -1, "unexpected text"},
         RouteCase{"LoneSignAndPoint", "- .\n47 11\n", -1, "latitude is not a decimal"},
         RouteCase{"EmbeddedNul", std::string("47 11\n47\0 11\n", 12), -1, "line 2: NUL byte"},
-        RouteCase{"LongLine", "47 11\n47 11" + std::string(200, ' ') + "\n", -1, "line 2: line longer"},
-        RouteCase{"LongNumber", "47." + std::string(70, '1') + " 11\n47 11\n", -1, "latitude is not a decimal"}),
+        RouteCase{"LongLine", "47 11\n47 11" + std::string(200, ' ') + "\n", -1,
+                  "line 2: line longer"},
+        RouteCase{"LongNumber", "47." + std::string(70, '1') + " 11\n47 11\n", -1,
+                  "latitude is not a decimal"}),
     [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
 
 TEST(OrogridSim, RouteTooManyWaypointsIsRefused) {
@@ -103,7 +107,8 @@ TEST(OrogridSim, RouteTooManyWaypointsIsRefused) {
 TEST(OrogridSim, RouteFileThatCannotBeOpenedNamesTheFile) {
   CRoute route;
   EXPECT_FALSE(route.Load("/nonexistent-dir/route.txt"));
-  EXPECT_NE(std::strstr(route.GetError(), "cannot open route file \"/nonexistent-dir/route.txt\""), nullptr)
+  EXPECT_NE(std::strstr(route.GetError(), "cannot open route file \"/nonexistent-dir/route.txt\""),
+            nullptr)
       << route.GetError();
 }
 
@@ -142,8 +147,8 @@ TEST(OrogridSim, GreatCircleCoursesAndDistances) {
       {{47.26, 11.35}, {47.26, 11.35}, 0.0, 0.0},
   };
   for (const CourseCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.from.latitude << "," << c.from.longitude << " -> " << c.to.latitude
-                                    << "," << c.to.longitude);
+    SCOPED_TRACE(testing::Message() << c.from.latitude << "," << c.from.longitude << " -> "
+                                    << c.to.latitude << "," << c.to.longitude);
     const double course = flight::InitialCourse(c.from, c.to);
     EXPECT_NEAR(std::remainder(course - c.course, 360.0), 0.0, 1e-9) << course;
     EXPECT_LT(course, 360.0);
@@ -156,8 +161,9 @@ TEST(OrogridSim, GreatCircleCoursesAndDistances) {
 }
 
 TEST(OrogridSim, DestinationRetracesTheGreatCircle) {
-  const Waypoint pairs[][2] = {
-      {{47.795, 13.043}, {47.26, 11.35}}, {{-33.9, 151.2}, {51.5, -0.1}}, {{0, 179.9}, {0.5, -179.8}}};
+  const Waypoint pairs[][2] = {{{47.795, 13.043}, {47.26, 11.35}},
+                               {{-33.9, 151.2}, {51.5, -0.1}},
+                               {{0, 179.9}, {0.5, -179.8}}};
   for (const auto& pair : pairs) {
     const Waypoint end = flight::Destination(pair[0], flight::InitialCourse(pair[0], pair[1]),
                                              flight::DistanceMetres(pair[0], pair[1]));
@@ -239,16 +245,25 @@ TEST(OrogridSim, StateNamesAndValues) {
     const char* name;
   };
   const Case cases[] = {
-      {"waiting", true, 0, "waiting"},      {"running", true, 1, "running"},
-      {"lost", true, 0xFFFFFF, "lost"},     {"16777215", true, 0xFFFFFF, "lost"},
-      {"0xFFFFFF", true, 0xFFFFFF, "lost"}, {"16777214", true, 16777214, "running"},
-      {"-1", true, -1, "running"},          {"0", true, 0, "waiting"},
+      {"waiting", true, 0, "waiting"},
+      {"running", true, 1, "running"},
+      {"lost", true, 0xFFFFFF, "lost"},
+      {"16777215", true, 0xFFFFFF, "lost"},
+      {"0xFFFFFF", true, 0xFFFFFF, "lost"},
+      {"16777214", true, 16777214, "running"},
+      {"-1", true, -1, "running"},
+      {"0", true, 0, "waiting"},
       {"2147483647", true, 2147483647, "running"},
-      {"2147483648", false, 0, ""},         {"0xFFFFFFFF", false, 0, ""},
-      {"0x0x1", false, 0, ""},              {"12abc", false, 0, ""},
-      {" 1", false, 0, ""},                 {"", false, 0, ""},
-      {"Lost", false, 0, ""},               {"--1", false, 0, ""},
-      {"0x", false, 0, ""},                 {"999999999999999999999", false, 0, ""},
+      {"2147483648", false, 0, ""},
+      {"0xFFFFFFFF", false, 0, ""},
+      {"0x0x1", false, 0, ""},
+      {"12abc", false, 0, ""},
+      {" 1", false, 0, ""},
+      {"", false, 0, ""},
+      {"Lost", false, 0, ""},
+      {"--1", false, 0, ""},
+      {"0x", false, 0, ""},
+      {"999999999999999999999", false, 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -275,7 +290,8 @@ TEST(OrogridSim, OptionsTable) {
       {{}, SimCommand::kFly, ""},
       {{"--help"}, SimCommand::kHelp, ""},
       {{"--speed", "250", "--rate", "20", "--time-scale", "50", "--duration", "3", "--hold", "1"},
-       SimCommand::kFly, ""},
+       SimCommand::kFly,
+       ""},
       {{"--state", "lost", "--segment", "Test_1.a-b"}, SimCommand::kSetState, ""},
       {{"--speed", "nan"}, SimCommand::kError, "--speed: \"nan\" is not a number"},
       {{"--speed", "0"}, SimCommand::kError, "--speed: value out of range"},
@@ -286,7 +302,9 @@ TEST(OrogridSim, OptionsTable) {
       {{"--speed"}, SimCommand::kError, "--speed needs a value"},
       {{"--segment", "a/b"}, SimCommand::kError, "not a valid name"},
       {{"--segment", ""}, SimCommand::kError, "not a valid name"},
-      {{"--segment", "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopq"}, SimCommand::kError, "not a valid name"},
+      {{"--segment", "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopq"},
+       SimCommand::kError,
+       "not a valid name"},
       {{"--state", "flying"}, SimCommand::kError, "--state: \"flying\""},
       {{"--state", "lost", "--route", "r.txt"}, SimCommand::kError, "does not fly"},
       {{"--route", ""}, SimCommand::kError, "--route"},
@@ -299,7 +317,9 @@ TEST(OrogridSim, OptionsTable) {
     SCOPED_TRACE(argv.size() > 1 ? argv[1] : "(none)");
     SimOptions options;
     char error[256];
-    EXPECT_EQ(ParseSimOptions(static_cast<int>(argv.size()), argv.data(), options, error, sizeof error), c.command)
+    EXPECT_EQ(
+        ParseSimOptions(static_cast<int>(argv.size()), argv.data(), options, error, sizeof error),
+        c.command)
         << error;
     if (c.command == SimCommand::kError) {
       EXPECT_NE(std::strstr(error, c.error), nullptr) << error;
@@ -370,7 +390,8 @@ void PublishFine(TrnShmData& r, int tag) {
       const TrnGridPoint& c = r.coarseGrid[trn::kFineOrigin + cx][trn::kFineOrigin + cy];
       for (int sx = 0; sx < trn::kSubDiv; ++sx) {
         for (int sy = 0; sy < trn::kSubDiv; ++sy) {
-          r.fineGrid[cx][cy][sx][sy] = TrnGridPoint{tag, tag, c.latitude - sy / 36.0, c.longitude + sx / 36.0};
+          r.fineGrid[cx][cy][sx][sy] =
+              TrnGridPoint{tag, tag, c.latitude - sy / 36.0, c.longitude + sx / 36.0};
         }
       }
     }
@@ -422,7 +443,8 @@ TEST(OrogridView, SnapshotOfAQuietRecordTakesOneCopy) {
   EXPECT_EQ(snap->updateCount, 1);
   EXPECT_EQ(snap->aircraftElevation, 812);
   // The snapshot must hold the published bytes exactly.
-  EXPECT_EQ(std::memcmp(snap->coarse, record->coarseGrid, sizeof snap->coarse),  // NOLINT(bugprone-suspicious-memory-comparison)
+  EXPECT_EQ(std::memcmp(snap->coarse, record->coarseGrid,
+                        sizeof snap->coarse),  // NOLINT(bugprone-suspicious-memory-comparison)
             0);
 }
 
@@ -621,8 +643,8 @@ TEST(OrogridSim, StandInFliesSetsLostAndLeavesTheUserCountBack) {
   const std::string route = BesideTool(segment + "_route.txt");
   ASSERT_TRUE(WriteFile(route, "# tiny\n47.30 11.30\n47.26, 11.35\n"));
 
-  EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--route", route, "--speed", "600", "--time-scale", "500",
-                                    "--rate", "50"}),
+  EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--route", route, "--speed", "600",
+                                    "--time-scale", "500", "--rate", "50"}),
             0);
   EXPECT_EQ(record->simulationState, 0xFFFFFF);
   EXPECT_EQ(TrnUserCount(record), 1) << "the stand-in took itself out of the count";
@@ -644,7 +666,8 @@ TEST(OrogridSim, StandInFliesSetsLostAndLeavesTheUserCountBack) {
   record->aircraftLatitude = 1.5;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--segment", segment, "--route", bad},
-        std::vector<std::string>{"--segment", segment, "--route", BesideTool(segment + "_missing.txt")},
+        std::vector<std::string>{"--segment", segment, "--route",
+                                 BesideTool(segment + "_missing.txt")},
         std::vector<std::string>{"--segment", segment, "--speed", "nan"},
         std::vector<std::string>{"--segment", segment, "--state", "sideways"}}) {
     SCOPED_TRACE(args[2] + " " + args[3]);
@@ -662,7 +685,8 @@ TEST(OrogridSim, RefusedInputCreatesNoSegment) {
   ASSERT_FALSE(platform::ShmExists(segment.c_str()));
   EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--rate", "0"}), 1);
   EXPECT_EQ(RunTool("orogrid-view", {BesideTool(segment + ".png"), "--segment", segment}), 2);
-  EXPECT_FALSE(platform::ShmExists(segment.c_str())) << "the picture tool must never create the segment";
+  EXPECT_FALSE(platform::ShmExists(segment.c_str()))
+      << "the picture tool must never create the segment";
   EXPECT_FALSE(FileExists(BesideTool(segment + ".png")));
 }
 
@@ -698,7 +722,8 @@ TEST(OrogridView, PictureDrawsColumnsAcrossAndMarksTheAircraft) {
   snap->fine[2][3][1][2].elevation = 1500;
   snap->aircraftHeading = 90.0;
   snap->simulationState = 1;
-  std::unique_ptr<platform::DeviceContext> dc = platform::CreateImageDC(picture::kWidth, picture::kHeight);
+  std::unique_ptr<platform::DeviceContext> dc =
+      platform::CreateImageDC(picture::kWidth, picture::kHeight);
   ASSERT_TRUE(dc);
   BaseDisplay display;
   display.SetDC(dc.get());
@@ -710,7 +735,8 @@ TEST(OrogridView, PictureDrawsColumnsAcrossAndMarksTheAircraft) {
   EXPECT_NE(picture::ReliefColour(0), picture::ReliefColour(1)) << "sea and lowland differ";
   EXPECT_EQ(at(picture::FinePixel(2, 3, 1, 2)), picture::ReliefColour(1500));
   EXPECT_EQ(at(picture::FinePixel(3, 2, 2, 1)), picture::ReliefColour(0));
-  EXPECT_EQ(at(picture::CoarsePixel(trn::kCoarseCentre, trn::kCoarseCentre)), DisplayPalette::magenta);
+  EXPECT_EQ(at(picture::CoarsePixel(trn::kCoarseCentre, trn::kCoarseCentre)),
+            DisplayPalette::magenta);
   // The heading needle points east of the aircraft, in yellow.
   const platform::Point centre = picture::CoarsePixel(trn::kCoarseCentre, trn::kCoarseCentre);
   EXPECT_EQ(dc->GetPixel(centre.x + 2 + 30, centre.y + 2), DisplayPalette::yellow);

@@ -48,7 +48,9 @@ class ShmFixture : public ::testing::Test {
     return WaitFor([&] { return raw.OpenAndMap() || (raw.Close(), false); }, 20000) &&
            WaitFor([&] { return TrnUserCount(Record(raw)) >= 1; }, 20000);
   }
-  static TrnShmData* Record(const RawSegment& raw) { return static_cast<TrnShmData*>(raw.GetView()); }
+  static TrnShmData* Record(const RawSegment& raw) {
+    return static_cast<TrnShmData*>(raw.GetView());
+  }
 
   char m_name[BaseSharedMemory::kNameSize] = {};
   char m_child[1024] = {};
@@ -138,7 +140,8 @@ TEST_F(CTrnShmTest, FirstAttachCreatesZeroedStampedRecord) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   std::size_t nonZero = 0;
   for (std::size_t i = 64; i < sizeof(TrnShmData); ++i) {
-    nonZero += (bytes[i] != 0 && (i < offsetof(TrnShmData, userCount) || i >= offsetof(TrnShmData, reserved3)));
+    nonZero += (bytes[i] != 0 &&
+                (i < offsetof(TrnShmData, userCount) || i >= offsetof(TrnShmData, reserved3)));
   }
   EXPECT_EQ(nonZero, 0u);
   // The failed first open stays in the segment's report.
@@ -206,7 +209,8 @@ TEST_F(CTrnShmTest, VersionTextDecidesWhetherToCount) {
       {"same text, garbage after its NUL", " TrnInterfaceShm $Revision: 1.1.0\0junk", 38, true},
       {"other revision", " TrnInterfaceShm $Revision: 1.2.0", 33, false},
       {"text runs on where the NUL belongs", " TrnInterfaceShm $Revision: 1.1.0x", 34, false},
-      {"all 64 bytes used", " TrnInterfaceShm $Revision: 1.1.0xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", 64, false},
+      {"all 64 bytes used", " TrnInterfaceShm $Revision: 1.1.0xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", 64,
+       false},
   };
   int round = 0;
   for (const VersionCase& c : cases) {
@@ -226,7 +230,8 @@ TEST_F(CTrnShmTest, VersionTextDecidesWhetherToCount) {
       EXPECT_EQ(TrnUserCount(record), c.matches ? 8 : 7);
       if (!c.matches) {
         EXPECT_EQ(shm.GetData(), nullptr);
-        EXPECT_STREQ(shm.GetErrorText(), "CTrnShm::CTrnShm\nShared Memory Version Mismatch\nPlease rebuild software");
+        EXPECT_STREQ(shm.GetErrorText(),
+                     "CTrnShm::CTrnShm\nShared Memory Version Mismatch\nPlease rebuild software");
       }
     }
     // A mismatched object leaves the count and the record alone.
@@ -244,8 +249,8 @@ TEST_F(CTrnShmTest, UndersizedSegmentIsRefusedUntouched) {
   CTrnShm shm(m_name);
   EXPECT_FALSE(shm.IsMapped());
   EXPECT_FALSE(shm.IsConnected());
-  EXPECT_EQ(std::string(shm.GetErrorText()),
-            std::string("CTrnShm::CTrnShm\nShared memory ") + m_name + " refused: smaller than 692672 bytes");
+  EXPECT_EQ(std::string(shm.GetErrorText()), std::string("CTrnShm::CTrnShm\nShared memory ") +
+                                                 m_name + " refused: smaller than 692672 bytes");
   for (int i = 0; i < 4096; ++i) {
     ASSERT_EQ(small.Bytes()[i], 0xA5) << i;
   }
@@ -283,7 +288,8 @@ TEST_F(CTrnShmTest, SegmentOthersCouldWriteOrOwnIsRefused) {
       CTrnShm shm(name);
       platform::SetShmFault(platform::ShmFault::kNone, 0);
       EXPECT_FALSE(shm.IsMapped());
-      EXPECT_EQ(std::string(shm.GetErrorText()), std::string("CTrnShm::CTrnShm\nShared memory ") + name + c.why);
+      EXPECT_EQ(std::string(shm.GetErrorText()),
+                std::string("CTrnShm::CTrnShm\nShared memory ") + name + c.why);
     }
     EXPECT_EQ(TrnUserCount(Record(creator)), 0);
     creator.Close();

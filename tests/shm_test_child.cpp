@@ -24,7 +24,12 @@ int Hold(const char* name) {
   }
   // Held until the test raises the flag (or kills us).
   const TrnShmData* data = shm.GetData();
-  if (!WaitFor([data] { return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(data->cycleFlagA)).load() != 0; }, 120000)) {
+  if (!WaitFor(
+          [data] {
+            return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(data->cycleFlagA))
+                       .load() != 0;
+          },
+          120000)) {
     return 11;
   }
   return 0;

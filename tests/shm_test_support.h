@@ -25,11 +25,11 @@ class RawSegment : public BaseSharedMemory {
 };
 
 // Child program commands (argv[1]); the segment name is argv[2].
-inline constexpr char kChildHold[] = "hold";            // attach, wait for cycleFlagA, leave
+inline constexpr char kChildHold[] = "hold";                 // attach, wait for cycleFlagA, leave
 inline constexpr char kChildAttachLeave[] = "attach-leave";  // exit code = count seen, or 200+
-inline constexpr char kChildPeek[] = "peek";            // latitude 12.5 -> longitude 33.25
-inline constexpr char kChildStorm[] = "storm";          // argv[3] rounds; exit = failures
-inline constexpr char kChildRegister[] = "register";    // exit = rows registered by two objects
+inline constexpr char kChildPeek[] = "peek";                 // latitude 12.5 -> longitude 33.25
+inline constexpr char kChildStorm[] = "storm";               // argv[3] rounds; exit = failures
+inline constexpr char kChildRegister[] = "register";  // exit = rows registered by two objects
 
 // Path of the child program next to the running one.
 inline bool ChildProgramPath(char* path, int size) {
@@ -42,7 +42,8 @@ inline bool ChildProgramPath(char* path, int size) {
   }
   const bool exe = std::strlen(path) > 4 && std::strcmp(path + std::strlen(path) - 4, ".exe") == 0;
   const int room = size - static_cast<int>(slash + 1 - path);
-  return std::snprintf(slash + 1, static_cast<std::size_t>(room), "shm_test_child%s", exe ? ".exe" : "") < room;
+  return std::snprintf(slash + 1, static_cast<std::size_t>(room), "shm_test_child%s",
+                       exe ? ".exe" : "") < room;
 }
 
 // Polls `done` every millisecond for at most `ms`; true once it held.

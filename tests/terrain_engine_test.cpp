@@ -41,16 +41,15 @@ class TerrainEngine : public ::testing::Test {
   static void SetUpTestSuite() {
     s_dir = bmptest::ScratchDir("terrain-engine");
     // 360 x 180: one pixel per degree, every pixel its own elevation.
-    bmptest::WriteFile(s_dir / "small.bmp",
-                       bmptest::Make24(360, 180, [](int x, int y) {
+    bmptest::WriteFile(s_dir / "small.bmp", bmptest::Make24(360, 180, [](int x, int y) {
                          return bmptest::ElevationColour(SmallMapElevation(x, y));
                        }));
     // 4320 x 2160 at one bit per pixel: 1000 m everywhere, 2000 m on the
     // pixel of cell 22960512.
-    bmptest::WriteFile(s_dir / "world.bmp",
-                       bmptest::Make1(4320, 2160, bmptest::ElevationColour(1000),
-                                      bmptest::ElevationColour(2000),
-                                      [](int x, int y) { return x == 2296 && y == 512; }));
+    bmptest::WriteFile(
+        s_dir / "world.bmp",
+        bmptest::Make1(4320, 2160, bmptest::ElevationColour(1000), bmptest::ElevationColour(2000),
+                       [](int x, int y) { return x == 2296 && y == 512; }));
     bmptest::WriteFile(s_dir / "narrow.bmp", bmptest::Make1(359, 180, 0, 0, nullptr_set));
     bmptest::WriteFile(s_dir / "low.bmp", bmptest::Make1(360, 179, 0, 0, nullptr_set));
     bmptest::WriteFile(s_dir / "w4000.bmp", bmptest::Make1(4000, 180, 0, 0, nullptr_set));
@@ -102,8 +101,8 @@ TEST(TerrainEncoding, ColourToElevation) {
     std::uint32_t colour;
     int metres;
   } cases[] = {
-      {0x00000000, 0},       {0x000000FF, -10010}, {0x00FFFFFF, 15745}, {0xFFFFFFFF, 15745},
-      {0x00640A00, 0},       {0x007A3200, 2240},   {0x00640AFF, 0},     {0x00000100, -10009},
+      {0x00000000, 0}, {0x000000FF, -10010}, {0x00FFFFFF, 15745}, {0xFFFFFFFF, 15745},
+      {0x00640A00, 0}, {0x007A3200, 2240},   {0x00640AFF, 0},     {0x00000100, -10009},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CTerrainEngine::ColourToElevation(c.colour), c.metres) << std::hex << c.colour;
@@ -130,9 +129,9 @@ TEST_F(TerrainEngine, LoadSetsSizeAndScales) {
   EXPECT_DOUBLE_EQ(m_engine->DegPerPixelLon(), 1.0 / 12.0);
   EXPECT_DOUBLE_EQ(m_record->subCellLonSpan, 1.0 / 36.0);
   EXPECT_DOUBLE_EQ(m_record->subCellLatSpan, 1.0 / 36.0);
-  const int dims[] = {m_record->coarseSizeX, m_record->coarseSizeY, m_record->fineSizeX,
-                      m_record->fineSizeY,   m_record->subDivX,     m_record->subDivY,
-                      m_record->fineCentreX, m_record->fineCentreY, m_record->coarseCentreX,
+  const int dims[] = {m_record->coarseSizeX,  m_record->coarseSizeY, m_record->fineSizeX,
+                      m_record->fineSizeY,    m_record->subDivX,     m_record->subDivY,
+                      m_record->fineCentreX,  m_record->fineCentreY, m_record->coarseCentreX,
                       m_record->coarseCentreY};
   const int expected[] = {150, 150, 17, 17, 3, 3, 8, 8, 75, 75};
   EXPECT_TRUE(std::equal(std::begin(dims), std::end(dims), std::begin(expected)));
@@ -177,8 +176,8 @@ TEST_F(TerrainEngine, LoadErrorTextIsTagPathReason) {
 TEST_F(TerrainEngine, StatusLinesWhileLoading) {
   char line[CTerrainEngine::kStatusLineSize] = {};
   StatusRecorder view(line);
-  EXPECT_TRUE(m_engine->LoadTerrainMapFrom(nullptr, MapPath("small.bmp").c_str(), line,
-                                           sizeof line, view));
+  EXPECT_TRUE(
+      m_engine->LoadTerrainMapFrom(nullptr, MapPath("small.bmp").c_str(), line, sizeof line, view));
   EXPECT_EQ(view.shown, std::vector<std::string>{"Loading Kt Orogrid Map"});
 
   // The fixed path, made to fail: "Sorry :: " and the whole error text.
@@ -209,12 +208,19 @@ TEST_F(TerrainEngine, WorkedConversionsOnTheWorldMap) {
     int pixel;
     int sub;
   } cases[] = {
-      {true, 0.0, 2160, 0},     {true, 11.35, 2296, 0},   {false, 47.26, 512, 2},
-      {true, 180.0, 4320, 0},   {true, -180.5, 0, 2},     {false, -90.0, 2160, 0},
-      {false, 90.0, 0, 0},      {true, 181.0, 4320, 2},
+      {true, 0.0, 2160, 0},
+      {true, 11.35, 2296, 0},
+      {false, 47.26, 512, 2},
+      {true, 180.0, 4320, 0},
+      {true, -180.5, 0, 2},
+      {false, -90.0, 2160, 0},
+      {false, 90.0, 0, 0},
+      {true, 181.0, 4320, 2},
       // Fractions of 0.30 and 0.95 of a pixel: the factor 3.333 gives 0, not 1,
       // and 2, not 3.
-      {true, 0.30 / 12.0, 2160, 0}, {true, 0.95 / 12.0, 2160, 2}, {true, 0.5 / 12.0, 2160, 1},
+      {true, 0.30 / 12.0, 2160, 0},
+      {true, 0.95 / 12.0, 2160, 2},
+      {true, 0.5 / 12.0, 2160, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.degrees);
@@ -250,9 +256,10 @@ TEST_F(TerrainEngine, UnconvertiblePositionsGoToTheEdges) {
     int row;
     int subY;
   } cases[] = {
-      {kNaN, 0, 0, 0, 0},       {kInf, 4320, 2, 0, 2},      {-kInf, 0, 2, 2160, 2},
-      {1e300, 4320, 2, 0, 2},   {-1e300, 0, 2, 2160, 2},    {3e8, 4320, 2, 0, 2},
-      {-3e8, 0, 2, 2160, 2},    {std::numeric_limits<double>::max(), 4320, 2, 0, 2},
+      {kNaN, 0, 0, 0, 0},      {kInf, 4320, 2, 0, 2},
+      {-kInf, 0, 2, 2160, 2},  {1e300, 4320, 2, 0, 2},
+      {-1e300, 0, 2, 2160, 2}, {3e8, 4320, 2, 0, 2},
+      {-3e8, 0, 2, 2160, 2},   {std::numeric_limits<double>::max(), 4320, 2, 0, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.degrees);
@@ -320,7 +327,8 @@ TEST_F(TerrainEngine, ElevenTickCycleAndTheEleventhFillsNothing) {
   // The back buffer was cleared after the copy.
   EXPECT_EQ(m_engine->CoarseBuffer()[75][75].elevation, 0);
   // The fine grid went out in the same tick, identical to its back buffer.
-  EXPECT_EQ(std::memcmp(m_record->fineGrid, m_engine->FineBuffer(),  // NOLINT(bugprone-suspicious-memory-comparison)
+  EXPECT_EQ(std::memcmp(m_record->fineGrid,
+                        m_engine->FineBuffer(),  // NOLINT(bugprone-suspicious-memory-comparison)
                         sizeof m_record->fineGrid),
             0);
   // The next cycle publishes again exactly 11 ticks later.
@@ -418,8 +426,8 @@ TEST_F(TerrainEngine, EdgesOfTheMapNeverFault) {
   EXPECT_EQ(m_record->coarseGrid[0][0].cellId, CTerrainEngine::MakeCellId(-75, -75));
   EXPECT_EQ(Fly(-90.0, 180.0, 22), 2);
   EXPECT_EQ(m_record->coarseGrid[149][149].elevation, 15745);
-  EXPECT_EQ(m_engine->Elevation(), m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()]
-                                       .elevation);
+  EXPECT_EQ(m_engine->Elevation(),
+            m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()].elevation);
 }
 
 // --- Overrides -------------------------------------------------------------------
@@ -493,8 +501,8 @@ TEST(TerrainCellSize, PerDegreeFigures) {
     double height;
     double heightTolerance;
   } cases[] = {
-      {0.0, 111319.458, 5e-4, 110574.3093, 5e-5},   {60.0, 55799.979, 5e-4, 111412.2798, 5e-5},
-      {-60.0, 55799.979, 5e-4, 111412.2798, 5e-5},  {45.0, 78846.8057, 5e-5, 111131.779, 5e-4},
+      {0.0, 111319.458, 5e-4, 110574.3093, 5e-5},  {60.0, 55799.979, 5e-4, 111412.2798, 5e-5},
+      {-60.0, 55799.979, 5e-4, 111412.2798, 5e-5}, {45.0, 78846.8057, 5e-5, 111131.779, 5e-4},
       {90.0, 6.8e-12, 1e-12, 111693.9487, 5e-5},
   };
   for (const auto& c : cases) {

@@ -16,9 +16,16 @@ TEST(TextFcns, ClampITable) {
     int lo, x, hi, expected;
   };
   const Case cases[] = {
-      {0, -1, 150, 0},      {0, 150, 150, 150},   {0, 151, 150, 150},      {0, -7, 150, 0},
-      {-10, -7, 150, -7},   {0, 75, 150, 75},     {5, 4, 3, 3},            {5, 2, 3, 5},
-      {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MIN}, {0, INT32_MAX, INT32_MAX, INT32_MAX},
+      {0, -1, 150, 0},
+      {0, 150, 150, 150},
+      {0, 151, 150, 150},
+      {0, -7, 150, 0},
+      {-10, -7, 150, -7},
+      {0, 75, 150, 75},
+      {5, 4, 3, 3},
+      {5, 2, 3, 5},
+      {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MIN},
+      {0, INT32_MAX, INT32_MAX, INT32_MAX},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ClampI(c.lo, c.x, c.hi), c.expected) << c.lo << " " << c.x << " " << c.hi;

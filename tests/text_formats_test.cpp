@@ -55,8 +55,8 @@ TEST(TextFcns, RateLimitTable) {
     double rise, fall, step, target, current, expected;
   };
   const Case cases[] = {
-      {2, -3, 0.5, 10, 0, 1.0},   {2, -3, 0.5, -10, 0, -1.5}, {2, -3, 0.5, 0.4, 0, 0.4},
-      {2, -3, 0.5, -0.4, 0, -0.4}, {2, -3, 0.0, 10, 7, 0.0},  {2, -3, 0.0, 7, 7, 0.0},
+      {2, -3, 0.5, 10, 0, 1.0},    {2, -3, 0.5, -10, 0, -1.5}, {2, -3, 0.5, 0.4, 0, 0.4},
+      {2, -3, 0.5, -0.4, 0, -0.4}, {2, -3, 0.0, 10, 7, 0.0},   {2, -3, 0.0, 7, 7, 0.0},
       {2, 3, 0.5, -10, 0, 1.5},  // a positive fall rate moves a falling value up
   };
   for (const Case& c : cases) {
@@ -150,8 +150,12 @@ TEST(Formats, TenthMinuteTable) {
     const char* expected;
   };
   char b[16];
-  const auto tenths = [&b](double v, int axis) { return std::string(FormatDegMinTenths(b, v, axis)); };
-  const auto whole = [&b](double v, int axis) { return std::string(FormatWholeDegrees(b, v, axis)); };
+  const auto tenths = [&b](double v, int axis) {
+    return std::string(FormatDegMinTenths(b, v, axis));
+  };
+  const auto whole = [&b](double v, int axis) {
+    return std::string(FormatWholeDegrees(b, v, axis));
+  };
   const auto letter = [&b](double v, bool lat) {
     return std::string(FormatLetterDegMinTenths(b, v, lat));
   };
@@ -219,9 +223,8 @@ TEST(Formats, UtcHourMinute) {
     const char* expected;
   };
   const Case cases[] = {
-      {0, "00:00"},          {45296, "12:34"},      {86399, "23:59"},
-      {86400 + 3600, "01:00"}, {1700000000, "22:13"}, {-1, "xx:xx"},
-      {-86400, "xx:xx"},
+      {0, "00:00"},          {45296, "12:34"}, {86399, "23:59"},  {86400 + 3600, "01:00"},
+      {1700000000, "22:13"}, {-1, "xx:xx"},    {-86400, "xx:xx"},
   };
   for (const Case& c : cases) {
     Marked m;

@@ -95,9 +95,8 @@ TEST(TextFcns, RemoveSpacesOutsideQuotesTable) {
     const char* expected;
   };
   const Case cases[] = {
-      {"a b \"c d\" e", 100, "ab\"c d\"e"}, {"abc", 100, "abc"},
-      {"a b c", 2, "a"},                    {"x \"open  end", 100, "x\"open  end"},
-      {"a b", 0, ""},                       {"a b", -5, ""},
+      {"a b \"c d\" e", 100, "ab\"c d\"e"},   {"abc", 100, "abc"}, {"a b c", 2, "a"},
+      {"x \"open  end", 100, "x\"open  end"}, {"a b", 0, ""},      {"a b", -5, ""},
   };
   for (const Case& c : cases) {
     std::vector<char> buf(c.in, c.in + std::strlen(c.in) + 1);
@@ -182,10 +181,23 @@ TEST(TextFcns, TestsAndParsers) {
     int expected;
   };
   const HexCase hex[] = {
-      {"ff", 255},  {"0x00FF", 255}, {"0x1F", 31},  {"1F", 31},   {"1f", 31},
-      {"0x", 0},    {"", 0},         {"FF ", -1},   {"1 F", -1},  {"-1", -1},
-      {"0X1F", -1}, {"G", -1},       {"7fffffff", 2147483647},   {"FFFFFFFF", -1},
-      {"1234567890123456789", -1},   {"ab0x10", 16},             {"100000000", 0},
+      {"ff", 255},
+      {"0x00FF", 255},
+      {"0x1F", 31},
+      {"1F", 31},
+      {"1f", 31},
+      {"0x", 0},
+      {"", 0},
+      {"FF ", -1},
+      {"1 F", -1},
+      {"-1", -1},
+      {"0X1F", -1},
+      {"G", -1},
+      {"7fffffff", 2147483647},
+      {"FFFFFFFF", -1},
+      {"1234567890123456789", -1},
+      {"ab0x10", 16},
+      {"100000000", 0},
   };
   for (const HexCase& c : hex) EXPECT_EQ(ParseHex(c.text), c.expected) << c.text;
   EXPECT_EQ(ParseHex(nullptr), 0);

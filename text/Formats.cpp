@@ -217,8 +217,7 @@ char* FormatUtcHourMinute(char* out, const std::time_t* when) {
   if (out == nullptr) return nullptr;
   int hour = 0;
   int minute = 0;
-  if (when != nullptr &&
-      platform::UtcHourMinute(static_cast<long long>(*when), &hour, &minute)) {
+  if (when != nullptr && platform::UtcHourMinute(static_cast<long long>(*when), &hour, &minute)) {
     FormatTextSafe(out, 6, "%02d:%02d", hour, minute);
   } else {
     CopyText(out, "xx:xx", 6);

@@ -46,10 +46,10 @@ char* FormatDegMin(char* out, double seconds);
 // Degrees, minutes and tenths of a minute, all truncated. Values outside
 // -360..360 (or NaN) give the empty text; so does an axis other than 0 or 1.
 // The 10-byte forms copy exactly 10 bytes (text, then zero bytes).
-char* FormatDegMinTenths(char* out, double degrees, int axis);           // "5130.0N"
+char* FormatDegMinTenths(char* out, double degrees, int axis);  // "5130.0N"
 char* FormatDegMinTenthsMarked(char* out, int size, double degrees,
-                               int axis);                                // "51^30.0N"
-char* FormatWholeDegrees(char* out, double degrees, int axis);           // "51N"
+                               int axis);                                    // "51^30.0N"
+char* FormatWholeDegrees(char* out, double degrees, int axis);               // "51N"
 char* FormatLetterDegMinTenths(char* out, double degrees, bool isLatitude);  // "N5130.0"
 
 // "HH:MM" of a UTC time (seconds since 1970) into 6 bytes of out; "xx:xx"

@@ -425,7 +425,8 @@ int TextCode(const char* text) {
   static const std::uint32_t kWeights[4] = {16777216U, 65536U, 256U, 1U};
   std::uint32_t sum = 0;
   for (std::size_t i = 0; text[i] != '\0'; ++i) {
-    const auto code = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(text[i])));
+    const auto code =
+        static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(text[i])));
     sum += i < 4 ? code * kWeights[i] : code;
   }
   return static_cast<int>(sum);

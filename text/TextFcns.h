@@ -36,8 +36,7 @@ char* CopyText(char* dst, const char* src, int size);
 // printf-style formatting of at most size characters into buf, which must
 // hold size + 1 bytes; terminated at buf[size]. Returns the character count
 // when the text fits, a negative count when it was cut, 0 for a null buf.
-int FormatText(char* buf, int size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+int FormatText(char* buf, int size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 int FormatTextV(char* buf, int size, const char* format, va_list args);
 
 // The bounded form other components use: buf holds size bytes, is zeroed,
@@ -96,8 +95,8 @@ char* DropTrailingTab(char* text);
 const char* SkipSpaces(const char* text);
 char* RemoveSpaces(char* text);
 char* TrimTrailingSpaces(char* text);
-char* CollapseTabs(char* text);              // every run of tabs becomes one tab
-char* CollapseRuns(char* text, char c);      // every run of c becomes one c
+char* CollapseTabs(char* text);          // every run of tabs becomes one tab
+char* CollapseRuns(char* text, char c);  // every run of c becomes one c
 char* ReplaceWithUnderscore(char* text, char c);
 char* ReplaceChar(char* text, char from, char to);
 char* CutAtChar(char* text, char c);
@@ -129,8 +128,7 @@ void ReplaceAll(char* src, char* dst, const char* pattern, const char* replaceme
 // As ReplaceAll into a dst of size bytes: at most size - 1 characters,
 // always terminated (size >= 1). Returns the length of the whole result, so
 // a result >= size means it was cut; -1 when a pointer is missing or size < 1.
-int ReplaceAllBounded(char* src, char* dst, int size, const char* pattern,
-                      const char* replacement);
+int ReplaceAllBounded(char* src, char* dst, int size, const char* pattern, const char* replacement);
 // Copies src into dst without the first occurrence of pattern (unchanged when
 // it does not occur). Nothing happens when any pointer is null.
 void RemoveFirst(const char* src, char* dst, const char* pattern);

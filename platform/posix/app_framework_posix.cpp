@@ -82,7 +82,7 @@ struct DialogHost {
   termios savedTermios{};
   bool termiosSaved = false;
   struct sigaction oldActions[3]{};
-  struct sigaction oldPipeAction{};
+  struct sigaction oldPipeAction {};
   int stdoutFlags = -1;  // restored on close when output was made non-blocking
   int drawnLines = 0;
   // Plain-line output.
@@ -132,7 +132,7 @@ struct DialogHost {
     if (g_signalPipe[0] < 0 && pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
       g_signalPipe[0] = g_signalPipe[1] = -1;
     }
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnCloseSignal;
     sigemptyset(&action.sa_mask);
     const int signals[3] = {SIGINT, SIGTERM, SIGHUP};
@@ -141,7 +141,7 @@ struct DialogHost {
     }
     // A vanished reader of the output must not end the process before it
     // gives its place in the segment back: writes fail with EPIPE instead.
-    struct sigaction ignore{};
+    struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, &oldPipeAction);
@@ -297,8 +297,8 @@ struct DialogHost {
     }
     std::size_t used = 0;
     if (drawnLines > 0) {
-      used += static_cast<std::size_t>(
-          std::snprintf(frame, sizeof(frame), "\r\x1b[%dA", drawnLines));
+      used +=
+          static_cast<std::size_t>(std::snprintf(frame, sizeof(frame), "\r\x1b[%dA", drawnLines));
     }
     int lines = 0;
     for (int d = 0; d < depth; ++d) {
@@ -573,9 +573,7 @@ void CDialog::ShowWindow(int command) {
 
 bool CDialog::IsIconic() const { return m_iconic; }
 
-void CDialog::SetIcon(IconHandle icon, bool bigIcon) {
-  (bigIcon ? m_bigIcon : m_smallIcon) = icon;
-}
+void CDialog::SetIcon(IconHandle icon, bool bigIcon) { (bigIcon ? m_bigIcon : m_smallIcon) = icon; }
 
 CSystemMenu* CDialog::GetSystemMenu() { return &m_systemMenu; }
 
@@ -608,7 +606,9 @@ void CDialog::SetDlgItemText(int controlId, const char* text) {
 // A terminal has no window to paint: the context stays empty.
 CDialog::CPaintDC::CPaintDC(CDialog* dialog) : m_pDialog(dialog) { m_ps[0] = 0; }
 CDialog::CPaintDC::~CPaintDC() { m_pDialog = nullptr; }
-std::uintptr_t CDialog::CPaintDC::GetSafeHdc() const { return reinterpret_cast<std::uintptr_t>(m_hdc); }
+std::uintptr_t CDialog::CPaintDC::GetSafeHdc() const {
+  return reinterpret_cast<std::uintptr_t>(m_hdc);
+}
 void CDialog::CPaintDC::DrawIcon(int /*x*/, int /*y*/, IconHandle /*icon*/) {}
 
 // ---- resources ----
@@ -636,8 +636,6 @@ int LoadResourceString(int id, char* buf, int size) {
 
 IconHandle LoadResourceIcon(int id) { return FindIconResource(id); }
 
-int GetSystemMetrics(int index) {
-  return index == kSmCxIcon || index == kSmCyIcon ? 32 : 0;
-}
+int GetSystemMetrics(int index) { return index == kSmCxIcon || index == kSmCyIcon ? 32 : 0; }
 
 }  // namespace platform

@@ -130,7 +130,8 @@ bool CBitmapFile::Load(const char* path) {
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (size > kMaxFileBytes) {
-    std::snprintf(m_errorText, sizeof m_errorText, "file too large for a terrain bitmap (%llu bytes)",
+    std::snprintf(m_errorText, sizeof m_errorText,
+                  "file too large for a terrain bitmap (%llu bytes)",
                   static_cast<unsigned long long>(size));
     return false;
   }

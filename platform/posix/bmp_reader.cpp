@@ -101,7 +101,7 @@ struct Channel {
 
 struct Layout {
   int width = 0;
-  int height = 0;      // rows, positive
+  int height = 0;  // rows, positive
   bool topDown = false;
   std::uint32_t bitCount = 0;
   std::uint32_t compression = kBiRgb;
@@ -180,8 +180,8 @@ void DecodeRows(const Layout& l, const std::uint8_t* bits, std::size_t stride,
 
 // RLE4/RLE8 data, always bottom-up. Pixels the data skips (deltas, early
 // ends of line) keep colour-table entry 0.
-bool DecodeRle(const Layout& l, const std::uint8_t* data, std::size_t avail,
-               std::uint32_t* pixels, Refusal& refuse) {
+bool DecodeRle(const Layout& l, const std::uint8_t* data, std::size_t avail, std::uint32_t* pixels,
+               Refusal& refuse) {
   const auto w = static_cast<std::size_t>(l.width);
   const std::uint32_t background = PaletteColour(l, 0);
   for (std::size_t i = 0, n = w * static_cast<std::size_t>(l.height); i < n; ++i) {

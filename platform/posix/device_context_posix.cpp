@@ -135,7 +135,8 @@ class CairoDC final : public DeviceContext {
     cairo_translate(m_cr, x, y);
     cairo_rotate(m_cr, -lf.escapement / 10.0 * kPi / 180.0);
     if (m_bkMode == kOpaque) {
-      cairo_rectangle(m_cr, 0, 0, std::round(te.x_advance), std::ceil(fe.ascent) + std::ceil(fe.descent));
+      cairo_rectangle(m_cr, 0, 0, std::round(te.x_advance),
+                      std::ceil(fe.ascent) + std::ceil(fe.descent));
       SetSource(m_cr, m_bkColour);
       cairo_fill(m_cr);
     }
@@ -225,8 +226,8 @@ class CairoDC final : public DeviceContext {
     return StretchBlt(x, y, cx, cy, src, srcX, srcY, cx, cy, rop);
   }
 
-  bool StretchBlt(int x, int y, int cx, int cy, DeviceContext* src, int srcX, int srcY,
-                  int srcCx, int srcCy, std::uint32_t rop) override {
+  bool StretchBlt(int x, int y, int cx, int cy, DeviceContext* src, int srcX, int srcY, int srcCx,
+                  int srcCy, std::uint32_t rop) override {
     auto* source = dynamic_cast<CairoDC*>(src);
     if (source == nullptr || rop != kSrcCopy || cx == 0 || cy == 0 || srcCx == 0 || srcCy == 0) {
       return false;
@@ -461,8 +462,8 @@ std::unique_ptr<DeviceContext> CreateImageDC(int width, int height) {
   return dc;
 }
 
-std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height,
-                                                       const Colour* pixels, int stride) {
+std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height, const Colour* pixels,
+                                                       int stride) {
   if (pixels == nullptr || stride < width) {
     return nullptr;
   }

@@ -15,7 +15,8 @@ bool StartProcess(const char* const* argv, ProcessHandle* process) {
   pid_t pid = 0;
   // posix_spawn takes char* const[] for historical reasons; it does not
   // write to the strings.
-  const int result = posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ);
+  const int result =
+      posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ);
   if (result != 0) {
     errno = result;
     return false;

@@ -89,8 +89,8 @@ bool Faulted(ShmFault kind) {
 // "/" + name; false (EINVAL) for names the system would not take as one
 // segment name.
 bool MakePath(const char* name, char (&path)[kMaxName + 2]) {
-  if (name == nullptr || name[0] == '\0' || std::strlen(name) > static_cast<std::size_t>(kMaxName) ||
-      std::strchr(name, '/') != nullptr) {
+  if (name == nullptr || name[0] == '\0' ||
+      std::strlen(name) > static_cast<std::size_t>(kMaxName) || std::strchr(name, '/') != nullptr) {
     errno = EINVAL;
     return false;
   }
@@ -119,7 +119,8 @@ bool StillNamed(int fd, const char* path) {
   }
   // Closing the probe leaves fd's flock alone: flock belongs to the open
   // file description, not to the process.
-  const bool same = fstat(probe, &named) == 0 && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
+  const bool same =
+      fstat(probe, &named) == 0 && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
   close(probe);
   return same;
 }
@@ -373,15 +374,20 @@ void ShmRemoveName(const char* name) {
   }
 }
 
-std::int32_t ShmAtomicLoad(const std::int32_t* counter) { return __atomic_load_n(counter, __ATOMIC_SEQ_CST); }
+std::int32_t ShmAtomicLoad(const std::int32_t* counter) {
+  return __atomic_load_n(counter, __ATOMIC_SEQ_CST);
+}
 
-std::int32_t ShmAtomicIncrement(std::int32_t* counter) { return __atomic_add_fetch(counter, 1, __ATOMIC_SEQ_CST); }
+std::int32_t ShmAtomicIncrement(std::int32_t* counter) {
+  return __atomic_add_fetch(counter, 1, __ATOMIC_SEQ_CST);
+}
 
 std::int32_t ShmAtomicDecrementToZero(std::int32_t* counter) {
   std::int32_t found = __atomic_load_n(counter, __ATOMIC_SEQ_CST);
   for (;;) {
     const std::int32_t next = found > 1 ? found - 1 : 0;
-    if (__atomic_compare_exchange_n(counter, &found, next, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+    if (__atomic_compare_exchange_n(counter, &found, next, false, __ATOMIC_SEQ_CST,
+                                    __ATOMIC_SEQ_CST)) {
       return found;
     }
   }

@@ -11,7 +11,9 @@ namespace {
 
 // glibc offers the GNU strerror_r (returns a pointer), other libcs the XSI
 // one (returns an int); these overloads accept either.
-[[maybe_unused]] const char* PickMessage(int result, const char* buf) { return result == 0 ? buf : nullptr; }
+[[maybe_unused]] const char* PickMessage(int result, const char* buf) {
+  return result == 0 ? buf : nullptr;
+}
 [[maybe_unused]] const char* PickMessage(const char* result, const char* /*buf*/) { return result; }
 
 }  // namespace

@@ -192,7 +192,7 @@ void CDialog::SetIcon(IconHandle icon, bool bigIcon) {
   (bigIcon ? m_bigIcon : m_smallIcon) = icon;
   if (m_hWnd != nullptr) {
     ::SendMessageA(Hwnd(m_hWnd), WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
-                 reinterpret_cast<LPARAM>(icon));
+                   reinterpret_cast<LPARAM>(icon));
   }
 }
 
@@ -208,8 +208,7 @@ CSystemMenu* CDialog::GetSystemMenu() {
   return &m_systemMenu;
 }
 
-std::intptr_t CDialog::SendMessage(unsigned message, std::uintptr_t wParam,
-                                   std::intptr_t lParam) {
+std::intptr_t CDialog::SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
   if (m_hWnd == nullptr) {
     return 0;
   }
@@ -225,7 +224,7 @@ void CDialog::GetClientRect(ClientRect* rect) const {
     ::GetClientRect(Hwnd(m_hWnd), &r);
   }
   *rect = ClientRect{static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right),
-               static_cast<int>(r.bottom)};
+                     static_cast<int>(r.bottom)};
 }
 
 void* CDialog::GetClientDC() { return m_hWnd != nullptr ? GetDC(Hwnd(m_hWnd)) : nullptr; }

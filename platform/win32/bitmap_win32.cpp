@@ -22,9 +22,9 @@ constexpr char kFixedMapPath[] = "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain\
 }  // namespace
 
 struct CBitmapFile::Native {
-  HDC dc = nullptr;             // memory DC, or null before CreateMemoryDC
-  HBITMAP bitmap = nullptr;     // the loaded bitmap
-  HGDIOBJ dcOriginal = nullptr; // the DC's own bitmap while ours is selected
+  HDC dc = nullptr;              // memory DC, or null before CreateMemoryDC
+  HBITMAP bitmap = nullptr;      // the loaded bitmap
+  HGDIOBJ dcOriginal = nullptr;  // the DC's own bitmap while ours is selected
 
   void Deselect() {
     if (dc != nullptr && dcOriginal != nullptr) {
@@ -99,8 +99,8 @@ bool CBitmapFile::Load(const char* path) {
   }
   // A DIB section keeps the file's exact colours whatever the display's
   // depth. RLE files cannot be DIB sections: they load as device bitmaps.
-  HANDLE image = LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0,
-                            LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+  HANDLE image =
+      LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
   if (image == nullptr) {
     image = LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
   }
@@ -145,8 +145,8 @@ bool CBitmapFile::Load(const char* path) {
   want.bmiHeader.biBitCount = 32;
   want.bmiHeader.biCompression = BI_RGB;
   HDC screen = GetDC(nullptr);
-  const int rows = GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), pixels.get(), &want,
-                             DIB_RGB_COLORS);
+  const int rows =
+      GetDIBits(screen, bitmap, 0, static_cast<UINT>(height), pixels.get(), &want, DIB_RGB_COLORS);
   const DWORD readError = GetLastError();
   ReleaseDC(nullptr, screen);
   if (rows != height) {

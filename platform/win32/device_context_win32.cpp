@@ -22,7 +22,11 @@ class GdiDC final : public DeviceContext {
   // Takes hdc; owned contexts are deleted with the object, and the DIB (if
   // any) with them.
   GdiDC(HDC hdc, bool owned, HBITMAP dib, HBITMAP selected, int width, int height)
-      : m_hdc(hdc), m_bOwned(owned), m_hDib(dib), m_hSelected(selected), m_width(width),
+      : m_hdc(hdc),
+        m_bOwned(owned),
+        m_hDib(dib),
+        m_hSelected(selected),
+        m_width(width),
         m_height(height) {
     m_hOriginalPen = ::GetCurrentObject(hdc, OBJ_PEN);
     m_hOriginalBrush = ::GetCurrentObject(hdc, OBJ_BRUSH);
@@ -73,9 +77,7 @@ class GdiDC final : public DeviceContext {
   void Arc(const Rect& r, Point s, Point e) override {
     ::Arc(m_hdc, r.left, r.top, r.right, r.bottom, s.x, s.y, e.x, e.y);
   }
-  void Rectangle(const Rect& r) override {
-    ::Rectangle(m_hdc, r.left, r.top, r.right, r.bottom);
-  }
+  void Rectangle(const Rect& r) override { ::Rectangle(m_hdc, r.left, r.top, r.right, r.bottom); }
   void FillRect(const Rect& r, const Brush& brush) override {
     if (brush.IsCreated()) {
       const RECT rc{r.left, r.top, r.right, r.bottom};
@@ -96,11 +98,11 @@ class GdiDC final : public DeviceContext {
     if (src == nullptr || src->NativeHandle() == nullptr) {
       return false;
     }
-    return ::BitBlt(m_hdc, x, y, cx, cy, static_cast<HDC>(src->NativeHandle()), srcX, srcY,
-                    rop) != FALSE;
+    return ::BitBlt(m_hdc, x, y, cx, cy, static_cast<HDC>(src->NativeHandle()), srcX, srcY, rop) !=
+           FALSE;
   }
-  bool StretchBlt(int x, int y, int cx, int cy, DeviceContext* src, int srcX, int srcY,
-                  int srcCx, int srcCy, std::uint32_t rop) override {
+  bool StretchBlt(int x, int y, int cx, int cy, DeviceContext* src, int srcX, int srcY, int srcCx,
+                  int srcCy, std::uint32_t rop) override {
     if (src == nullptr || src->NativeHandle() == nullptr) {
       return false;
     }
@@ -306,8 +308,8 @@ std::unique_ptr<DeviceContext> CreateImageDC(int width, int height) {
   return std::make_unique<GdiDC>(hdc, true, dib, dib, width, height);
 }
 
-std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height,
-                                                       const Colour* pixels, int stride) {
+std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height, const Colour* pixels,
+                                                       int stride) {
   if (pixels == nullptr || stride < width) {
     return nullptr;
   }
@@ -347,8 +349,8 @@ std::unique_ptr<DeviceContext> CreateMemoryDCForBitmap(void* nativeBitmap) {
     ::DeleteDC(hdc);
     return nullptr;
   }
-  return std::make_unique<GdiDC>(hdc, true, nullptr, static_cast<HBITMAP>(nativeBitmap),
-                                 bm.bmWidth, bm.bmHeight);
+  return std::make_unique<GdiDC>(hdc, true, nullptr, static_cast<HBITMAP>(nativeBitmap), bm.bmWidth,
+                                 bm.bmHeight);
 }
 
 std::unique_ptr<DeviceContext> WrapNativeDC(void* nativeDC) {
@@ -387,8 +389,8 @@ bool WriteImage(DeviceContext& dc, const char* path) {
   if (out == nullptr) {
     return false;
   }
-  bool ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-            std::fwrite(&info, sizeof info, 1, out) == 1;
+  bool ok =
+      std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&info, sizeof info, 1, out) == 1;
   std::unique_ptr<unsigned char[]> row(new unsigned char[static_cast<std::size_t>(rowBytes)]());
   for (int y = height - 1; ok && y >= 0; --y) {
     for (int x = 0; x < width; ++x) {

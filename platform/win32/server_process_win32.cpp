@@ -112,8 +112,8 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
   std::string commandLine = "\"" + exe + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
-  if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      "C:\\", &startup, &m_pImpl->process)) {
+  if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
+                      &startup, &m_pImpl->process)) {
     *reason = "cannot start " + exe + " (code " + std::to_string(GetLastError()) + ")";
     return false;
   }

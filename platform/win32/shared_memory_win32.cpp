@@ -116,8 +116,8 @@ void ShmRemoveIfStale(const char* /*name*/) {}
 void ShmRemoveName(const char* /*name*/) {}
 
 std::int32_t ShmAtomicLoad(const std::int32_t* counter) {
-  return static_cast<std::int32_t>(
-      InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(const_cast<std::int32_t*>(counter)), 0, 0));
+  return static_cast<std::int32_t>(InterlockedCompareExchange(
+      reinterpret_cast<volatile LONG*>(const_cast<std::int32_t*>(counter)), 0, 0));
 }
 
 std::int32_t ShmAtomicIncrement(std::int32_t* counter) {

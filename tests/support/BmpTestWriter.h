@@ -30,11 +30,11 @@ inline void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
 // Header fields of a file to write; pixel data comes ready encoded.
 struct Layout {
   int width = 0;
-  int height = 0;               // rows; written negative when topDown
+  int height = 0;  // rows; written negative when topDown
   bool topDown = false;
   int bitCount = 24;
-  std::uint32_t compression = 0;  // BI_RGB
-  std::uint32_t headerSize = 40;  // 12 (core), 40, 108 or 124
+  std::uint32_t compression = 0;       // BI_RGB
+  std::uint32_t headerSize = 40;       // 12 (core), 40, 108 or 124
   std::vector<std::uint32_t> palette;  // colour values
   std::uint32_t masks[3] = {0, 0, 0};  // red, green, blue for BI_BITFIELDS
   std::uint32_t sizeImage = 0;
@@ -45,8 +45,7 @@ inline Bytes MakeFile(const Layout& l, const Bytes& bits) {
   const bool core = l.headerSize == 12;
   const bool maskTable = l.compression == 3 && l.headerSize == 40;
   const std::size_t entry = core ? 3 : 4;
-  const std::size_t offBits =
-      14 + l.headerSize + (maskTable ? 12 : 0) + l.palette.size() * entry;
+  const std::size_t offBits = 14 + l.headerSize + (maskTable ? 12 : 0) + l.palette.size() * entry;
   Bytes b(offBits + bits.size(), 0);
   b[0] = 'B';
   b[1] = 'M';
@@ -150,8 +149,8 @@ inline Bytes Make1(int width, int height, std::uint32_t colour0, std::uint32_t c
   l.height = height;
   l.bitCount = 1;
   l.palette = {colour0, colour1};
-  return MakeFile(l, EncodeRows(width, height, 1, false,
-                                [&](int x, int y) { return set(x, y) ? 1u : 0u; }));
+  return MakeFile(
+      l, EncodeRows(width, height, 1, false, [&](int x, int y) { return set(x, y) ? 1u : 0u; }));
 }
 
 // The colour that encodes an elevation of 0 to 15745 metres.
@@ -175,8 +174,8 @@ inline bool WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
 // A scratch folder for one test program, removed by the caller.
 inline std::filesystem::path ScratchDir(const std::string& name) {
   std::random_device random;
-  const unsigned long long stamp = (static_cast<unsigned long long>(random()) << 16) ^
-                                   static_cast<unsigned long long>(random());
+  const unsigned long long stamp =
+      (static_cast<unsigned long long>(random()) << 16) ^ static_cast<unsigned long long>(random());
   std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("orogrid-" + name + "-" + std::to_string(stamp));
   std::filesystem::create_directories(dir);

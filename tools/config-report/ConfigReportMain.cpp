@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   }
   const char* path = argv[1];
   if (std::strlen(path) > static_cast<std::size_t>(kReportFileNameMax)) {
-    std::fprintf(stderr, "orogrid-config-report: cannot open report file: name longer than %d characters\n",
+    std::fprintf(stderr,
+                 "orogrid-config-report: cannot open report file: name longer than %d characters\n",
                  kReportFileNameMax);
     return 1;
   }
@@ -42,7 +43,8 @@ int main(int argc, char** argv) {
   if (!OpenReport(path)) {
     char reason[256] = {};
     platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
-    std::fprintf(stderr, "orogrid-config-report: cannot open report file \"%s\": %s\n", path, reason);
+    std::fprintf(stderr, "orogrid-config-report: cannot open report file \"%s\": %s\n", path,
+                 reason);
     return 1;
   }
   RegisterLinkedComponents();

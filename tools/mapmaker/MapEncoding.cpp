@@ -24,10 +24,14 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
   Put16(p, v);
   Put16(p + 2, v >> 16);
 }
-std::uint32_t Get16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); }
+std::uint32_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Get32(const std::uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
 
-std::uint64_t RowBytes(int width) { return (static_cast<std::uint64_t>(width) * 3u + 3u) & ~std::uint64_t{3}; }
+std::uint64_t RowBytes(int width) {
+  return (static_cast<std::uint64_t>(width) * 3u + 3u) & ~std::uint64_t{3};
+}
 
 }  // namespace
 
@@ -72,16 +76,17 @@ std::uint64_t Bitmap24FileSize(int width, int height) {
   if (width <= 0 || height <= 0) {
     return 0;
   }
-  const std::uint64_t size = kFileHeaderSize + kInfoHeaderSize + RowBytes(width) * static_cast<std::uint64_t>(height);
+  const std::uint64_t size =
+      kFileHeaderSize + kInfoHeaderSize + RowBytes(width) * static_cast<std::uint64_t>(height);
   return size > 0xFFFFFFFFull ? 0 : size;
 }
 
-bool WriteBitmap24(std::FILE* file, int width, int height, RowFunction rowFn, void* context, char* error,
-                   int errorSize) {
+bool WriteBitmap24(std::FILE* file, int width, int height, RowFunction rowFn, void* context,
+                   char* error, int errorSize) {
   const std::uint64_t fileSize = Bitmap24FileSize(width, height);
   if (fileSize == 0) {
-    std::snprintf(error, static_cast<std::size_t>(errorSize), "a %d x %d bitmap does not fit in a BMP file", width,
-                  height);
+    std::snprintf(error, static_cast<std::size_t>(errorSize),
+                  "a %d x %d bitmap does not fit in a BMP file", width, height);
     return false;
   }
   const std::uint64_t rowBytes = RowBytes(width);
@@ -123,7 +128,8 @@ bool CTerrainBitmap::Load(const char* path) {
   const std::streamoff length = in.tellg();
   in.seekg(0, std::ios::beg);
   std::vector<std::uint8_t> data(length > 0 ? static_cast<std::size_t>(length) : 0);
-  if (length < 0 || !in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()))) {
+  if (length < 0 ||
+      !in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()))) {
     std::snprintf(m_szError, sizeof m_szError, "cannot read %s", path);
     return false;
   }
@@ -154,7 +160,9 @@ bool CTerrainBitmap::LoadFromMemory(const std::uint8_t* data, std::size_t size) 
     return false;
   }
   if ((bits != 24 && bits != 32) || !(compression == 0 || (compression == 3 && bits == 32))) {
-    std::snprintf(m_szError, sizeof m_szError, "only uncompressed 24- and 32-bit BMP files are read (this one has %u bits, compression %u)",
+    std::snprintf(m_szError, sizeof m_szError,
+                  "only uncompressed 24- and 32-bit BMP files are read (this one has %u bits, "
+                  "compression %u)",
                   bits, compression);
     return false;
   }
@@ -166,20 +174,25 @@ bool CTerrainBitmap::LoadFromMemory(const std::uint8_t* data, std::size_t size) 
   const bool topDown = rawHeight < 0;
   const std::int32_t height = topDown ? -rawHeight : rawHeight;
   const std::uint64_t bytesPerPixel = bits / 8;
-  const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bytesPerPixel + 3u) & ~std::uint64_t{3};
+  const std::uint64_t rowBytes =
+      (static_cast<std::uint64_t>(width) * bytesPerPixel + 3u) & ~std::uint64_t{3};
   if (offset > size || rowBytes * static_cast<std::uint64_t>(height) > size - offset) {
-    std::snprintf(m_szError, sizeof m_szError, "file is truncated: %d x %d pixels need %llu bytes after offset %u, %llu present",
-                  width, height, static_cast<unsigned long long>(rowBytes) * static_cast<unsigned long long>(height), offset,
-                  static_cast<unsigned long long>(size > offset ? size - offset : 0));
+    std::snprintf(
+        m_szError, sizeof m_szError,
+        "file is truncated: %d x %d pixels need %llu bytes after offset %u, %llu present", width,
+        height, static_cast<unsigned long long>(rowBytes) * static_cast<unsigned long long>(height),
+        offset, static_cast<unsigned long long>(size > offset ? size - offset : 0));
     return false;
   }
   m_pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   for (std::int32_t y = 0; y < height; ++y) {
     const std::int32_t fileRow = topDown ? y : height - 1 - y;
     const std::uint8_t* p = data + offset + rowBytes * static_cast<std::uint64_t>(fileRow);
-    std::uint32_t* out = m_pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+    std::uint32_t* out =
+        m_pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
     for (std::int32_t x = 0; x < width; ++x, p += bytesPerPixel) {
-      out[x] = (static_cast<std::uint32_t>(p[0]) << 16) | (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
+      out[x] =
+          (static_cast<std::uint32_t>(p[0]) << 16) | (static_cast<std::uint32_t>(p[1]) << 8) | p[2];
     }
   }
   m_width = width;

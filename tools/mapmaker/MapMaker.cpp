@@ -124,10 +124,12 @@ struct Grid {
   int k = 0;
   std::vector<std::int16_t> cells;
   std::int16_t& At(int x, int y) {
-    return cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+    return cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(x)];
   }
   std::int16_t Get(int x, int y) const {
-    return cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+    return cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(x)];
   }
 };
 
@@ -136,7 +138,8 @@ class CSampler {
   CSampler(const SourceGrid& src, const MapOptions& options, Grid& grid, MapSummary& summary)
       : m_src(src), m_options(options), m_grid(grid), m_summary(summary) {}
 
-  bool Run(ProgressFunction progress, void* context, double progressSpan, char* error, int errorSize);
+  bool Run(ProgressFunction progress, void* context, double progressSpan, char* error,
+           int errorSize);
 
  private:
   void Store(int x, int y, double metres);
@@ -179,11 +182,13 @@ void CSampler::Store(int x, int y, double metres) {
   m_grid.At(x, y) = static_cast<std::int16_t>(stored);
 }
 
-bool CSampler::ReadWindow(int col, int row, int cols, int rows, double* buf, char* error, int errorSize) {
-  if (m_src.band->RasterIO(GF_Read, col, row, cols, rows, buf, cols, rows, GDT_Float64, 0, 0, nullptr) !=
-      CE_None) {
-    std::snprintf(error, static_cast<std::size_t>(errorSize), "reading rows %d..%d of the input failed: %s", row,
-                  row + rows - 1, CPLGetLastErrorMsg());
+bool CSampler::ReadWindow(int col, int row, int cols, int rows, double* buf, char* error,
+                          int errorSize) {
+  if (m_src.band->RasterIO(GF_Read, col, row, cols, rows, buf, cols, rows, GDT_Float64, 0, 0,
+                           nullptr) != CE_None) {
+    std::snprintf(error, static_cast<std::size_t>(errorSize),
+                  "reading rows %d..%d of the input failed: %s", row, row + rows - 1,
+                  CPLGetLastErrorMsg());
     return false;
   }
   return true;
@@ -240,7 +245,8 @@ int CSampler::NearestCol(int x) const {
   return i >= m_src.width ? -1 : static_cast<int>(i);
 }
 
-bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan, char* error, int errorSize) {
+bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan, char* error,
+                   int errorSize) {
   const int W = m_grid.width;
   const int H = m_grid.height;
   const int k = m_grid.k;
@@ -292,14 +298,16 @@ bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan
       int jMax = -1;
       for (int y = y0; y < y1; ++y) {
         if (rowFirst[static_cast<std::size_t>(y)] >= 0) {
-          jMin = jMin < 0 ? rowFirst[static_cast<std::size_t>(y)] : std::min(jMin, rowFirst[static_cast<std::size_t>(y)]);
+          jMin = jMin < 0 ? rowFirst[static_cast<std::size_t>(y)]
+                          : std::min(jMin, rowFirst[static_cast<std::size_t>(y)]);
           jMax = std::max(jMax, rowLast[static_cast<std::size_t>(y)]);
         }
       }
       if (jMin >= 0) {
         const int rows = jMax - jMin + 1;
-        const int cols = static_cast<int>(std::clamp<std::size_t>(kWindowSamples / static_cast<std::size_t>(rows), 1,
-                                                                   static_cast<std::size_t>(m_src.width)));
+        const int cols = static_cast<int>(
+            std::clamp<std::size_t>(kWindowSamples / static_cast<std::size_t>(rows), 1,
+                                    static_cast<std::size_t>(m_src.width)));
         window.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
         for (int c0 = 0; c0 < m_src.width; c0 += cols) {
           const int nc = std::min(cols, m_src.width - c0);
@@ -311,10 +319,13 @@ bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan
             if (y < y0 || y >= y1) {
               continue;
             }
-            const double* in = window.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(nc);
+            const double* in =
+                window.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(nc);
             const std::size_t base = static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(W);
             for (int c = 0; c < nc; ++c) {
-              const std::size_t idx = base + static_cast<std::size_t>(xOf[static_cast<std::size_t>(c0) + static_cast<std::size_t>(c)]);
+              const std::size_t idx =
+                  base + static_cast<std::size_t>(
+                             xOf[static_cast<std::size_t>(c0) + static_cast<std::size_t>(c)]);
               seen[idx] = 1;
               const double v = m_src.Value(in[c]);
               if (std::isnan(v)) {
@@ -445,7 +456,8 @@ void FillHoles(Grid& grid, int maxDistance, MapSummary& summary) {
     summary.filledCells += static_cast<std::int64_t>(frontier.size());
     for (std::size_t idx : frontier) {
       forNeighbours(idx, [&](int nx, int ny) {
-        const std::size_t nIdx = static_cast<std::size_t>(ny) * static_cast<std::size_t>(W) + static_cast<std::size_t>(nx);
+        const std::size_t nIdx = static_cast<std::size_t>(ny) * static_cast<std::size_t>(W) +
+                                 static_cast<std::size_t>(nx);
         if (grid.cells[nIdx] == kHole && !queued[nIdx]) {
           queued[nIdx] = 1;
           next.push_back(nIdx);
@@ -490,10 +502,15 @@ std::uint8_t Shade(const Grid& g, const MapOptions& o, int x, int y) {
   const int ys = std::min(g.height - 1, y + 1);
   const auto z = [&](int px, int py) { return static_cast<double>(ShadeElevation(g, o, px, py)); };
   const double lat = 90.0 - (y + 0.5) / g.k;
-  const double metresX = std::max(0.01, std::cos(lat * std::numbers::pi / 180.0)) * kMetresPerDegree / g.k;
+  const double metresX =
+      std::max(0.01, std::cos(lat * std::numbers::pi / 180.0)) * kMetresPerDegree / g.k;
   const double metresY = kMetresPerDegree / g.k;
-  const double dzEast = ((z(xe, yn) + 2 * z(xe, y) + z(xe, ys)) - (z(xw, yn) + 2 * z(xw, y) + z(xw, ys))) / (8 * metresX);
-  const double dzNorth = ((z(xw, yn) + 2 * z(x, yn) + z(xe, yn)) - (z(xw, ys) + 2 * z(x, ys) + z(xe, ys))) / (8 * metresY);
+  const double dzEast =
+      ((z(xe, yn) + 2 * z(xe, y) + z(xe, ys)) - (z(xw, yn) + 2 * z(xw, y) + z(xw, ys))) /
+      (8 * metresX);
+  const double dzNorth =
+      ((z(xw, yn) + 2 * z(x, yn) + z(xe, yn)) - (z(xw, ys) + 2 * z(x, ys) + z(xe, ys))) /
+      (8 * metresY);
   const double nx = -kReliefExaggeration * dzEast;
   const double ny = -kReliefExaggeration * dzNorth;
   const double length = std::sqrt(nx * nx + ny * ny + 1.0);
@@ -521,12 +538,14 @@ void WriteRow(int y, std::uint8_t* bgr, void* context) {
     ++c.summary->landCells;
   }
   if (c.progress != nullptr && y % g.k == 0) {
-    c.progress(c.progressStart + (1.0 - c.progressStart) * (g.height - y) / g.height, c.progressContext);
+    c.progress(c.progressStart + (1.0 - c.progressStart) * (g.height - y) / g.height,
+               c.progressContext);
   }
 }
 
-bool OpenSource(const char* input, const MapOptions& options, std::unique_ptr<GDALDataset, GdalCloser>& ds,
-                SourceGrid& src, char* error, int errorSize) {
+bool OpenSource(const char* input, const MapOptions& options,
+                std::unique_ptr<GDALDataset, GdalCloser>& ds, SourceGrid& src, char* error,
+                int errorSize) {
   const auto fail = [&](const char* format, auto... args) {
     std::snprintf(error, static_cast<std::size_t>(errorSize), format, args...);
     return false;
@@ -534,7 +553,8 @@ bool OpenSource(const char* input, const MapOptions& options, std::unique_ptr<GD
   ds.reset(GDALDataset::Open(input, GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR));
   if (!ds) {
     const char* why = CPLGetLastErrorMsg();
-    return fail("cannot open %s as an elevation model: %s", input, (why && *why) ? why : "not a raster GDAL can read");
+    return fail("cannot open %s as an elevation model: %s", input,
+                (why && *why) ? why : "not a raster GDAL can read");
   }
   if (ds->GetRasterCount() == 0) {
     const char* first = CSLFetchNameValue(ds->GetMetadata("SUBDATASETS"), "SUBDATASET_1_NAME");
@@ -544,22 +564,29 @@ bool OpenSource(const char* input, const MapOptions& options, std::unique_ptr<GD
     return fail("%s holds no raster band", input);
   }
   if (options.band < 1 || options.band > ds->GetRasterCount()) {
-    return fail("%s has %d band(s); band %d does not exist", input, ds->GetRasterCount(), options.band);
+    return fail("%s has %d band(s); band %d does not exist", input, ds->GetRasterCount(),
+                options.band);
   }
   double gt[6] = {};
   if (ds->GetGeoTransform(gt) != CE_None) {
-    return fail("%s has no georeferencing (no geotransform): the map maker needs latitudes and longitudes", input);
+    return fail(
+        "%s has no georeferencing (no geotransform): the map maker needs latitudes and longitudes",
+        input);
   }
   if (gt[2] != 0.0 || gt[4] != 0.0 || gt[1] == 0.0 || gt[5] == 0.0) {
-    return fail("%s is a rotated or sheared grid; warp it to plain latitude/longitude first (gdalwarp -t_srs EPSG:4326)",
-                input);
+    return fail(
+        "%s is a rotated or sheared grid; warp it to plain latitude/longitude first (gdalwarp "
+        "-t_srs EPSG:4326)",
+        input);
   }
   src.width = ds->GetRasterXSize();
   src.height = ds->GetRasterYSize();
   const OGRSpatialReference* srs = ds->GetSpatialRef();
   if (srs != nullptr && !srs->IsEmpty() && !srs->IsGeographic()) {
-    return fail("%s is in projected coordinates (%s); warp it to latitude/longitude first (gdalwarp -t_srs EPSG:4326)",
-                input, srs->GetName() ? srs->GetName() : "unnamed");
+    return fail(
+        "%s is in projected coordinates (%s); warp it to latitude/longitude first (gdalwarp -t_srs "
+        "EPSG:4326)",
+        input, srs->GetName() ? srs->GetName() : "unnamed");
   }
   const double west = std::min(gt[0], gt[0] + gt[1] * src.width);
   const double east = std::max(gt[0], gt[0] + gt[1] * src.width);
@@ -570,8 +597,8 @@ bool OpenSource(const char* input, const MapOptions& options, std::unique_ptr<GD
   // Longitudes wrap (some world grids run 20..380 E); latitudes do not.
   if (west < -360.0 - marginX || east > 720.0 + marginX || east - west > 360.0 + 2 * marginX ||
       south < -90.0 - marginY || north > 90.0 + marginY) {
-    return fail("%s spans %.3f..%.3f E, %.3f..%.3f N, which are not geographic coordinates", input, west, east, south,
-                north);
+    return fail("%s spans %.3f..%.3f E, %.3f..%.3f N, which are not geographic coordinates", input,
+                west, east, south, north);
   }
   src.lon0 = gt[0] + gt[1] / 2;
   src.lat0 = gt[3] + gt[5] / 2;
@@ -635,8 +662,8 @@ void RegisterMapMakerRevisions() {
   registered = true;
 }
 
-bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions& options, MapSummary* summary,
-                        ProgressFunction progress, void* progressContext) {
+bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions& options,
+                        MapSummary* summary, ProgressFunction progress, void* progressContext) {
   m_szError[0] = '\0';
   MapSummary local;
   MapSummary& s = summary != nullptr ? *summary : local;
@@ -646,8 +673,8 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
     return false;
   }
   if (options.pixelsPerDegree < 1 || options.pixelsPerDegree > kMaxPixelsPerDegree) {
-    std::snprintf(m_szError, sizeof m_szError, "pixels per degree must be 1..%d, not %d", kMaxPixelsPerDegree,
-                  options.pixelsPerDegree);
+    std::snprintf(m_szError, sizeof m_szError, "pixels per degree must be 1..%d, not %d",
+                  kMaxPixelsPerDegree, options.pixelsPerDegree);
     return false;
   }
   const int k = options.pixelsPerDegree;
@@ -688,7 +715,8 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
   grid.height = s.height;
   grid.k = k;
   try {
-    grid.cells.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height), kHole);
+    grid.cells.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height),
+                      kHole);
     CSampler sampler(src, options, grid, s);
     if (!sampler.Run(progress, progressContext, 0.7, m_szError, sizeof m_szError)) {
       return abandon();
@@ -706,7 +734,8 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
       return abandon();
     }
   } catch (const std::bad_alloc&) {
-    std::snprintf(m_szError, sizeof m_szError, "not enough memory for a %d x %d map", s.width, s.height);
+    std::snprintf(m_szError, sizeof m_szError, "not enough memory for a %d x %d map", s.width,
+                  s.height);
     return abandon();
   }
   s.cellsWritten = static_cast<std::int64_t>(s.width) * s.height;
@@ -722,8 +751,8 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
   std::error_code ec;
   std::filesystem::rename(partPath, output, ec);
   if (ec) {
-    std::snprintf(m_szError, sizeof m_szError, "cannot replace %s with %s: %s", output, partPath.c_str(),
-                  ec.message().c_str());
+    std::snprintf(m_szError, sizeof m_szError, "cannot replace %s with %s: %s", output,
+                  partPath.c_str(), ec.message().c_str());
     return abandon();
   }
   if (progress != nullptr) {

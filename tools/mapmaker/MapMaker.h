@@ -18,12 +18,12 @@ enum class Aggregate {
 };
 
 struct MapOptions {
-  int pixelsPerDegree = 12;              // k, 1..kMaxPixelsPerDegree
+  int pixelsPerDegree = 12;  // k, 1..kMaxPixelsPerDegree
   Aggregate aggregate = Aggregate::kMaximum;
-  bool keepNegative = false;             // false: every cell at or below 0 m is colour 0
-  int band = 1;                          // input band, 1-based
-  int fillDistance = -1;                 // pixels a hole fills across; -1: one degree (k)
-  bool relief = true;                    // shaded relief in the red channel
+  bool keepNegative = false;  // false: every cell at or below 0 m is colour 0
+  int band = 1;               // input band, 1-based
+  int fillDistance = -1;      // pixels a hole fills across; -1: one degree (k)
+  bool relief = true;         // shaded relief in the red channel
 };
 
 constexpr int kMaxPixelsPerDegree = 120;  // 43200 x 21600: the largest that a BMP holds comfortably
@@ -33,14 +33,14 @@ struct MapSummary {
   int height = 0;
   std::uint64_t fileBytes = 0;
   std::int64_t cellsWritten = 0;
-  std::int64_t landCells = 0;      // written with an elevation above 0 m (or any, with keepNegative)
-  std::int64_t seaCells = 0;       // written as colour 0
-  std::int64_t clampedCells = 0;   // elevation outside -10010..15745 m, written at the limit
-  std::int64_t filledCells = 0;    // no-data cells filled from their neighbours
+  std::int64_t landCells = 0;     // written with an elevation above 0 m (or any, with keepNegative)
+  std::int64_t seaCells = 0;      // written as colour 0
+  std::int64_t clampedCells = 0;  // elevation outside -10010..15745 m, written at the limit
+  std::int64_t filledCells = 0;   // no-data cells filled from their neighbours
   std::int64_t unfilledCells = 0;  // no-data cells too far from data, written as 0 m
   std::int64_t outsideCells = 0;   // cells the input does not cover, written as 0 m
   bool anyElevation = false;
-  int minElevation = 0;            // whole metres, input cells before clamping and the sea rule
+  int minElevation = 0;  // whole metres, input cells before clamping and the sea rule
   int maxElevation = 0;
 };
 
@@ -53,8 +53,9 @@ class CMapMaker {
   // "<output>.part" beside it and renamed at the end, so a failure never
   // leaves a half-written map nor destroys an existing one. Returns false
   // with the reason in GetError().
-  bool MakeMap(const char* input, const char* output, const MapOptions& options, MapSummary* summary,
-               ProgressFunction progress = nullptr, void* progressContext = nullptr);
+  bool MakeMap(const char* input, const char* output, const MapOptions& options,
+               MapSummary* summary, ProgressFunction progress = nullptr,
+               void* progressContext = nullptr);
 
   const char* GetError() const { return m_szError; }
 

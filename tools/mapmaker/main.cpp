@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(arg, "-k") == 0 || std::strcmp(arg, "--pixels-per-degree") == 0) {
       const char* v = value();
       if (!ParseInt(v, 1, mapmaker::kMaxPixelsPerDegree, &options.pixelsPerDegree)) {
-        return UsageError("--pixels-per-degree needs a whole number 1..120, not \"%s\"", v ? v : "");
+        return UsageError("--pixels-per-degree needs a whole number 1..120, not \"%s\"",
+                          v ? v : "");
       }
     } else if (std::strcmp(arg, "-a") == 0 || std::strcmp(arg, "--aggregate") == 0) {
       const char* v = value();
@@ -130,7 +131,8 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(arg, "--fill-distance") == 0) {
       const char* v = value();
       if (!ParseInt(v, 0, 1000000, &options.fillDistance)) {
-        return UsageError("--fill-distance needs a number of pixels from 0, not \"%s\"", v ? v : "");
+        return UsageError("--fill-distance needs a number of pixels from 0, not \"%s\"",
+                          v ? v : "");
       }
     } else if (std::strcmp(arg, "--no-relief") == 0) {
       options.relief = false;
@@ -145,8 +147,9 @@ int main(int argc, char** argv) {
     }
   }
   if (pathCount < 2) {
-    return UsageError("%s", pathCount == 0 ? "an input elevation model and an output bitmap are needed"
-                                           : "an output bitmap (OUTPUT.bmp) is needed");
+    return UsageError("%s", pathCount == 0
+                                ? "an input elevation model and an output bitmap are needed"
+                                : "an output bitmap (OUTPUT.bmp) is needed");
   }
 
   ProgressBar bar;
@@ -154,7 +157,8 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   mapmaker::CMapMaker maker;
   mapmaker::MapSummary s;
-  const bool ok = maker.MakeMap(paths[0], paths[1], options, &s, showProgress ? DrawProgress : nullptr, &bar);
+  const bool ok =
+      maker.MakeMap(paths[0], paths[1], options, &s, showProgress ? DrawProgress : nullptr, &bar);
   if (showProgress && bar.lastPercent >= 0) {
     std::fputc('\n', stderr);
   }
@@ -162,31 +166,37 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orogrid-mapmaker: %s\n", maker.GetError());
     return 1;
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (s.clampedCells > 0) {
     std::fprintf(stderr, "orogrid-mapmaker: warning: %lld cells clamped to %d..%d m\n",
-                 static_cast<long long>(s.clampedCells), mapmaker::kMinElevation, mapmaker::kMaxElevation);
+                 static_cast<long long>(s.clampedCells), mapmaker::kMinElevation,
+                 mapmaker::kMaxElevation);
   }
   if (s.unfilledCells > 0) {
-    std::fprintf(stderr, "orogrid-mapmaker: warning: %lld no-data cells too far from data, written as 0 m\n",
-                 static_cast<long long>(s.unfilledCells));
+    std::fprintf(
+        stderr, "orogrid-mapmaker: warning: %lld no-data cells too far from data, written as 0 m\n",
+        static_cast<long long>(s.unfilledCells));
   }
   if (!quiet) {
-    std::printf("orogrid-mapmaker: wrote %s (%d x %d pixels, %d per degree, %llu bytes) in %.1f s\n", paths[1],
-                s.width, s.height, options.pixelsPerDegree, static_cast<unsigned long long>(s.fileBytes), seconds);
+    std::printf(
+        "orogrid-mapmaker: wrote %s (%d x %d pixels, %d per degree, %llu bytes) in %.1f s\n",
+        paths[1], s.width, s.height, options.pixelsPerDegree,
+        static_cast<unsigned long long>(s.fileBytes), seconds);
     std::printf("  cells written:     %lld (%lld with elevation, %lld as colour 0)\n",
                 static_cast<long long>(s.cellsWritten), static_cast<long long>(s.landCells),
                 static_cast<long long>(s.seaCells));
     if (s.anyElevation) {
-      std::printf("  input elevations:  %d .. %d m (%s per pixel)\n", s.minElevation, s.maxElevation,
-                  mapmaker::AggregateName(options.aggregate));
+      std::printf("  input elevations:  %d .. %d m (%s per pixel)\n", s.minElevation,
+                  s.maxElevation, mapmaker::AggregateName(options.aggregate));
     } else {
       std::printf("  input elevations:  none (no data in the input)\n");
     }
     std::printf("  clamped:           %lld cells\n", static_cast<long long>(s.clampedCells));
     std::printf("  no-data holes:     %lld filled from neighbours, %lld written as 0 m\n",
                 static_cast<long long>(s.filledCells), static_cast<long long>(s.unfilledCells));
-    std::printf("  outside the input: %lld cells written as 0 m\n", static_cast<long long>(s.outsideCells));
+    std::printf("  outside the input: %lld cells written as 0 m\n",
+                static_cast<long long>(s.outsideCells));
   }
   return 0;
 }

@@ -44,10 +44,10 @@ bool DrawInstrumentPanel(BaseDisplay& display, platform::DeviceContext& dc) {
 
   // Dial: ring, ticks every 10 percent, rotated labels, needle and hub.
   const Point centre{kDialX, kDialY};
-  display.DrawArc(Rect{kDialX - kDialRadius, kDialY - kDialRadius, kDialX + kDialRadius,
-                       kDialY + kDialRadius},
-                  Point{kDialX + kDialRadius, kDialY - kDialRadius},
-                  Point{kDialX - kDialRadius, kDialY - kDialRadius}, 3, lightGrey);
+  display.DrawArc(
+      Rect{kDialX - kDialRadius, kDialY - kDialRadius, kDialX + kDialRadius, kDialY + kDialRadius},
+      Point{kDialX + kDialRadius, kDialY - kDialRadius},
+      Point{kDialX - kDialRadius, kDialY - kDialRadius}, 3, lightGrey);
   for (int p = 0; p <= 100; p += 10) {
     const double a = (p / 100.0 * 90 - 45) * kPi / 180;
     const int inner = p % 50 == 0 ? kDialRadius - 16 : kDialRadius - 9;
@@ -60,10 +60,10 @@ bool DrawInstrumentPanel(BaseDisplay& display, platform::DeviceContext& dc) {
       char text[8];
       std::snprintf(text, sizeof text, "%d", p);
       const int r = kDialRadius + 14;
-      display.DrawRotatedText(kDialX + static_cast<int>(std::sin(a) * r) - 8,
-                              kDialY - static_cast<int>(std::cos(a) * r) - 14, text, 160, cyan,
-                              p / 100.0 * 90 - 45 < 0 ? 360 + (p / 100.0 * 90 - 45)
-                                                      : p / 100.0 * 90 - 45);
+      display.DrawRotatedText(
+          kDialX + static_cast<int>(std::sin(a) * r) - 8,
+          kDialY - static_cast<int>(std::cos(a) * r) - 14, text, 160, cyan,
+          p / 100.0 * 90 - 45 < 0 ? 360 + (p / 100.0 * 90 - 45) : p / 100.0 * 90 - 45);
     }
   }
   display.DrawPercentNeedle(centre, kNeedleLength, kNeedlePercent, 3, yellow);
@@ -104,9 +104,9 @@ bool DrawInstrumentPanel(BaseDisplay& display, platform::DeviceContext& dc) {
   display.DrawLine(DisplayLine{kTapeWindow.left - 8, (kTapeWindow.top + kTapeWindow.bottom) / 2,
                                kTapeWindow.left, (kTapeWindow.top + kTapeWindow.bottom) / 2},
                    3, orange);
-  display.DrawRectangleOutline(Rect{kTapeWindow.left - 1, kTapeWindow.top - 1, kTapeWindow.right,
-                                    kTapeWindow.bottom},
-                               0, white);
+  display.DrawRectangleOutline(
+      Rect{kTapeWindow.left - 1, kTapeWindow.top - 1, kTapeWindow.right, kTapeWindow.bottom}, 0,
+      white);
   return true;
 }
 

@@ -30,7 +30,7 @@ constexpr platform::Rect kLabelBox{250, 220, 380, 280};
 constexpr platform::Rect kTapeWindow{400, 40, 460, 280};
 constexpr int kStripWidth = 60;
 constexpr int kStripHeight = 1000;
-constexpr double kStripTop = 500.0;      // value at the strip's top edge
+constexpr double kStripTop = 500.0;  // value at the strip's top edge
 constexpr double kPixelsPerUnit = 2.0;
 constexpr double kTapeValue = 250.0;
 

@@ -55,7 +55,8 @@ double InitialCourse(const Waypoint& from, const Waypoint& to) {
   const double lat2 = to.latitude * kRad;
   const double dLon = (to.longitude - from.longitude) * kRad;
   const double y = std::sin(dLon) * std::cos(lat2);
-  const double x = std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(dLon);
+  const double x =
+      std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(dLon);
   if (x == 0.0 && y == 0.0) {
     return 0.0;
   }
@@ -67,7 +68,8 @@ Waypoint Destination(const Waypoint& from, double course, double metres) {
   const double theta = course * kRad;
   const double lat1 = from.latitude * kRad;
   const double lon1 = from.longitude * kRad;
-  double sinLat2 = std::sin(lat1) * std::cos(delta) + std::cos(lat1) * std::sin(delta) * std::cos(theta);
+  double sinLat2 =
+      std::sin(lat1) * std::cos(delta) + std::cos(lat1) * std::sin(delta) * std::cos(theta);
   sinLat2 = sinLat2 > 1.0 ? 1.0 : (sinLat2 < -1.0 ? -1.0 : sinLat2);
   const double lat2 = std::asin(sinLat2);
   const double lon2 = lon1 + std::atan2(std::sin(theta) * std::sin(delta) * std::cos(lat1),
@@ -134,13 +136,19 @@ const char* SimStateName(std::int32_t value) {
 }
 
 CFlight::CFlight(const CRoute& route)
-    : m_route(route), m_position{0.0, 0.0}, m_heading(0.0), m_next(0), m_flown(0.0), m_state(SimState::kWaiting) {
+    : m_route(route),
+      m_position{0.0, 0.0},
+      m_heading(0.0),
+      m_next(0),
+      m_flown(0.0),
+      m_state(SimState::kWaiting) {
   if (route.Count() > 0) {
     m_position = route.At(0);
     m_next = 1;
     // Skip waypoints that coincide with the start so the first heading is
     // a real course.
-    while (m_next < route.Count() && flight::DistanceMetres(m_position, route.At(m_next)) <= kArrivalMetres) {
+    while (m_next < route.Count() &&
+           flight::DistanceMetres(m_position, route.At(m_next)) <= kArrivalMetres) {
       ++m_next;
     }
     if (m_next < route.Count()) {
@@ -162,7 +170,8 @@ void CFlight::Advance(double metres) {
       m_flown += toGo;
       left -= toGo;
       ++m_next;
-      while (m_next < m_route.Count() && flight::DistanceMetres(m_position, m_route.At(m_next)) <= kArrivalMetres) {
+      while (m_next < m_route.Count() &&
+             flight::DistanceMetres(m_position, m_route.At(m_next)) <= kArrivalMetres) {
         ++m_next;
       }
       if (m_next < m_route.Count()) {

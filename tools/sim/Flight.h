@@ -24,7 +24,9 @@ double InitialCourse(const Waypoint& from, const Waypoint& to);
 // (degrees); longitude normalised to [-180, 180].
 Waypoint Destination(const Waypoint& from, double course, double metres);
 // Knots to metres per second.
-inline double KnotsToMetresPerSecond(double knots) { return knots * kMetresPerNauticalMile / 3600.0; }
+inline double KnotsToMetresPerSecond(double knots) {
+  return knots * kMetresPerNauticalMile / 3600.0;
+}
 
 }  // namespace flight
 
@@ -59,7 +61,7 @@ class CFlight {
 
   const Waypoint& Position() const { return m_position; }
   double Heading() const { return m_heading; }  // degrees from north, [0, 360)
-  int NextWaypoint() const { return m_next; }    // index; Count() once finished
+  int NextWaypoint() const { return m_next; }   // index; Count() once finished
   bool Finished() const { return m_next >= m_route.Count(); }
   SimState State() const { return m_state; }
   double FlownMetres() const { return m_flown; }

@@ -51,7 +51,8 @@ void FormatStatusLine(char* buffer, std::size_t size, const StatusValues& v) {
   std::snprintf(buffer, size,
                 "t=%.1fs %08.5f%c %09.5f%c hdg %05.1f | elev %d m cell %d px (%d,%d) sub (%d,%d) "
                 "px/m %.3g | updates %d (%.1f/s) grids %s",
-                v.elapsed, std::fabs(v.latitude), v.latitude < 0.0 ? 'S' : 'N', std::fabs(v.longitude),
-                v.longitude < 0.0 ? 'W' : 'E', v.heading, v.elevation, v.cellId, v.pixelX, v.pixelY, v.subX,
-                v.subY, v.pixelsPerMetre, v.updateCount, v.updatesPerSecond, age);
+                v.elapsed, std::fabs(v.latitude), v.latitude < 0.0 ? 'S' : 'N',
+                std::fabs(v.longitude), v.longitude < 0.0 ? 'W' : 'E', v.heading, v.elevation,
+                v.cellId, v.pixelX, v.pixelY, v.subX, v.subY, v.pixelsPerMetre, v.updateCount,
+                v.updatesPerSecond, age);
 }

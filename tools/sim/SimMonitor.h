@@ -36,10 +36,10 @@ class CPublicationWatch {
 };
 
 struct StatusValues {
-  double elapsed;    // seconds since the flight started (real time)
-  double latitude;   // what the stand-in wrote, degrees
+  double elapsed;   // seconds since the flight started (real time)
+  double latitude;  // what the stand-in wrote, degrees
   double longitude;
-  double heading;    // degrees from north
+  double heading;          // degrees from north
   std::int32_t elevation;  // read back: metres under the aircraft
   std::int32_t cellId;
   std::int32_t pixelX;

@@ -29,7 +29,8 @@ constexpr NumberOption kNumberOptions[] = {
     {"--hold", &SimOptions::holdSeconds, 0.0, 3600.0, false},
 };
 
-SimCommand Error(char* error, int errorSize, const char* format, const char* a, const char* b = "") {
+SimCommand Error(char* error, int errorSize, const char* format, const char* a,
+                 const char* b = "") {
   std::snprintf(error, static_cast<std::size_t>(errorSize), format, a, b);
   return SimCommand::kError;
 }
@@ -43,8 +44,8 @@ bool ValidSegmentName(const char* name) {
   }
   for (std::size_t i = 0; i < length; ++i) {
     const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                    c == '-' || c == '.';
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-' || c == '.';
     if (!ok) {
       return false;
     }
@@ -52,7 +53,8 @@ bool ValidSegmentName(const char* name) {
   return true;
 }
 
-SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error, int errorSize) {
+SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error,
+                           int errorSize) {
   error[0] = '\0';
   bool routeGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -80,8 +82,8 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
       const bool belowLow = option.lowExclusive ? number <= option.low : number < option.low;
       if (belowLow || number > option.high) {
         char range[96];
-        std::snprintf(range, sizeof range, "%s%g..%g", option.lowExclusive ? "above " : "", option.low,
-                      option.high);
+        std::snprintf(range, sizeof range, "%s%g..%g", option.lowExclusive ? "above " : "",
+                      option.low, option.high);
         return Error(error, errorSize, "%s: value out of range %s", option.name, range);
       }
       options.*option.field = number;
@@ -91,8 +93,10 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
     }
     if (std::strcmp(arg, "--segment") == 0) {
       if (!ValidSegmentName(value)) {
-        return Error(error, errorSize,
-                     "--segment: \"%.60s\" is not a valid name (1..42 letters, digits, '_', '-', '.')%s", value);
+        return Error(
+            error, errorSize,
+            "--segment: \"%.60s\" is not a valid name (1..42 letters, digits, '_', '-', '.')%s",
+            value);
       }
       std::snprintf(options.segment, sizeof options.segment, "%s", value);
     } else if (std::strcmp(arg, "--route") == 0) {
@@ -104,7 +108,8 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
     } else if (std::strcmp(arg, "--state") == 0) {
       if (!ParseSimState(value, options.state)) {
         return Error(error, errorSize,
-                     "--state: \"%.60s\" is not waiting, running, lost or a 32-bit number%s", value);
+                     "--state: \"%.60s\" is not waiting, running, lost or a 32-bit number%s",
+                     value);
       }
       options.setStateOnly = true;
     } else {
@@ -112,7 +117,8 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
     }
   }
   if (options.setStateOnly && routeGiven) {
-    return Error(error, errorSize, "--state sets a state and leaves; it does not fly a --route%s", "");
+    return Error(error, errorSize, "--state sets a state and leaves; it does not fly a --route%s",
+                 "");
   }
   return options.setStateOnly ? SimCommand::kSetState : SimCommand::kFly;
 }

@@ -84,9 +84,9 @@ int SetStateOnly(const SimOptions& options) {
     return kExitNotAttached;
   }
   WriteState(*shm.GetData(), options.state);
-  std::printf("orogrid-sim: simulationState of \"%s\" set to %d (0x%X, %s); users %d\n", options.segment,
-              options.state, static_cast<unsigned>(options.state), SimStateName(options.state),
-              TrnUserCount(shm.GetData()));
+  std::printf("orogrid-sim: simulationState of \"%s\" set to %d (0x%X, %s); users %d\n",
+              options.segment, options.state, static_cast<unsigned>(options.state),
+              SimStateName(options.state), TrnUserCount(shm.GetData()));
   if (shm.CreatedRecord()) {
     std::printf("orogrid-sim: no other process holds \"%s\"; it goes away as this program leaves\n",
                 options.segment);
@@ -101,11 +101,14 @@ int Fly(const SimOptions& options, const CRoute& route) {
   }
   TrnShmData& record = *shm.GetData();
   CFlight flight(route);
-  const double metresPerSecond = flight::KnotsToMetresPerSecond(options.speedKnots) * options.timeScale;
-  const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options.rateHz));
+  const double metresPerSecond =
+      flight::KnotsToMetresPerSecond(options.speedKnots) * options.timeScale;
+  const auto period = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(1.0 / options.rateHz));
 
-  std::printf("orogrid-sim: flying %d waypoints at %.0f kt (time x%g, %g updates/s) on \"%s\"\n", route.Count(),
-              options.speedKnots, options.timeScale, options.rateHz, options.segment);
+  std::printf("orogrid-sim: flying %d waypoints at %.0f kt (time x%g, %g updates/s) on \"%s\"\n",
+              route.Count(), options.speedKnots, options.timeScale, options.rateHz,
+              options.segment);
   WritePosition(record, flight);
   flight.Start();
   WriteState(record, static_cast<std::int32_t>(flight.State()));
@@ -161,9 +164,10 @@ int Fly(const SimOptions& options, const CRoute& route) {
   }
   flight.Lose();
   WriteState(record, static_cast<std::int32_t>(flight.State()));
-  std::printf("orogrid-sim: %s after %.1f s, %.1f km; simulationState set to lost (0xFFFFFF); %d grid "
-              "publications seen; leaving\n",
-              reason, SecondsSince(start), flight.FlownMetres() / 1000.0, watch.Publications());
+  std::printf(
+      "orogrid-sim: %s after %.1f s, %.1f km; simulationState set to lost (0xFFFFFF); %d grid "
+      "publications seen; leaving\n",
+      reason, SecondsSince(start), flight.FlownMetres() / 1000.0, watch.Publications());
   std::fflush(stdout);
   return 0;
 }

@@ -21,9 +21,9 @@ struct Stop {
 
 constexpr Stop kStops[] = {
     // The map stores every sea pixel as exactly 0 m: 0 and below is water.
-    {-8000, 8, 20, 70},    {-4000, 20, 60, 140},  {-200, 60, 120, 190},  {0, 110, 170, 225},
-    {1, 70, 130, 70},      {300, 110, 160, 80},   {800, 190, 190, 110},  {1500, 180, 130, 70},
-    {2500, 140, 95, 65},   {3500, 150, 140, 135}, {5000, 250, 250, 250},
+    {-8000, 8, 20, 70},  {-4000, 20, 60, 140},  {-200, 60, 120, 190},  {0, 110, 170, 225},
+    {1, 70, 130, 70},    {300, 110, 160, 80},   {800, 190, 190, 110},  {1500, 180, 130, 70},
+    {2500, 140, 95, 65}, {3500, 150, 140, 135}, {5000, 250, 250, 250},
 };
 
 platform::Colour Rgb(int r, int g, int b) {
@@ -32,7 +32,8 @@ platform::Colour Rgb(int r, int g, int b) {
 }
 
 platform::Colour ContrastText(int metres) {
-  return (metres >= 3500 || (metres >= 300 && metres < 1500)) ? DisplayPalette::black : DisplayPalette::white;
+  return (metres >= 3500 || (metres >= 300 && metres < 1500)) ? DisplayPalette::black
+                                                              : DisplayPalette::white;
 }
 
 }  // namespace
@@ -71,8 +72,8 @@ void DrawTerrainPicture(BaseDisplay& display, const GridSnapshot& s) {
   char text[160];
   std::snprintf(text, sizeof text, "Orogrid terrain  %.5f%c %.5f%c  heading %.1f  update %d  %s",
                 std::fabs(s.aircraftLatitude), s.aircraftLatitude < 0.0 ? 'S' : 'N',
-                std::fabs(s.aircraftLongitude), s.aircraftLongitude < 0.0 ? 'W' : 'E', s.aircraftHeading,
-                s.updateCount,
+                std::fabs(s.aircraftLongitude), s.aircraftLongitude < 0.0 ? 'W' : 'E',
+                s.aircraftHeading, s.updateCount,
                 s.simulationState == trn::kSimulationWaiting
                     ? "waiting"
                     : (s.simulationState == trn::kSimulationLost ? "lost" : "running"));
@@ -81,7 +82,8 @@ void DrawTerrainPicture(BaseDisplay& display, const GridSnapshot& s) {
   for (int i = 0; i < trn::kCoarseSize; ++i) {
     for (int j = 0; j < trn::kCoarseSize; ++j) {
       const platform::Point p = CoarsePixel(i, j);
-      display.FillSolid(p.x, p.y, kCoarseScale, kCoarseScale, ReliefColour(s.coarse[i][j].elevation));
+      display.FillSolid(p.x, p.y, kCoarseScale, kCoarseScale,
+                        ReliefColour(s.coarse[i][j].elevation));
     }
   }
   // The aircraft's pixel, then the square the fine inset covers.
@@ -101,8 +103,9 @@ void DrawTerrainPicture(BaseDisplay& display, const GridSnapshot& s) {
   display.DrawDegreeNeedle(mid, 60, heading, 4, yellow);
   // The aircraft on top of its needle.
   display.DrawRectangleOutline(
-      platform::Rect{centre.x - 2, centre.y - 2, centre.x + kCoarseScale + 1, centre.y + kCoarseScale + 1}, 0,
-      magenta);
+      platform::Rect{centre.x - 2, centre.y - 2, centre.x + kCoarseScale + 1,
+                     centre.y + kCoarseScale + 1},
+      0, magenta);
   display.FillSolid(centre.x, centre.y, kCoarseScale, kCoarseScale, magenta);
 
   // Readouts.
@@ -114,7 +117,8 @@ void DrawTerrainPicture(BaseDisplay& display, const GridSnapshot& s) {
                 static_cast<int>(s.aircraftElevation * 3.280839895));
   display.DrawText(x, y, text, black, green, 213);
   y += gap;
-  std::snprintf(text, sizeof text, "Cell  %d   sub-cell %d,%d", s.aircraftCellId, s.aircraftSubX, s.aircraftSubY);
+  std::snprintf(text, sizeof text, "Cell  %d   sub-cell %d,%d", s.aircraftCellId, s.aircraftSubX,
+                s.aircraftSubY);
   display.DrawText(x, y, text, black, white, 213);
   y += gap;
   std::snprintf(text, sizeof text, "Map pixel  %d, %d", s.aircraftPixelX, s.aircraftPixelY);
@@ -147,19 +151,24 @@ void DrawTerrainPicture(BaseDisplay& display, const GridSnapshot& s) {
       for (int sx = 0; sx < trn::kSubDiv; ++sx) {
         for (int sy = 0; sy < trn::kSubDiv; ++sy) {
           const platform::Point p = FinePixel(cx, cy, sx, sy);
-          display.FillSolid(p.x, p.y, kFineScale, kFineScale, ReliefColour(s.fine[cx][cy][sx][sy].elevation));
+          display.FillSolid(p.x, p.y, kFineScale, kFineScale,
+                            ReliefColour(s.fine[cx][cy][sx][sy].elevation));
         }
       }
     }
   }
-  if (s.aircraftSubX >= 0 && s.aircraftSubX < trn::kSubDiv && s.aircraftSubY >= 0 && s.aircraftSubY < trn::kSubDiv) {
-    const platform::Point a = FinePixel(trn::kFineCentre, trn::kFineCentre, s.aircraftSubX, s.aircraftSubY);
-    display.DrawRectangleOutline(platform::Rect{a.x - 1, a.y - 1, a.x + kFineScale, a.y + kFineScale}, 0, magenta);
+  if (s.aircraftSubX >= 0 && s.aircraftSubX < trn::kSubDiv && s.aircraftSubY >= 0 &&
+      s.aircraftSubY < trn::kSubDiv) {
+    const platform::Point a =
+        FinePixel(trn::kFineCentre, trn::kFineCentre, s.aircraftSubX, s.aircraftSubY);
+    display.DrawRectangleOutline(
+        platform::Rect{a.x - 1, a.y - 1, a.x + kFineScale, a.y + kFineScale}, 0, magenta);
   }
   const platform::Point cell = FinePixel(trn::kFineCentre, trn::kFineCentre, 0, 0);
   const int cellSide = trn::kSubDiv * kFineScale;
-  display.DrawRectangleOutline(platform::Rect{cell.x - 2, cell.y - 2, cell.x + cellSide + 1, cell.y + cellSide + 1},
-                               0, white);
+  display.DrawRectangleOutline(
+      platform::Rect{cell.x - 2, cell.y - 2, cell.x + cellSide + 1, cell.y + cellSide + 1}, 0,
+      white);
 }
 
 }  // namespace picture

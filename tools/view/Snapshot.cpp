@@ -73,10 +73,12 @@ bool GridsAgree(const GridSnapshot& snapshot) {
   return true;
 }
 
-SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out, const SnapshotOptions& options) {
+SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out,
+                            const SnapshotOptions& options) {
   if (options.waitForCycleMs > 0) {
     const std::int32_t start = ReadCount(record);
-    for (int waited = 0; waited < options.waitForCycleMs && ReadCount(record) == start; waited += 2) {
+    for (int waited = 0; waited < options.waitForCycleMs && ReadCount(record) == start;
+         waited += 2) {
       Pause(options, 2);
     }
   }

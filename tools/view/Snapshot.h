@@ -24,9 +24,9 @@ struct GridSnapshot {
   std::int32_t updateCount;
   TrnGridPoint coarse[trn::kCoarseSize][trn::kCoarseSize];
   TrnGridPoint fine[trn::kFineSize][trn::kFineSize][trn::kSubDiv][trn::kSubDiv];
-  double aircraftLatitude;   // degrees
-  double aircraftLongitude;  // degrees
-  double aircraftHeading;    // degrees from north
+  double aircraftLatitude;         // degrees
+  double aircraftLongitude;        // degrees
+  double aircraftHeading;          // degrees from north
   std::int32_t aircraftElevation;  // metres
   std::int32_t aircraftCellId;
   std::int32_t aircraftSubX;
@@ -64,7 +64,8 @@ enum class SnapshotResult {
   kUnsettled,   // every attempt saw the record change or disagree; out holds the last try
 };
 
-SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out, const SnapshotOptions& options);
+SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out,
+                            const SnapshotOptions& options);
 
 // True when every fine cell's sub-point [0][0] has exactly the latitude and
 // longitude of coarse point [67 + cx][67 + cy].

@@ -37,7 +37,8 @@ bool CTrnReader::Attach(char* why, int whySize) {
   std::memcpy(version, GetView(), trn::kInterfaceVersionBytes);
   version[trn::kInterfaceVersionBytes] = '\0';
   if (std::strcmp(version, InterfaceVersionText) != 0) {
-    std::snprintf(why, size, "shared memory \"%s\": Shared Memory Version Mismatch (found \"%.64s\")", m_name,
+    std::snprintf(why, size,
+                  "shared memory \"%s\": Shared Memory Version Mismatch (found \"%.64s\")", m_name,
                   version);
     return false;
   }

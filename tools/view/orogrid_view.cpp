@@ -83,18 +83,22 @@ int ParseArguments(int argc, char** argv, ViewOptions& options) {
     double number = 0.0;
     if (std::strcmp(arg, "--every") == 0) {
       if (!ParseNumber(value, 0.2, 3600.0, number)) {
-        std::fprintf(stderr, "orogrid-view: --every: \"%s\" is not a number of seconds in 0.2..3600\n", value);
+        std::fprintf(stderr,
+                     "orogrid-view: --every: \"%s\" is not a number of seconds in 0.2..3600\n",
+                     value);
         return kExitBadInput;
       }
       options.everySeconds = number;
     } else if (std::strcmp(arg, "--count") == 0) {
-      if (!ParseNumber(value, 1.0, 1e9, number) || number != static_cast<double>(static_cast<long>(number))) {
+      if (!ParseNumber(value, 1.0, 1e9, number) ||
+          number != static_cast<double>(static_cast<long>(number))) {
         std::fprintf(stderr, "orogrid-view: --count: \"%s\" is not a whole number from 1\n", value);
         return kExitBadInput;
       }
       options.count = static_cast<long>(number);
     } else if (std::strcmp(arg, "--segment") == 0) {
-      if (value[0] == '\0' || std::strlen(value) >= static_cast<std::size_t>(BaseSharedMemory::kNameSize) ||
+      if (value[0] == '\0' ||
+          std::strlen(value) >= static_cast<std::size_t>(BaseSharedMemory::kNameSize) ||
           std::strpbrk(value, "/\\") != nullptr) {
         std::fprintf(stderr, "orogrid-view: --segment: \"%s\" is not a valid name\n", value);
         return kExitBadInput;
@@ -149,9 +153,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orogrid-view: %s\n", why);
     return kExitNotAttached;
   }
-  std::unique_ptr<platform::DeviceContext> dc = platform::CreateImageDC(picture::kWidth, picture::kHeight);
+  std::unique_ptr<platform::DeviceContext> dc =
+      platform::CreateImageDC(picture::kWidth, picture::kHeight);
   if (!dc) {
-    std::fprintf(stderr, "orogrid-view: cannot make a %d x %d image\n", picture::kWidth, picture::kHeight);
+    std::fprintf(stderr, "orogrid-view: cannot make a %d x %d image\n", picture::kWidth,
+                 picture::kHeight);
     return kExitWriteFailed;
   }
   BaseDisplay display;
@@ -169,7 +175,8 @@ int main(int argc, char** argv) {
   for (;;) {
     ++rounds;
     if (TakeSnapshot(*reader.GetData(), snapshot, snapshotOptions) != SnapshotResult::kConsistent) {
-      std::fprintf(stderr, "orogrid-view: the grids kept changing during %d copies; no picture written\n",
+      std::fprintf(stderr,
+                   "orogrid-view: the grids kept changing during %d copies; no picture written\n",
                    snapshot.attempts);
       if (options.everySeconds <= 0.0) {
         return kExitUnsettled;
@@ -181,17 +188,20 @@ int main(int argc, char** argv) {
         return kExitWriteFailed;
       }
       ++written;
-      std::printf("orogrid-view: wrote %s (update %d, elevation %d m, cell %d, %d cop%s)\n", options.out,
-                  snapshot.updateCount, snapshot.aircraftElevation, snapshot.aircraftCellId, snapshot.attempts,
-                  snapshot.attempts == 1 ? "y" : "ies");
+      std::printf("orogrid-view: wrote %s (update %d, elevation %d m, cell %d, %d cop%s)\n",
+                  options.out, snapshot.updateCount, snapshot.aircraftElevation,
+                  snapshot.aircraftCellId, snapshot.attempts, snapshot.attempts == 1 ? "y" : "ies");
       std::fflush(stdout);
     }
-    if (options.everySeconds <= 0.0 || g_stopRequested != 0 || (options.count > 0 && written >= options.count) ||
+    if (options.everySeconds <= 0.0 || g_stopRequested != 0 ||
+        (options.count > 0 && written >= options.count) ||
         snapshot.simulationState == trn::kSimulationLost) {
       break;
     }
-    const auto next = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(options.everySeconds * static_cast<double>(rounds)));
+    const auto next =
+        start +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(options.everySeconds * static_cast<double>(rounds)));
     while (g_stopRequested == 0 && std::chrono::steady_clock::now() < next) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
