@@ -16,6 +16,7 @@
 // are 8-byte aligned so they can be read and written atomically.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -54,3 +55,32 @@ static_assert(offsetof(TrnSeqData, lastTickMicros) == 40);
 static_assert(offsetof(TrnSeqData, mapWidth) == 48);
 static_assert(offsetof(TrnSeqData, tickPeriodMillis) == 64);
 static_assert(sizeof(TrnSeqData) == trn::kSeqRecordSize);
+
+// Writer side, the server only. Begin makes the sequence odd before the first
+// write into the terrain record; End makes it even after the last one.
+inline void TrnSeqWriteBegin(TrnSeqData* seq) {
+  std::atomic_ref<std::uint32_t> sequence(seq->sequence);
+  sequence.store(sequence.load(std::memory_order_relaxed) + 1U, std::memory_order_relaxed);
+  // Keeps the record's writes after the odd value, for every reader.
+  std::atomic_thread_fence(std::memory_order_release);
+}
+
+inline void TrnSeqWriteEnd(TrnSeqData* seq) {
+  std::atomic_ref<std::uint32_t> sequence(seq->sequence);
+  sequence.store(sequence.load(std::memory_order_relaxed) + 1U, std::memory_order_release);
+}
+
+// Reader side. Take the value of TrnSeqReadBegin, copy, then ask
+// TrnSeqReadValid whether the copy is whole: false while the server was
+// writing (odd value) or when it wrote in between (the value moved).
+inline std::uint32_t TrnSeqReadBegin(const TrnSeqData* seq) {
+  std::atomic_ref<std::uint32_t> sequence(const_cast<std::uint32_t&>(seq->sequence));
+  return sequence.load(std::memory_order_acquire);
+}
+
+inline bool TrnSeqReadValid(const TrnSeqData* seq, std::uint32_t begin) {
+  // Keeps the copy's reads before the second look at the sequence.
+  std::atomic_thread_fence(std::memory_order_acquire);
+  std::atomic_ref<std::uint32_t> sequence(const_cast<std::uint32_t&>(seq->sequence));
+  return (begin & 1U) == 0 && sequence.load(std::memory_order_relaxed) == begin;
+}
