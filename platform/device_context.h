@@ -27,6 +27,11 @@
 //  - Select* take objects that outlive their selection and return the
 //    object selected before (null for the context's own default). Selecting
 //    an empty object leaves the context as it was and returns null.
+//  - SelectDefault* put the context's own pen, brush or font back (on Win32
+//    the object the HDC held when the context was made, as the first
+//    SelectObject on it returns), so that a temporary object selected on a
+//    fresh context can be released: afterwards the context holds nothing of
+//    the caller's of that kind.
 //  - A fresh image is black; its pen is a 1-pixel black pen, its brush
 //    white, its font the platform's default, text colour black, background
 //    colour white, background mode opaque.
@@ -205,6 +210,9 @@ class DeviceContext {
   virtual const Pen* SelectPen(const Pen* pen) = 0;
   virtual const Brush* SelectBrush(const Brush* brush) = 0;
   virtual const Font* SelectFont(const Font* font) = 0;
+  virtual void SelectDefaultPen() = 0;
+  virtual void SelectDefaultBrush() = 0;
+  virtual void SelectDefaultFont() = 0;
   // Pixels per logical inch vertically (LOGPIXELSY).
   virtual int LogPixelsY() const { return 96; }
   // Pixel access on images; 0 and no effect outside the image or on

@@ -279,6 +279,12 @@ class CairoDC final : public DeviceContext {
     }
     return std::exchange(m_pFont, font);
   }
+  void SelectDefaultPen() override { m_pPen = nullptr; }
+  void SelectDefaultBrush() override {
+    m_pBrush = nullptr;
+    m_bDefaultBrush = true;
+  }
+  void SelectDefaultFont() override { m_pFont = nullptr; }
 
   Colour GetPixel(int x, int y) const override {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height) {

@@ -131,6 +131,18 @@ class GdiDC final : public DeviceContext {
     ::SelectObject(m_hdc, static_cast<HGDIOBJ>(font->NativeHandle()));
     return std::exchange(m_pFont, font);
   }
+  void SelectDefaultPen() override {
+    ::SelectObject(m_hdc, m_hOriginalPen);
+    m_pPen = nullptr;
+  }
+  void SelectDefaultBrush() override {
+    ::SelectObject(m_hdc, m_hOriginalBrush);
+    m_pBrush = nullptr;
+  }
+  void SelectDefaultFont() override {
+    ::SelectObject(m_hdc, m_hOriginalFont);
+    m_pFont = nullptr;
+  }
   int LogPixelsY() const override { return ::GetDeviceCaps(m_hdc, LOGPIXELSY); }
   Colour GetPixel(int x, int y) const override {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
