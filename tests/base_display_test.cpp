@@ -13,6 +13,13 @@
 
 using namespace DisplayPalette;
 
+#if defined(__SANITIZE_ADDRESS__)
+// The toolkit's temporary fonts and brushes live on the stack: under
+// AddressSanitizer a context still using one after its call returned is
+// reported as well.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+#endif
+
 namespace {
 
 std::vector<std::string> g_rows;
