@@ -571,3 +571,95 @@ TEST_F(DefaultMap, AgreesWithTheOverrideTable) {
   std::printf("  %d of %zu override cells disagree with the map by more than %d m\n", disagreeing,
               cells.size(), kToleranceMetres);
 }
+
+namespace {
+
+// FNV-1a over a map's pixel rows, read from the header's pixel data offset.
+std::uint64_t PixelHash(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  if (bytes.size() < 54) {
+    return 0;
+  }
+  const std::uint32_t offset = bytes[10] | (bytes[11] << 8) | (bytes[12] << 16) |
+                               (static_cast<std::uint32_t>(bytes[13]) << 24);
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t n = offset; n < bytes.size(); ++n) {
+    h = (h ^ bytes[n]) * 1099511628211ull;
+  }
+  return h;
+}
+
+// Half-degree world terrain from integer arithmetic (no libm), with no-data
+// blobs of many sizes, some wider than any fill distance used here.
+void WriteHoleyWorld(const std::string& path) {
+  RasterSpec layout{720, 360, {-180.0, 0.5, 0.0, 90.0, 0.0, -0.5}};
+  layout.hasNoData = true;
+  layout.noData = -32768.0;
+  std::vector<float> values(720 * 360);
+  std::uint32_t seed = 12345;
+  for (int j = 0; j < 360; ++j) {
+    for (int i = 0; i < 720; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      const int ridge = 3000 - 25 * std::abs((i % 180) - 90) - 10 * std::abs((j % 120) - 60);
+      values[static_cast<std::size_t>(j) * 720 + static_cast<std::size_t>(i)] =
+          static_cast<float>(ridge + static_cast<int>(seed >> 24) - 128);
+    }
+  }
+  const struct {
+    int i;
+    int j;
+    int w;
+    int h;
+  } blobs[] = {{10, 10, 3, 2},   {700, 100, 40, 9}, {300, 170, 7, 30}, {100, 300, 90, 50},
+               {0, 0, 720, 3},   {400, 50, 1, 1},   {500, 200, 12, 12}, {250, 355, 30, 5},
+               {600, 20, 60, 70}};
+  for (const auto& b : blobs) {
+    for (int j = b.j; j < std::min(360, b.j + b.h); ++j) {
+      for (int i = b.i; i < b.i + b.w; ++i) {
+        values[static_cast<std::size_t>(j) * 720 + static_cast<std::size_t>(i % 720)] = -32768.0f;
+      }
+    }
+  }
+  WriteRaster(path, layout, values);
+}
+
+}  // namespace
+
+// Hashes of maps made by the whole-raster maker before maps were written in
+// bands; the fill, the relief and the aggregation reach across band edges.
+TEST(MapMaker, BandedMapsMatchTheWholeRasterMaker) {
+  ScratchDir dir;
+  WriteHoleyWorld(dir.File("holey.tif"));
+  const struct {
+    int k;
+    Aggregate aggregate;
+    int fillDistance;
+    bool keepNegative;
+    std::uint64_t hash;
+    std::int64_t filled;
+    std::int64_t unfilled;
+  } cases[] = {
+      {2, Aggregate::kMaximum, 6, true, 0xa6e9079c653b61e5ull, 5983, 5748},
+      {1, Aggregate::kMean, -1, false, 0x4325b58262bc9ef9ull, 736, 1991},
+      {3, Aggregate::kNearest, 40, true, 0xd2118efd3c18a6f8ull, 26718, 250},
+      {2, Aggregate::kMaximum, 0, false, 0xa1a3d9896f1fade6ull, 0, 11731},
+      {4, Aggregate::kMaximum, -1, true, 0x8c6041e9112036a8ull, 11836, 35088},
+  };
+  for (const auto& c : cases) {
+    MapOptions options;
+    options.pixelsPerDegree = c.k;
+    options.aggregate = c.aggregate;
+    options.fillDistance = c.fillDistance;
+    options.keepNegative = c.keepNegative;
+    MapSummary s;
+    ASSERT_TRUE(Make(dir.File("holey.tif"), dir.File("holey.bmp"), options, &s));
+    const std::string name = std::to_string(c.k) + " per degree, " +
+                             mapmaker::AggregateName(c.aggregate) + ", fill " +
+                             std::to_string(c.fillDistance);
+    EXPECT_EQ(PixelHash(dir.File("holey.bmp")), c.hash) << name;
+    EXPECT_EQ(s.filledCells, c.filled) << name;
+    EXPECT_EQ(s.unfilledCells, c.unfilled) << name;
+  }
+}
