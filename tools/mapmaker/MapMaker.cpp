@@ -860,10 +860,26 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
                static_cast<std::size_t>(clamped - zTop) * static_cast<std::size_t>(W);
       };
       std::vector<std::uint8_t>& band = bands[current];
-      for (int y = y1 - 1; y >= y0; --y) {
-        EncodeRow(rows->Row(y), zRow(y - 1), zRow(y), zRow(y + 1), W, y, k, options,
-                  band.data() + static_cast<std::size_t>(y1 - 1 - y) * rowBytes, s);
+      const auto encodeRows = [&](int from, int to, MapSummary& counts) {
+        for (int y = to - 1; y >= from; --y) {
+          EncodeRow(rows->Row(y), zRow(y - 1), zRow(y), zRow(y + 1), W, y, k, options,
+                    band.data() + static_cast<std::size_t>(y1 - 1 - y) * rowBytes, counts);
+        }
+      };
+      // The southern half of the band is encoded by a second thread.
+      const int middle = y0 + k / 2;
+      MapSummary south;
+      std::future<void> encoding;
+      if (middle > y0) {
+        encoding = std::async(std::launch::async, [&]() { encodeRows(middle, y1, south); });
       }
+      encodeRows(y0, middle > y0 ? middle : y1, s);
+      if (encoding.valid()) {
+        encoding.get();
+      }
+      s.seaCells += south.seaCells;
+      s.landCells += south.landCells;
+      s.outsideCells += south.outsideCells;
       if (!written()) {
         return false;
       }
