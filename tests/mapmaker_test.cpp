@@ -716,13 +716,14 @@ std::string ReadText(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Runs orogrid-mapmaker with args, its standard output and error into
-// files; returns the wait status (see WaitTool).
+// Starts orogrid-mapmaker with args, its standard output and error into
+// files; returns its process id, -1 when it cannot start.
 pid_t StartTool(const std::vector<std::string>& args, const std::string& outPath,
                 const std::string& errPath) {
   std::vector<std::string> all = {OROGRID_MAPMAKER_PATH};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(all.size() + 1);
   for (std::string& a : all) {
     argv.push_back(a.data());
   }
