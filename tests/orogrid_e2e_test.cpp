@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/server_process.h"
 #include "shm/CTrnShm.h"
 #include "tests/orogrid_test_map.h"
+#include "tests/support/server_process.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "platform/module_path.h"
-#include "platform/process.h"
-#include "platform/server_process.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
 #include "tests/orogrid_test_map.h"
+#include "tests/support/process.h"
+#include "tests/support/server_process.h"
 #include "tools/view/TrnReader.h"
 
 namespace {

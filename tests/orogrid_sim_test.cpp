@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "platform/module_path.h"
-#include "platform/process.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
+#include "tests/support/process.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"
 #include "tools/sim/SimMonitor.h"

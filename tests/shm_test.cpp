@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
 #include "platform/shared_memory.h"
 #include "platform/system_error.h"
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"
+#include "tests/support/process.h"
 
 namespace {
 

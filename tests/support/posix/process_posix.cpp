@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/process.h"
+#include "tests/support/process.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 // End-to-end host on Windows (run under Wine): orogrid.exe from the test's
 // own folder, the map at the program's fixed path, the status lines read
-// from the window found by its caption (see platform/server_process.h); no
+// from the window found by its caption (see tests/support/server_process.h); no
 // output pipe.
 //
 // Threading: the test's main thread.
@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace e2e {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/process.h"
+#include "tests/support/process.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
 // End-to-end host on Linux: the orogrid program copied with a test map into
 // a temporary folder, run with its output in a log file (see
-// platform/server_process.h), or with its output on a pipe this process reads.
+// tests/support/server_process.h), or with its output on a pipe this process reads.
 //
 // Threading: the test's main thread.
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "platform/module_path.h"
-#include "platform/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace fs = std::filesystem;
 
