@@ -16,6 +16,7 @@
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"
 #include "tests/support/process.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
@@ -264,8 +265,9 @@ TEST_F(CTrnShmTest, SegmentOthersCouldWriteOrOwnIsRefused) {
     const char* why;
   };
   const Case cases[] = {
-      {"group-writable", platform::ShmLoosenModeForTest, " refused: writable by group or others"},
-      {"another user's", platform::ShmGiveAwayForTest, " refused: owned by another user"},
+      {"group-writable", testsupport::ShmLoosenModeForTest,
+       " refused: writable by group or others"},
+      {"another user's", testsupport::ShmGiveAwayForTest, " refused: owned by another user"},
       {"another user's (seam)",
        [](const char*) {
          platform::SetShmFault(platform::ShmFault::kForeignOwner, 0);
