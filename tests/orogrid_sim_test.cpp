@@ -13,7 +13,7 @@
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
-#include "tests/support/process.h"
+#include "tests/support/TestSupport.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"
 #include "tools/sim/SimMonitor.h"
@@ -370,56 +370,14 @@ TEST(OrogridSim, StatusLineShowsHemispheresAndMissingGrids) {
 
 namespace {
 
+using testsupport::BesideThisProgram;
+using testsupport::FileExists;
+using testsupport::UniqueName;
+using testsupport::WriteTextFile;
+
 // The tools live beside this test program (every program lands in bin/).
-std::string ToolPath(const char* tool) {
-  char self[1024];
-  if (!platform::ModuleFileName(self, sizeof self)) {
-    return tool;
-  }
-  std::string path(self);
-  const std::size_t slash = path.rfind(platform::PathSeparator());
-  path.resize(slash == std::string::npos ? 0 : slash + 1);
-  return path + tool + OROGRID_EXE_SUFFIX;
-}
-
-std::string BesideTool(const std::string& name) {
-  const std::string sim = ToolPath("orogrid-sim");
-  return sim.substr(0, sim.rfind(platform::PathSeparator()) + 1) + name;
-}
-
 int RunTool(const char* tool, const std::vector<std::string>& args) {
-  const std::string path = ToolPath(tool);
-  std::vector<const char*> argv{path.c_str()};
-  for (const std::string& a : args) {
-    argv.push_back(a.c_str());
-  }
-  argv.push_back(nullptr);
-  platform::ProcessHandle process = 0;
-  if (!platform::StartProcess(argv.data(), &process)) {
-    return -100;
-  }
-  return platform::WaitProcess(process);
-}
-
-std::string UniqueName(const char* stem) {
-  return std::string(stem) + std::to_string(platform::CurrentProcessId());
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    return false;
-  }
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-bool FileExists(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f != nullptr) {
-    std::fclose(f);
-  }
-  return f != nullptr;
+  return testsupport::RunProgram(testsupport::ProgramPath(tool), args);
 }
 
 }  // namespace
@@ -430,8 +388,8 @@ TEST(OrogridSim, StandInFliesSetsLostAndLeavesTheUserCountBack) {
   ASSERT_TRUE(shm.IsConnected()) << shm.GetErrorText();
   TrnShmData* record = shm.GetData();
   ASSERT_EQ(TrnUserCount(record), 1);
-  const std::string route = BesideTool(segment + "_route.txt");
-  ASSERT_TRUE(WriteFile(route, "# tiny\n47.30 11.30\n47.26, 11.35\n"));
+  const std::string route = BesideThisProgram(segment + "_route.txt");
+  ASSERT_TRUE(WriteTextFile(route, "# tiny\n47.30 11.30\n47.26, 11.35\n"));
 
   EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--route", route, "--speed", "600",
                                     "--time-scale", "500", "--rate", "50"}),
@@ -451,13 +409,13 @@ TEST(OrogridSim, StandInFliesSetsLostAndLeavesTheUserCountBack) {
   EXPECT_EQ(TrnUserCount(record), 1);
 
   // Bad input is refused before the segment is touched.
-  const std::string bad = BesideTool(segment + "_bad.txt");
-  ASSERT_TRUE(WriteFile(bad, "47.30 11.30\nnan 11.35\n"));
+  const std::string bad = BesideThisProgram(segment + "_bad.txt");
+  ASSERT_TRUE(WriteTextFile(bad, "47.30 11.30\nnan 11.35\n"));
   record->aircraftLatitude = 1.5;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--segment", segment, "--route", bad},
         std::vector<std::string>{"--segment", segment, "--route",
-                                 BesideTool(segment + "_missing.txt")},
+                                 BesideThisProgram(segment + "_missing.txt")},
         std::vector<std::string>{"--segment", segment, "--speed", "nan"},
         std::vector<std::string>{"--segment", segment, "--state", "sideways"}}) {
     SCOPED_TRACE(args[2] + " " + args[3]);
@@ -474,8 +432,9 @@ TEST(OrogridSim, RefusedInputCreatesNoSegment) {
   const std::string segment = UniqueName("SimNone");
   ASSERT_FALSE(platform::ShmExists(segment.c_str()));
   EXPECT_EQ(RunTool("orogrid-sim", {"--segment", segment, "--rate", "0"}), 1);
-  EXPECT_EQ(RunTool("orogrid-view", {BesideTool(segment + ".png"), "--segment", segment}), 2);
+  EXPECT_EQ(RunTool("orogrid-view", {BesideThisProgram(segment + ".png"), "--segment", segment}),
+            2);
   EXPECT_FALSE(platform::ShmExists(segment.c_str()))
       << "the picture tool must never create the segment";
-  EXPECT_FALSE(FileExists(BesideTool(segment + ".png")));
+  EXPECT_FALSE(FileExists(BesideThisProgram(segment + ".png")));
 }

@@ -14,7 +14,7 @@
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
-#include "tests/support/process.h"
+#include "tests/support/TestSupport.h"
 #include "tools/view/Picture.h"
 #include "tools/view/Snapshot.h"
 
@@ -195,8 +195,8 @@ TEST(OrogridView, SnapshotUnderConcurrentPublicationIsNeverTorn) {
       const TrnShmData& source = (++n % 2 == 0) ? *a : *b;
       std::memcpy(record->coarseGrid, source.coarseGrid, sizeof source.coarseGrid);
       std::memcpy(record->fineGrid, source.fineGrid, sizeof source.fineGrid);
-      static_cast<volatile std::int32_t&>(record->updateCount) = n;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      testsupport::WriteVolatile(record->updateCount, n);
+      testsupport::SleepMs(2);
     }
   });
   auto snap = std::make_unique<GridSnapshot>();
@@ -228,47 +228,13 @@ TEST(OrogridView, SnapshotUnderConcurrentPublicationIsNeverTorn) {
 
 namespace {
 
+using testsupport::BesideThisProgram;
+using testsupport::FileExists;
+using testsupport::UniqueName;
+
 // The tools live beside this test program (every program lands in bin/).
-std::string ToolPath(const char* tool) {
-  char self[1024];
-  if (!platform::ModuleFileName(self, sizeof self)) {
-    return tool;
-  }
-  std::string path(self);
-  const std::size_t slash = path.rfind(platform::PathSeparator());
-  path.resize(slash == std::string::npos ? 0 : slash + 1);
-  return path + tool + OROGRID_EXE_SUFFIX;
-}
-
-std::string BesideTool(const std::string& name) {
-  const std::string sim = ToolPath("orogrid-sim");
-  return sim.substr(0, sim.rfind(platform::PathSeparator()) + 1) + name;
-}
-
 int RunTool(const char* tool, const std::vector<std::string>& args) {
-  const std::string path = ToolPath(tool);
-  std::vector<const char*> argv{path.c_str()};
-  for (const std::string& a : args) {
-    argv.push_back(a.c_str());
-  }
-  argv.push_back(nullptr);
-  platform::ProcessHandle process = 0;
-  if (!platform::StartProcess(argv.data(), &process)) {
-    return -100;
-  }
-  return platform::WaitProcess(process);
-}
-
-std::string UniqueName(const char* stem) {
-  return std::string(stem) + std::to_string(platform::CurrentProcessId());
-}
-
-bool FileExists(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f != nullptr) {
-    std::fclose(f);
-  }
-  return f != nullptr;
+  return testsupport::RunProgram(testsupport::ProgramPath(tool), args);
 }
 
 }  // namespace
@@ -280,7 +246,7 @@ TEST(OrogridView, PictureToolReadsWithoutCountingItself) {
   TrnShmData* record = shm.GetData();
   Publish(*record, 3);
   record->aircraftElevation = 1010;
-  const std::string out = BesideTool(segment + "_picture.img");
+  const std::string out = BesideThisProgram(segment + "_picture.img");
   std::remove(out.c_str());
   EXPECT_EQ(RunTool("orogrid-view", {out, "--segment", segment}), 0);
   EXPECT_TRUE(FileExists(out));

@@ -9,12 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "platform/module_path.h"
 #include "tests/support/server_process.h"
@@ -221,14 +219,6 @@ bool ServerProcess::WaitForStatus(int lineNumber, const std::string& prefix, int
     }
     SleepMs(50);
   }
-}
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 }  // namespace e2e

@@ -6,10 +6,8 @@
 // Threading: the test's main thread.
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "tests/support/server_process.h"
 
@@ -174,9 +172,5 @@ bool ServerProcess::OutputPipeSupported() { return false; }
 bool ServerProcess::StopReadingOutput() { return false; }
 
 bool ServerProcess::CloseOutputReader() { return false; }
-
-void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
-
-long long NowMs() { return static_cast<long long>(GetTickCount64()); }
 
 }  // namespace e2e
