@@ -20,7 +20,7 @@
 #include <system_error>
 #include <vector>
 
-#include "config/RevisionRegistry.h"
+#include "registry/RevisionRegistry.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapOutput.h"
 
