@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "config/ConfigString.h"
-#include "config/RevisionRegistry.h"
 #include "platform/output_file.h"
+#include "registry/RevisionRegistry.h"
 #include "text/TextFcns.h"
 #include "text/tokenise.h"
 

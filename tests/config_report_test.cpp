@@ -15,10 +15,10 @@
 
 #include "config/ConfigControl.h"
 #include "config/ConfigFile.h"
-#include "config/RevisionRegistry.h"
 #include "errors/KT_ErrorReportConfig.h"
 #include "platform/output_file.h"
 #include "platform/system_error.h"
+#include "registry/RevisionRegistry.h"
 
 namespace {
 

@@ -18,9 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/module_path.h"
-#include "platform/process.h"
 #include "shm/CTrnShm.h"
+#include "tests/support/TestSupport.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -36,26 +35,9 @@ namespace fs = std::filesystem;
 
 constexpr int kExitWriteFailed = 4;
 
-// The tools live beside this test program (every program lands in bin/).
-std::string ToolPath(const char* tool) {
-  char self[1024];
-  if (!platform::ModuleFileName(self, sizeof self)) {
-    return tool;
-  }
-  std::string path(self);
-  const std::size_t slash = path.rfind(platform::PathSeparator());
-  path.resize(slash == std::string::npos ? 0 : slash + 1);
-  return path + tool + OROGRID_EXE_SUFFIX;
-}
-
 int RunView(const std::string& out, const std::string& segment) {
-  const std::string path = ToolPath("orogrid-view");
-  const char* argv[] = {path.c_str(), out.c_str(), "--segment", segment.c_str(), nullptr};
-  platform::ProcessHandle process = 0;
-  if (!platform::StartProcess(argv, &process)) {
-    return -100;
-  }
-  return platform::WaitProcess(process);
+  return testsupport::RunProgram(testsupport::ProgramPath("orogrid-view"),
+                                 {out, "--segment", segment});
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -74,8 +56,7 @@ bool IsPicture(const std::string& bytes) {
 class ViewOutput : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string id = std::to_string(platform::CurrentProcessId());
-    m_segment = "ViewOut" + id;
+    m_segment = testsupport::UniqueName("ViewOut");
     m_shm = std::make_unique<CTrnShm>(m_segment.c_str());
     ASSERT_TRUE(m_shm->IsConnected()) << m_shm->GetErrorText();
     // One publication: the coarse grid and the fine grid cut from it.
@@ -97,14 +78,8 @@ class ViewOutput : public ::testing::Test {
       }
     }
     ++record.updateCount;
-    m_dir = fs::temp_directory_path() /
-            ("orogrid-view-output-" + id + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
+    ASSERT_FALSE(m_scratch.Path().empty());
+    m_dir = m_scratch.Path();
   }
   int View(const fs::path& out) { return RunView(out.string(), m_segment); }
   int Entries() const {
@@ -115,6 +90,7 @@ class ViewOutput : public ::testing::Test {
     return count;
   }
 
+  testsupport::ScratchFolder m_scratch{"view-output"};
   std::string m_segment;
   std::unique_ptr<CTrnShm> m_shm;
   fs::path m_dir;
