@@ -21,9 +21,12 @@
 //             LR_LOADFROMFILE | LR_CREATEDIBSECTION) for every map of at
 //             most kMaxPixels pixels, the bitmap selected into the memory DC
 //             of CreateMemoryDC when there is one. A larger 24- or 32-bit
-//             map is read in place from a file mapping (CreateFileMappingA,
-//             MapViewOfFile); its memory DC then holds a copy-on-write DIB
-//             section of the file when its pixel offset is a multiple of 4.
+//             map is read in place from a read-only file mapping
+//             (CreateFileMappingA, MapViewOfFile); its memory DC is still
+//             made and can be drawn on, but holds no map bitmap
+//             (NativeHandle() is null): a DIB section on the file would need
+//             a writable mapping of the map, and GDI's DIB engine cannot
+//             address a bitmap past 2 GB.
 //      POSIX: the project's own reader (platform/posix/bmp_reader.h) on a
 //             read-only mapping of the file.
 //  - Pixel(x, y) is the colour of pixel (x, y) as 0x00BBGGRR (red in bits

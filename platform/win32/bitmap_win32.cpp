@@ -2,9 +2,7 @@
 // into a memory DC for drawing; its colours are copied once into a 32-bit
 // top-down table (GetDIBits) so pixel reads are plain memory reads. A map
 // too large for a table (uncompressed 24 or 32 bits) is read in place from
-// a read-only view of the file, and a copy-on-write DIB section on the same
-// file is selected into the memory DC, so drawing on it never reaches the
-// file or the pixel reads.
+// a read-only view of the file.
 // Threading: one object per thread; the failure seam is not synchronised.
 #include <windows.h>
 
@@ -79,12 +77,10 @@ struct CBitmapFile::Native {
   HBITMAP bitmap = nullptr;      // the loaded bitmap
   HGDIOBJ dcOriginal = nullptr;  // the DC's own bitmap while ours is selected
   // A map read in place: the file (kept open while it is mapped), its
-  // read-only mapping and view, and the copy-on-write mapping the DIB
-  // section is made on.
+  // read-only mapping and view.
   HANDLE file = INVALID_HANDLE_VALUE;
   HANDLE mapping = nullptr;
   const std::uint8_t* view = nullptr;
-  HANDLE dibMapping = nullptr;
 
   void ReleaseFile() {
     if (view != nullptr) {
@@ -94,10 +90,6 @@ struct CBitmapFile::Native {
     if (mapping != nullptr) {
       CloseHandle(mapping);
       mapping = nullptr;
-    }
-    if (dibMapping != nullptr) {
-      CloseHandle(dibMapping);
-      dibMapping = nullptr;
     }
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
@@ -277,15 +269,6 @@ bool CBitmapFile::LoadInPlace(void* fileHandle, const void* headers) {
     m_native->ReleaseFile();
     return false;
   }
-  // A DIB section on a file starts at an offset that is a multiple of 4.
-  if (h.offBits % 4 != 0) {
-    std::snprintf(m_errorText, sizeof m_errorText,
-                  "pixel data offset %u is not a multiple of 4: a map this large is read in "
-                  "place and drawn from a section of the file, which needs one",
-                  h.offBits);
-    m_native->ReleaseFile();
-    return false;
-  }
   m_native->mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (m_native->mapping != nullptr) {
     m_native->view =
@@ -296,34 +279,10 @@ bool CBitmapFile::LoadInPlace(void* fileHandle, const void* headers) {
     m_native->ReleaseFile();
     return false;
   }
-  // The drawing copy: a DIB section on a copy-on-write mapping of the same
-  // file. Its pages are the view's until something draws on them.
-  m_native->dibMapping = CreateFileMappingA(file, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = static_cast<LONG>(h.width);
-  info.bmiHeader.biHeight = static_cast<LONG>(h.height);
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = static_cast<WORD>(h.bitCount);
-  info.bmiHeader.biCompression = BI_RGB;
-  info.bmiHeader.biSizeImage = static_cast<DWORD>(need <= 0xFFFFFFFFu ? need : 0);
-  void* bits = nullptr;
-  HBITMAP section = m_native->dibMapping == nullptr
-                        ? nullptr
-                        : CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits,
-                                           m_native->dibMapping, h.offBits);
-  if (section == nullptr) {
-    const DWORD code = GetLastError();
-    if (code == 0) {
-      SetError("the system cannot make a drawing section of the map file");
-    } else {
-      SetSystemError(static_cast<int>(code));
-    }
-    m_native->ReleaseFile();
-    return false;
-  }
-  m_native->bitmap = section;
-  m_native->Select();
+  // No bitmap goes into the memory DC: a DIB section on the file would need
+  // a read-write mapping (drawing would then change the map file), and the
+  // system's DIB engine cannot address a bitmap past 2 GB. The DC stays
+  // usable for drawing; the map itself is read from the view.
   UseFilePixels(m_native->view + h.offBits, stride, h.height < 0, static_cast<int>(h.bitCount / 8),
                 static_cast<int>(h.width), static_cast<int>(rows));
   return true;
