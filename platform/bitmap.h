@@ -126,6 +126,12 @@ class CBitmapFile {
   // pixel read.
   bool ReadGuarded(void (*read)(void* context), void* context);
   bool Lost() const { return m_lost; }
+  // A hint for maps read in place: the rows outside firstRow..lastRow (0 =
+  // top) are not needed soon, so the system may drop their pages from the
+  // process's resident memory (they stay in the file's cache and come back
+  // on the next read). Keeps a long flight's memory to the rows around the
+  // aircraft. POSIX: madvise(MADV_DONTNEED); Win32 and tables: nothing.
+  void ReleaseRowsOutside(int firstRow, int lastRow);
 
   // Reason of the last failed Load or CreateMemoryDC, or of the loss; ""
   // after a success.

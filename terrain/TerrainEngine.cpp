@@ -311,6 +311,10 @@ bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column,
     NoteMapLost();
     return false;
   }
+  // The rows of this sweep stay in memory, the rest of a map read in place
+  // may go: a long flight keeps only the pages around the aircraft.
+  const int firstRow = ClampSum(0, row, -trn::kCoarseCentre, m_mapHeight - 1);
+  m_bitmap.ReleaseRowsOutside(firstRow, ClampSum(0, firstRow, kCoarseLast, m_mapHeight - 1));
   std::memcpy(m_pShmData->coarseGrid, m_coarseBuffer, sizeof m_coarseBuffer);
   ClearCoarseBuffer();
   RefineFineGrid();  // from the record's copy, not the cleared buffer

@@ -47,6 +47,9 @@ struct CBitmapFile::Native {
   int fd = -1;                          // kept open to watch the file's length
   const std::uint8_t* mapped = nullptr;  // the whole file, read-only
   std::size_t mappedBytes = 0;
+  std::uint64_t bitsOffset = 0;  // where the pixel data starts in the file
+  std::uint64_t stride = 0;      // bytes per stored row
+  bool topDown = false;
   std::uint64_t needBytes = 0;  // the file's length the pixel reads rely on
 
   void Release() {
@@ -60,6 +63,9 @@ struct CBitmapFile::Native {
       fd = -1;
     }
     needBytes = 0;
+    bitsOffset = 0;
+    stride = 0;
+    topDown = false;
   }
 };
 
@@ -261,7 +267,14 @@ bool CBitmapFile::Load(const char* path) {
     InstallBusHandler();
     m_native->mapped = data;
     m_native->mappedBytes = bytes;
-    m_native->needBytes = layout.bitsOffset + layout.stride * static_cast<std::uint64_t>(layout.height);
+    m_native->needBytes =
+        layout.bitsOffset + layout.stride * static_cast<std::uint64_t>(layout.height);
+    m_native->bitsOffset = layout.bitsOffset;
+    m_native->stride = layout.stride;
+    m_native->topDown = layout.topDown;
+    // The grids read a few bytes of rows far apart: reading ahead around
+    // each would load pages nobody reads.
+    madvise(mapped, bytes, MADV_RANDOM);
     m_native->fd = fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0);  // -1: the guard alone watches
     UseFilePixels(data + layout.bitsOffset, layout.stride, layout.topDown, layout.bytesPerPixel,
                   layout.width, layout.height);
@@ -304,6 +317,31 @@ bool CBitmapFile::CheckFile() {
     return false;
   }
   return true;
+}
+
+void CBitmapFile::ReleaseRowsOutside(int firstRow, int lastRow) {
+  if (!m_inPlace || m_lost || firstRow < 0 || lastRow < firstRow || lastRow >= m_height) {
+    return;
+  }
+  const Native& n = *m_native;
+  const auto height = static_cast<std::uint64_t>(m_height);
+  // File rows are stored bottom-up unless the map is top-down.
+  const std::uint64_t firstStored = n.topDown ? static_cast<std::uint64_t>(firstRow)
+                                              : height - 1 - static_cast<std::uint64_t>(lastRow);
+  const std::uint64_t lastStored = n.topDown ? static_cast<std::uint64_t>(lastRow)
+                                             : height - 1 - static_cast<std::uint64_t>(firstRow);
+  const std::uint64_t keepFrom = n.bitsOffset + firstStored * n.stride;
+  const std::uint64_t keepTo = n.bitsOffset + (lastStored + 1) * n.stride;
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t below = keepFrom / page * page;
+  const std::uint64_t above = (keepTo + page - 1) / page * page;
+  auto* base = const_cast<std::uint8_t*>(n.mapped);
+  if (below > 0) {
+    madvise(base, static_cast<std::size_t>(below), MADV_DONTNEED);
+  }
+  if (above < n.mappedBytes) {
+    madvise(base + above, static_cast<std::size_t>(n.mappedBytes - above), MADV_DONTNEED);
+  }
 }
 
 bool CBitmapFile::ReadGuarded(void (*read)(void* context), void* context) {

@@ -183,6 +183,8 @@ void CBitmapFile::MarkLost(const char* reason) {
 
 bool CBitmapFile::CheckFile() { return !m_lost; }
 
+void CBitmapFile::ReleaseRowsOutside(int /*firstRow*/, int /*lastRow*/) {}
+
 bool CBitmapFile::ReadGuarded(void (*read)(void* context), void* context) {
   if (m_lost) {
     return false;

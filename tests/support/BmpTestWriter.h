@@ -226,6 +226,18 @@ class SparseMap {
            std::fwrite(px, 1, static_cast<std::size_t>(m_bytesPerPixel), m_file) ==
                static_cast<std::size_t>(m_bytesPerPixel);
   }
+  // Sets count pixels of row y from column x on, in one write.
+  void PutRun(int x, int y, const std::uint32_t* colours, int count) {
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(count) *
+                                 static_cast<std::size_t>(m_bytesPerPixel));
+    for (int k = 0; k < count; ++k) {
+      std::uint8_t* q = px.data() + static_cast<std::size_t>(k) * m_bytesPerPixel;
+      q[0] = static_cast<std::uint8_t>(colours[k] >> 16);
+      q[1] = static_cast<std::uint8_t>(colours[k] >> 8);
+      q[2] = static_cast<std::uint8_t>(colours[k]);
+    }
+    m_ok = m_ok && Seek(Offset(x, y)) && std::fwrite(px.data(), 1, px.size(), m_file) == px.size();
+  }
   // Closes the file; false when any step failed.
   bool Close() {
     if (m_file != nullptr) {
