@@ -273,8 +273,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 void PrintRatio(const char* what, double value, double reference, const char* referenceName,
                 double targetRatio, double targetMicros) {
-  std::printf("%-28s %12.2f us = %8.3f x %s", what, value * 1e6, value / reference,
-              referenceName);
+  std::printf("%-28s %12.2f us = %8.3f x %s", what, value * 1e6, value / reference, referenceName);
   if (targetRatio > 0.0) {
     std::printf("  (target <= %.1f x: %s)", targetRatio,
                 value / reference <= targetRatio ? "met" : "MISSED");
@@ -309,7 +308,9 @@ int main(int argc, char** argv) {
     const auto it = s.find(name);
     return it == s.end() ? 0.0 : it->second;
   };
-  auto at = [&](const char* name, int k) { return get(std::string(name) + "/" + std::to_string(k)); };
+  auto at = [&](const char* name, int k) {
+    return get(std::string(name) + "/" + std::to_string(k));
+  };
   const double copy = get("BM_ReferenceCopy");
   std::printf("\nRatios to references measured in this run:\n");
   for (int k : kResolutions) {
@@ -347,7 +348,8 @@ int main(int argc, char** argv) {
     const long long rss = ResidentAfterFlight(k);
     std::printf("  %3d ppd: %8.1f MB", k, static_cast<double>(rss) / (1024.0 * 1024.0));
     if (k == 120) {
-      std::printf("  (target < 100 MB: %s)", rss >= 0 && rss < 100LL * 1024 * 1024 ? "met" : "MISSED");
+      std::printf("  (target < 100 MB: %s)",
+                  rss >= 0 && rss < 100LL * 1024 * 1024 ? "met" : "MISSED");
     }
     std::printf("\n");
   }

@@ -90,9 +90,9 @@ bool CTerrainEngine::TerrainMapPath(char* buf, int size) {
     return false;
   }
   const char sep = platform::PathSeparator();
-  const char tail[] = {'B', 'i', 't', 'm', 'a', 'p', 's', sep, 'T', 'e', 'r', 'r', 'a', 'i', 'n',
-                       sep, 'K', 't', 'T', 'e', 'r', 'r', 'a', 'i', 'n', 'M', 'a', 'p', '.', 'b',
-                       'm', 'p', '\0'};
+  const char tail[] = {'B', 'i', 't', 'm', 'a', 'p', 's', sep, 'T', 'e', 'r',
+                       'r', 'a', 'i', 'n', sep, 'K', 't', 'T', 'e', 'r', 'r',
+                       'a', 'i', 'n', 'M', 'a', 'p', '.', 'b', 'm', 'p', '\0'};
   const std::size_t used = std::strlen(buf);
   if (used + sizeof tail > static_cast<std::size_t>(size)) {
     buf[0] = '\0';

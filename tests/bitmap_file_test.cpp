@@ -326,7 +326,8 @@ TEST_F(BitmapFile, FineMapsAreReadInPlace) {
   };
   const int w = 43200;
   const int h = 21600;
-  const int points[][2] = {{0, 0}, {w - 1, h - 1}, {w - 1, 0}, {0, h - 1}, {w / 2, 0}, {w / 2 - 1, h - 1}};
+  const int points[][2] = {{0, 0},     {w - 1, h - 1}, {w - 1, 0},
+                           {0, h - 1}, {w / 2, 0},     {w / 2 - 1, h - 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto path = s_dir / "fine.bmp";

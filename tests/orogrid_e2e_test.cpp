@@ -116,8 +116,8 @@ struct FinePoint {
 };
 constexpr FinePoint kFinePoints[] = {
     {kFineWidth - 1, kFineHeight - 1, 4321, -89.9958, 179.9958},  // south pole, antimeridian
-    {0, 0, 1234, 89.9958, -179.9958},                            // north pole, antimeridian
-    {kFineWidth / 2, 3456, 2345, 61.1958, 0.0042},              // Greenwich
+    {0, 0, 1234, 89.9958, -179.9958},                             // north pole, antimeridian
+    {kFineWidth / 2, 3456, 2345, 61.1958, 0.0042},                // Greenwich
 };
 
 bool WriteFineMap(const std::string& path) {

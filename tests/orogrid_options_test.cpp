@@ -47,12 +47,9 @@ TEST(OrogridOptions, Refused) {
     std::vector<const char*> args;
     const char* error;
   } cases[] = {
-      {{"--mpa", "a.bmp"}, "unknown option \"--mpa\""},
-      {{"-x"}, "unknown option \"-x\""},
-      {{"a.bmp"}, "unexpected argument \"a.bmp\""},
-      {{"--map"}, "--map needs a map file"},
-      {{"--map", ""}, "--map needs a map file"},
-      {{"--map="}, "--map needs a map file"},
+      {{"--mpa", "a.bmp"}, "unknown option \"--mpa\""},    {{"-x"}, "unknown option \"-x\""},
+      {{"a.bmp"}, "unexpected argument \"a.bmp\""},        {{"--map"}, "--map needs a map file"},
+      {{"--map", ""}, "--map needs a map file"},           {{"--map="}, "--map needs a map file"},
       {{"--map", "a", "--map", "b"}, "--map given twice"},
   };
   for (const auto& c : cases) {

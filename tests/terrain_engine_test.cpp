@@ -520,10 +520,10 @@ TEST_F(TerrainEngine, OverridesOnlyOnTheirOwnMap) {
   std::filesystem::remove(path);
 
   // A map one pixel wider than 12 per degree is not the table's map either.
-  bmptest::WriteFile(s_dir / "w4321.bmp",
-                     bmptest::Make1(4321, 2160, bmptest::ElevationColour(1000),
-                                    bmptest::ElevationColour(2000),
-                                    [](int x, int y) { return x == 2296 && y == 512; }));
+  bmptest::WriteFile(
+      s_dir / "w4321.bmp",
+      bmptest::Make1(4321, 2160, bmptest::ElevationColour(1000), bmptest::ElevationColour(2000),
+                     [](int x, int y) { return x == 2296 && y == 512; }));
   Start("w4321.bmp");
   EXPECT_FALSE(m_engine->OverridesApply());
   Start("world.bmp");
@@ -582,7 +582,8 @@ TEST_F(TerrainEngine, FineMapGridsAtTheEdges) {
     if (p.x == w / 2) {
       EXPECT_EQ(m_record->coarseGrid[75][75].elevation, e);
       EXPECT_EQ(m_record->fineGrid[8][8][1][1].elevation, e);
-      EXPECT_EQ(m_engine->Elevation(), m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()].elevation);
+      EXPECT_EQ(m_engine->Elevation(),
+                m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()].elevation);
     }
   }
   m_engine = std::make_unique<CTerrainEngine>();  // closes the map

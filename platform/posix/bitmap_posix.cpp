@@ -44,7 +44,7 @@ class FileDescriptor {
 }  // namespace
 
 struct CBitmapFile::Native {
-  int fd = -1;                          // kept open to watch the file's length
+  int fd = -1;                           // kept open to watch the file's length
   const std::uint8_t* mapped = nullptr;  // the whole file, read-only
   std::size_t mappedBytes = 0;
   std::uint64_t bitsOffset = 0;  // where the pixel data starts in the file
