@@ -183,11 +183,7 @@ class SparseMap {
   // header; the gap up to it is zeros).
   SparseMap(const std::filesystem::path& path, int width, int height, int bitCount = 24,
             bool topDown = false, std::uint32_t offBits = 56)
-      : m_width(width),
-        m_height(height),
-        m_bytesPerPixel(bitCount / 8),
-        m_topDown(topDown),
-        m_offBits(offBits) {
+      : m_height(height), m_bytesPerPixel(bitCount / 8), m_topDown(topDown), m_offBits(offBits) {
     m_stride =
         (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
     const std::uint64_t imageSize = m_stride * static_cast<std::uint64_t>(height);
@@ -263,7 +259,6 @@ class SparseMap {
 #endif
   }
 
-  int m_width;
   int m_height;
   int m_bytesPerPixel;
   bool m_topDown;
