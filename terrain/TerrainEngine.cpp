@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/module_path.h"
@@ -20,6 +21,7 @@ constexpr int kCoarseLast = trn::kCoarseSize - 1;  // 149
 constexpr double kSubCellFactor = 3.333;           // fraction of a pixel to sub-cell
 constexpr double kMinHeadingMetres = 1.0;
 constexpr double kMaxHeadingMetres = 1000000.0;
+constexpr int kReleaseRowStep = 50;  // rows the grid moves before pages are let go
 
 // Truncation toward zero that never converts a value an int cannot hold
 // (that conversion is undefined): NaN gives nanResult, values at or beyond
@@ -137,6 +139,7 @@ bool CTerrainEngine::CreateTerrainDC(void* clientDC, const char* path) {
 bool CTerrainEngine::LoadPicture(const char* path) {
   m_overridesApply = false;
   m_mapLost = false;
+  m_releasedFirstRow = -1;
   CopyText(m_szMapPath, path != nullptr ? path : "", kLoadErrorSize);
   if (!m_bitmap.Load(path)) {
     m_mapWidth = 0;
@@ -312,9 +315,14 @@ bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column,
     return false;
   }
   // The rows of this sweep stay in memory, the rest of a map read in place
-  // may go: a long flight keeps only the pages around the aircraft.
+  // may go: a long flight keeps only the pages around the aircraft. Only
+  // once the grid has moved a good part of its height, so a steady flight
+  // pays for it rarely.
   const int firstRow = ClampSum(0, row, -trn::kCoarseCentre, m_mapHeight - 1);
-  m_bitmap.ReleaseRowsOutside(firstRow, ClampSum(0, firstRow, kCoarseLast, m_mapHeight - 1));
+  if (m_releasedFirstRow < 0 || std::abs(firstRow - m_releasedFirstRow) >= kReleaseRowStep) {
+    m_bitmap.ReleaseRowsOutside(firstRow, ClampSum(0, firstRow, kCoarseLast, m_mapHeight - 1));
+    m_releasedFirstRow = firstRow;
+  }
   std::memcpy(m_pShmData->coarseGrid, m_coarseBuffer, sizeof m_coarseBuffer);
   ClearCoarseBuffer();
   RefineFineGrid();  // from the record's copy, not the cleared buffer

@@ -242,6 +242,7 @@ class CTerrainEngine {
   char m_szMapPath[kLoadErrorSize] = {};  // of the last load, for later reasons
   bool m_overridesApply = false;          // the map is the table's 4320 x 2160
   bool m_mapLost = false;
+  int m_releasedFirstRow = -1;  // grid's first row when pages were last let go
   int m_mapWidth = 0;
   int m_mapHeight = 0;
   double m_pixelsPerDegLat = 0.0;
