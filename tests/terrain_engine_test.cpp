@@ -637,6 +637,28 @@ TEST_F(TerrainEngine, MapCutShortOnDiskStopsServing) {
   std::filesystem::remove(path);
 }
 
+// The installed map lies under the install folder the platform gives: the
+// program's folder on Linux, the fixed install root on Windows.
+TEST(TerrainMapPath, InstalledMapUnderTheInstallFolder) {
+  char path[1024];
+  ASSERT_TRUE(CTerrainEngine::TerrainMapPath(path, sizeof path));
+  const std::string p = path;
+  if (p.rfind("C:", 0) == 0) {
+    EXPECT_EQ(p, "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain\\KtTerrainMap.bmp");
+  } else {
+    const std::string tail = "/Bitmaps/Terrain/KtTerrainMap.bmp";
+    ASSERT_GT(p.size(), tail.size());
+    EXPECT_EQ(p.substr(p.size() - tail.size()), tail);
+    EXPECT_EQ(p.find("//"), std::string::npos) << p;
+  }
+  // Too small for the folder, or for the folder and the tail: refused, empty.
+  for (int size : {8, static_cast<int>(p.size())}) {
+    std::vector<char> small(static_cast<std::size_t>(size), 'x');
+    EXPECT_FALSE(CTerrainEngine::TerrainMapPath(small.data(), size)) << size;
+    EXPECT_EQ(small[0], '\0') << size;
+  }
+}
+
 // --- Cell sizes -------------------------------------------------------------------
 
 TEST(TerrainCellSize, PerDegreeFigures) {
