@@ -39,7 +39,9 @@
 //    keeps the old file). CheckFile() notices a file that no longer holds
 //    the pixel data; ReadGuarded(read, context) runs a batch of pixel reads
 //    and, on POSIX, turns a fault on a page past the file's new end (SIGBUS)
-//    into a false result. Both then mark the map lost: Lost() is true,
+//    into a false result (the first in-place load installs a SIGBUS handler
+//    for that; faults elsewhere go to the handler that was there before, or
+//    end the program as they would have). Both then mark the map lost: Lost() is true,
 //    ErrorText() says why, and Width() and Height() are 0 so no later read
 //    touches the mapping. Win32 cannot shorten a file while it is mapped
 //    (SetEndOfFile fails), so there both only report an earlier loss.
