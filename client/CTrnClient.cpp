@@ -44,10 +44,12 @@ T LoadShared(const T& field) {
   return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
 }
 
+// Compares a shared grid with its copy, re-reading the shared side; the
+// grids are 8-byte aligned multiples of 8 bytes, compared a word at a time.
 bool SameBytes(const void* shared, const void* copy, std::size_t bytes) {
-  const volatile unsigned char* a = static_cast<const volatile unsigned char*>(shared);
-  const unsigned char* b = static_cast<const unsigned char*>(copy);
-  for (std::size_t i = 0; i < bytes; ++i) {
+  const volatile std::uint64_t* a = static_cast<const volatile std::uint64_t*>(shared);
+  const std::uint64_t* b = static_cast<const std::uint64_t*>(copy);
+  for (std::size_t i = 0; i < bytes / 8; ++i) {
     if (a[i] != b[i]) {
       return false;
     }

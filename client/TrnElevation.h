@@ -34,18 +34,29 @@ struct MapScale {
   double pixelsPerDegreeY;
 };
 
+// Rounding and flooring by conversion (llround and floor are library calls,
+// and a lookup makes a dozen of them).
+inline std::int64_t RoundToInt(double v) {
+  return v >= 0.0 ? static_cast<std::int64_t>(v + 0.5) : -static_cast<std::int64_t>(0.5 - v);
+}
+inline std::int64_t FloorToInt(double v) {
+  const auto t = static_cast<std::int64_t>(v);
+  return static_cast<double>(t) > v ? t - 1 : t;
+}
+
 inline std::int64_t PointColumn(const TrnGridPoint& p, const MapScale& s) {
-  return std::llround((p.longitude + 180.0) * s.pixelsPerDegreeX);
+  return RoundToInt((p.longitude + 180.0) * s.pixelsPerDegreeX);
 }
 
 inline std::int64_t PointRow(const TrnGridPoint& p, const MapScale& s) {
-  return std::llround((90.0 - p.latitude) * s.pixelsPerDegreeY);
+  return RoundToInt((90.0 - p.latitude) * s.pixelsPerDegreeY);
 }
 
 // True when coarse point (i, j) is map pixel (column, row); sets i and j.
+// `hint` is the column index to try first (a neighbour's), or -1.
 template <class Grids>
 bool FindCoarse(const Grids& g, const MapScale& s, std::int64_t column, std::int64_t row, int& i,
-                int& j) {
+                int& j, int hint = -1) {
   const auto tryColumn = [&](int ci) {
     const TrnGridPoint top = g.Coarse(ci, 0);
     if (PointColumn(top, s) != column) {
@@ -63,12 +74,16 @@ bool FindCoarse(const Grids& g, const MapScale& s, std::int64_t column, std::int
     j = static_cast<int>(cj);
     return true;
   };
+  if (hint >= 0 && hint < trn::kCoarseSize && tryColumn(hint)) {
+    return true;
+  }
   const std::int64_t guess = column - PointColumn(g.Coarse(0, 0), s);
-  if (guess >= 0 && guess < trn::kCoarseSize && tryColumn(static_cast<int>(guess))) {
+  if (guess != hint && guess >= 0 && guess < trn::kCoarseSize &&
+      tryColumn(static_cast<int>(guess))) {
     return true;
   }
   for (int ci = 0; ci < trn::kCoarseSize; ++ci) {
-    if (ci != guess && tryColumn(ci)) {
+    if (ci != guess && ci != hint && tryColumn(ci)) {
       return true;
     }
   }
@@ -78,12 +93,12 @@ bool FindCoarse(const Grids& g, const MapScale& s, std::int64_t column, std::int
 // The fine sub-point of global sub-cell (column3, row3), three per pixel.
 template <class Grids>
 bool FindFine(const Grids& g, const MapScale& s, std::int64_t column3, std::int64_t row3,
-              TrnGridPoint& out) {
+              TrnGridPoint& out, int hint = -1) {
   const std::int64_t column = column3 >= 0 ? column3 / 3 : (column3 - 2) / 3;
   const std::int64_t row = row3 >= 0 ? row3 / 3 : (row3 - 2) / 3;
   int i = 0;
   int j = 0;
-  if (!FindCoarse(g, s, column, row, i, j)) {
+  if (!FindCoarse(g, s, column, row, i, j, hint)) {
     return false;
   }
   const int cx = i - trn::kFineOrigin;
@@ -102,10 +117,10 @@ bool FindFine(const Grids& g, const MapScale& s, std::int64_t column3, std::int6
 
 template <class Grids>
 bool FindCoarsePoint(const Grids& g, const MapScale& s, std::int64_t column, std::int64_t row,
-                     TrnGridPoint& out) {
+                     TrnGridPoint& out, int hint = -1) {
   int i = 0;
   int j = 0;
-  if (!FindCoarse(g, s, column, row, i, j)) {
+  if (!FindCoarse(g, s, column, row, i, j, hint)) {
     return false;
   }
   out = g.Coarse(i, j);
@@ -142,8 +157,7 @@ int LookupElevation(const Grids& g, const MapScale& s, double latitude, double l
   const double py = (90.0 - latitude) * s.pixelsPerDegreeY;
   int i = 0;
   int j = 0;
-  if (!FindCoarse(g, s, static_cast<std::int64_t>(std::floor(px)),
-                  static_cast<std::int64_t>(std::floor(py)), i, j)) {
+  if (!FindCoarse(g, s, FloorToInt(px), FloorToInt(py), i, j)) {
     return OROGRID_E_OUTSIDE_AREA;
   }
   bool fine = false;
@@ -156,16 +170,27 @@ int LookupElevation(const Grids& g, const MapScale& s, double latitude, double l
   const double scale = fine ? 3.0 : 1.0;
   const double fx = px * scale;
   const double fy = py * scale;
-  const std::int64_t cx = static_cast<std::int64_t>(std::floor(fx));
-  const std::int64_t cy = static_cast<std::int64_t>(std::floor(fy));
+  const std::int64_t cx = FloorToInt(fx);
+  const std::int64_t cy = FloorToInt(fy);
+  const std::int64_t basePx = FloorToInt(px);
+  const std::int64_t basePy = FloorToInt(py);
+  // Neighbours: sub-points of the same pixel straight from its fine cell;
+  // others where a regular grid has them first.
   const auto find = [&](std::int64_t x, std::int64_t y, TrnGridPoint& p) {
-    return fine ? FindFine(g, s, x, y, p) : FindCoarsePoint(g, s, x, y, p);
+    if (fine) {
+      if (x / 3 == basePx && y / 3 == basePy) {
+        p = g.Fine(i - trn::kFineOrigin, j - trn::kFineOrigin, static_cast<int>(x - basePx * 3),
+                   static_cast<int>(y - basePy * 3));
+        return true;
+      }
+      return FindFine(g, s, x, y, p, i + static_cast<int>(x / 3 - basePx));
+    }
+    return FindCoarsePoint(g, s, x, y, p, i + static_cast<int>(x - basePx));
   };
   TrnGridPoint nw{};
   if (fine) {
-    nw = g.Fine(i - trn::kFineOrigin, j - trn::kFineOrigin,
-                ClampSub(cx - static_cast<std::int64_t>(std::floor(px)) * 3),
-                ClampSub(cy - static_cast<std::int64_t>(std::floor(py)) * 3));
+    nw = g.Fine(i - trn::kFineOrigin, j - trn::kFineOrigin, ClampSub(cx - FloorToInt(px) * 3),
+                ClampSub(cy - FloorToInt(py) * 3));
   } else {
     nw = g.Coarse(i, j);
   }
