@@ -285,18 +285,21 @@ TEST_P(ClientMapTest, ElevationIsTheMapsOwnValue) {
                               nullptr),
             OROGRID_E_OUTSIDE_AREA);
 
-  // The C interface from a C program, against the same writer.
-  const std::string program = SiblingProgram("client_c_test");
+  // The C interface from a C program, against the same writer, linked to
+  // the static and to the shared library.
   char lat[32];
   char lon[32];
   char expected[32];
   std::snprintf(lat, sizeof lat, "%.9f", 90.0 - (y0 + 0.5) / clienttest::kPixelsPerDegree);
   std::snprintf(lon, sizeof lon, "%.9f", (x0 + 9.5) / clienttest::kPixelsPerDegree - 180.0);
   std::snprintf(expected, sizeof expected, "%d", MapElevation(x0 + 9, y0));
-  const char* argv[] = {program.c_str(), m_segment.c_str(), lat, lon, expected, nullptr};
-  platform::ProcessHandle c = 0;
-  ASSERT_TRUE(platform::StartProcess(argv, &c)) << program;
-  EXPECT_EQ(platform::WaitProcess(c), 0);
+  for (const char* name : {"client_c_test", "client_c_test_shared"}) {
+    const std::string program = SiblingProgram(name);
+    const char* argv[] = {program.c_str(), m_segment.c_str(), lat, lon, expected, nullptr};
+    platform::ProcessHandle c = 0;
+    ASSERT_TRUE(platform::StartProcess(argv, &c)) << program;
+    EXPECT_EQ(platform::WaitProcess(c), 0) << name;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Companion, ClientMapTest, ::testing::Bool());
