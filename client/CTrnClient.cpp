@@ -4,7 +4,9 @@
 #include "client/CTrnClient.h"
 
 #include <atomic>
+#include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -87,7 +89,19 @@ std::int32_t ScaleFromSpan(double span) {
     return 0;
   }
   const double pixels = 1.0 / (3.0 * span);
-  return pixels < 1e6 ? static_cast<std::int32_t>(pixels + 0.5) : 0;
+  return pixels < 1e6 ? static_cast<std::int32_t>(std::lround(pixels)) : 0;
+}
+
+// Bit for bit, so that a NaN position compares equal to itself.
+bool SameAircraft(const orogrid_aircraft& a, const orogrid_aircraft& b) {
+  const auto same = [](double x, double y) {
+    return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+  };
+  return same(a.latitude, b.latitude) && same(a.longitude, b.longitude) &&
+         same(a.heading, b.heading) && a.elevation == b.elevation && a.cell_id == b.cell_id &&
+         a.pixel_x == b.pixel_x && a.pixel_y == b.pixel_y && a.sub_x == b.sub_x &&
+         a.sub_y == b.sub_y && same(a.pixels_per_metre, b.pixels_per_metre) &&
+         a.update_count == b.update_count && a.simulation_state == b.simulation_state;
 }
 
 // Reads of the live record for the elevation lookup.
@@ -493,7 +507,7 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
     for (int attempt = 0; attempt < 8 && !whole; ++attempt) {
       CopyAircraft(*m_pData, out);
       CopyAircraft(*m_pData, again);
-      whole = std::memcmp(&out, &again, sizeof out) == 0;
+      whole = SameAircraft(out, again);
     }
     if (!whole) {
       return Fail(OROGRID_E_UNSETTLED, "the aircraft values kept changing");

@@ -36,13 +36,13 @@ struct MapScale {
 
 // Rounding and flooring by conversion (llround and floor are library calls,
 // and a lookup makes a dozen of them).
-inline std::int64_t RoundToInt(double v) {
-  return v >= 0.0 ? static_cast<std::int64_t>(v + 0.5) : -static_cast<std::int64_t>(0.5 - v);
-}
 inline std::int64_t FloorToInt(double v) {
   const auto t = static_cast<std::int64_t>(v);
   return static_cast<double>(t) > v ? t - 1 : t;
 }
+// Halves round up; the values rounded here are whole numbers give or take
+// the error of a degree conversion.
+inline std::int64_t RoundToInt(double v) { return FloorToInt(v + 0.5); }
 
 inline std::int64_t PointColumn(const TrnGridPoint& p, const MapScale& s) {
   return RoundToInt((p.longitude + 180.0) * s.pixelsPerDegreeX);

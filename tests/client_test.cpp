@@ -168,6 +168,7 @@ StormResult RunReaders(const std::string& segment, double seconds, bool stopAtTo
   std::atomic<bool> stop{false};
   std::vector<StormResult> results(2);
   std::vector<std::thread> readers;
+  readers.reserve(results.size());
   for (StormResult& result : results) {
     readers.emplace_back([&segment, &stop, &result, seconds, stopAtTorn] {
       ClientPtr client = OpenWhenReady(segment, true);
