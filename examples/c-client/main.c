@@ -63,8 +63,7 @@ int main(int argc, char** argv) {
   printf("aircraft at %.5f, %.5f heading %.1f; the server reports %d m below it\n",
          aircraft.latitude, aircraft.longitude, aircraft.heading, (int)aircraft.elevation);
   PrintElevation(client, "under the aircraft", aircraft.latitude, aircraft.longitude);
-  PointAhead(aircraft.latitude, aircraft.longitude, aircraft.heading, 5000.0, &aheadLat,
-             &aheadLon);
+  PointAhead(aircraft.latitude, aircraft.longitude, aircraft.heading, 5000.0, &aheadLat, &aheadLon);
   PrintElevation(client, "5 km ahead", aheadLat, aheadLon);
   orogrid_close(client);
   return 0;
