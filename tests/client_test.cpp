@@ -352,13 +352,15 @@ TEST_F(ClientProcessTest, AttachRefusesWhatIsNotAWholeRecordOfThisVersion) {
   EXPECT_FALSE(platform::ShmExists(m_segment.c_str())) << "a reader never creates the record";
 
   {
-    RawSegment small(m_segment.c_str(), 4096);
+    // Another name: on Windows a segment lives as long as its creator.
+    const std::string smallName = m_segment + "s";
+    RawSegment small(smallName.c_str(), 4096);
     ASSERT_TRUE(small.CreateAndMap());
-    EXPECT_EQ(orogrid_open(m_segment.c_str(), 0, &c), OROGRID_E_REFUSED);
+    EXPECT_EQ(orogrid_open(smallName.c_str(), 0, &c), OROGRID_E_REFUSED);
     EXPECT_EQ(c, nullptr);
     small.Close();
+    platform::ShmRemoveName(smallName.c_str());
   }
-  platform::ShmRemoveName(m_segment.c_str());
 
   CTrnShm record(m_segment.c_str());
   ASSERT_TRUE(record.IsConnected());

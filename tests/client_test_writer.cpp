@@ -3,7 +3,7 @@
 // and publishes until its time is up or it is killed.
 //
 //   client_test_writer SEGMENT storm SECONDS [--no-sequence] [--no-fences]
-//     publishes as fast as it can, 0.1 ms apart: every point of both grids and the
+//     publishes as fast as it can, 1 ms apart: every point of both grids and the
 //     aircraft's cell take the publication's number, so a copy that mixes
 //     two publications shows it. --no-sequence leaves the sequence counter
 //     alone (never odd); --no-fences steps it without ordering.
@@ -173,11 +173,11 @@ int main(int argc, char** argv) {
         Store(seq->maxTickMicros, micros);
       }
     }
-    // A storm leaves the readers a short gap between publications (a
-    // writer that never stopped would starve every sequenced reader); the
-    // server leaves 120 ms.
-    std::this_thread::sleep_for(storm ? std::chrono::microseconds(100)
-                                      : std::chrono::microseconds(20000));
+    // A storm leaves the readers a gap of about a copy's time between
+    // publications (a writer that never stopped would starve every
+    // sequenced reader); the server leaves 120 ms.
+    std::this_thread::sleep_for(storm ? std::chrono::milliseconds(1)
+                                      : std::chrono::milliseconds(20));
   }
   if (seq != nullptr) {
     seqSegment.Close();
