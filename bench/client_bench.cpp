@@ -20,11 +20,11 @@
 #include <string>
 
 #include "client/orogrid_client.h"
-#include "platform/process.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/support/ClientTestMap.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -188,7 +188,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int pid = platform::CurrentProcessId();
+  const int pid = testsupport::CurrentProcessId();
   g_record = "OrogridClientBench" + std::to_string(pid);
   g_recordPlain = "OrogridClientBenchPlain" + std::to_string(pid);
   const std::string seqName = g_record + trn::kSeqNameSuffix;

@@ -82,9 +82,4 @@ int ShmAccessDeniedCode();
 enum class ShmFault { kNone, kCreate, kOpen, kMap, kForeignOwner };
 void SetShmFault(ShmFault fault, int code);
 
-// Test helpers (POSIX only; Win32 returns false): make an existing segment
-// writable by group, or hand it to another user (needs root).
-bool ShmLoosenModeForTest(const char* name);
-bool ShmGiveAwayForTest(const char* name);
-
 }  // namespace platform

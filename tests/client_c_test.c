@@ -13,7 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "orogrid/orogrid_client.h"
+#include <orogrid/orogrid_client.h>
 
 static int g_failures = 0;
 

@@ -19,11 +19,11 @@
 
 #include "client/CTrnClient.h"
 #include "client/orogrid_client.h"
-#include "platform/module_path.h"
-#include "platform/process.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
-#include "support/ClientTestMap.h"
+#include "tests/support/ClientTestMap.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -33,26 +33,11 @@ using clienttest::MapElevation;
 constexpr double kLatitude = 47.26;  // the writer's aircraft
 constexpr double kLongitude = 11.35;
 
-// A unique segment name per test and process, removed afterwards; short
-// enough for the companion's suffix.
-std::string SegmentName() {
-  static int s_count = 0;
-  char name[43];
-  std::snprintf(name, sizeof name, "OrogridClientTest%d_%d", platform::CurrentProcessId(),
-                ++s_count);
-  return name;
-}
+// A unique segment name per test, short enough for the companion's suffix,
+// removed afterwards.
+std::string SegmentName() { return testsupport::UniqueName("OgClient"); }
 
-std::string SiblingProgram(const char* program) {
-  char path[1024];
-  if (!platform::ModuleFileName(path, sizeof path)) {
-    return program;
-  }
-  char* slash = std::strrchr(path, platform::PathSeparator());
-  const bool exe = std::strlen(path) > 4 && std::strcmp(path + std::strlen(path) - 4, ".exe") == 0;
-  std::string out(path, slash == nullptr ? 0 : static_cast<std::size_t>(slash + 1 - path));
-  return out + program + (exe ? ".exe" : "");
-}
+std::string SiblingProgram(const char* program) { return testsupport::ProgramPath(program); }
 
 // A writer child process, killed and waited for when the test leaves.
 class CWriter {
@@ -64,12 +49,12 @@ class CWriter {
       argv.push_back(a.c_str());
     }
     argv.push_back(nullptr);
-    m_started = platform::StartProcess(argv.data(), &m_process);
+    m_started = testsupport::StartProcess(argv.data(), &m_process);
   }
   ~CWriter() {
     if (m_started) {
-      platform::KillProcess(m_process);
-      platform::WaitProcess(m_process);
+      testsupport::KillProcess(m_process);
+      testsupport::WaitProcess(m_process);
     }
   }
   CWriter(const CWriter&) = delete;
@@ -77,19 +62,19 @@ class CWriter {
   bool Started() const { return m_started; }
   void Kill() {
     if (m_started) {
-      platform::KillProcess(m_process);
-      platform::WaitProcess(m_process);
+      testsupport::KillProcess(m_process);
+      testsupport::WaitProcess(m_process);
       m_started = false;
     }
   }
   int Wait() {
     m_started = false;
-    return platform::WaitProcess(m_process);
+    return testsupport::WaitProcess(m_process);
   }
 
  private:
   std::vector<std::string> m_args;
-  platform::ProcessHandle m_process = 0;
+  testsupport::ProcessHandle m_process = 0;
   bool m_started = false;
 };
 
@@ -297,9 +282,9 @@ TEST_P(ClientMapTest, ElevationIsTheMapsOwnValue) {
   for (const char* name : {"client_c_test", "client_c_test_shared"}) {
     const std::string program = SiblingProgram(name);
     const char* argv[] = {program.c_str(), m_segment.c_str(), lat, lon, expected, nullptr};
-    platform::ProcessHandle c = 0;
-    ASSERT_TRUE(platform::StartProcess(argv, &c)) << program;
-    EXPECT_EQ(platform::WaitProcess(c), 0) << name;
+    testsupport::ProcessHandle c = 0;
+    ASSERT_TRUE(testsupport::StartProcess(argv, &c)) << program;
+    EXPECT_EQ(testsupport::WaitProcess(c), 0) << name;
   }
 }
 

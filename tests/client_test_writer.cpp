@@ -24,10 +24,10 @@
 #include <thread>
 
 #include "client/ClientClock.h"
-#include "platform/process.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
-#include "support/ClientTestMap.h"
+#include "tests/support/ClientTestMap.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     }
     seq = static_cast<TrnSeqData*>(seqSegment.GetView());
     seq->layoutVersion = trn::kSeqLayoutVersion;
-    seq->serverProcessId = static_cast<std::uint32_t>(platform::CurrentProcessId());
+    seq->serverProcessId = static_cast<std::uint32_t>(testsupport::CurrentProcessId());
     seq->mapWidth = clienttest::kMapWidth;
     seq->mapHeight = clienttest::kMapHeight;
     seq->pixelsPerDegreeX = clienttest::kPixelsPerDegree;

@@ -3,7 +3,6 @@
 // small test map and a segment of the test's own.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -17,15 +16,11 @@
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
 #include "tests/orogrid_test_map.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-std::string UniqueName(const char* stem) {
-  static int serial = 0;
-  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  return std::string(stem) + std::to_string(static_cast<long long>(ticks % 100000000)) + "_" +
-         std::to_string(++serial);
-}
+using testsupport::UniqueName;
 
 bool RefuseTimer(unsigned /*id*/, unsigned /*periodMs*/) { return false; }
 

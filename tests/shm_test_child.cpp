@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/RevisionRegistry.h"
+#include "registry/RevisionRegistry.h"
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"
 

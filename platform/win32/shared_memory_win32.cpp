@@ -146,8 +146,4 @@ void SetShmFault(ShmFault fault, int code) {
   g_faultCode = code;
 }
 
-bool ShmLoosenModeForTest(const char* /*name*/) { return false; }
-
-bool ShmGiveAwayForTest(const char* /*name*/) { return false; }
-
 }  // namespace platform
