@@ -36,7 +36,13 @@ struct MapScale {
 
 // Rounding and flooring by conversion (llround and floor are library calls,
 // and a lookup makes a dozen of them).
+// A value beyond any map (a hostile record's 1e300, a NaN) gives
+// kNoPixel, which matches no pixel a position can have.
+inline constexpr std::int64_t kNoPixel = -(std::int64_t{1} << 62);
 inline std::int64_t FloorToInt(double v) {
+  if (!(v > -1e15 && v < 1e15)) {
+    return kNoPixel;
+  }
   const auto t = static_cast<std::int64_t>(v);
   return static_cast<double>(t) > v ? t - 1 : t;
 }
