@@ -158,6 +158,22 @@ void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out) {
   out.simulation_state = r.simulationState;
 }
 
+bool ValidSegmentName(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length == 0 || length >= static_cast<std::size_t>(BaseSharedMemory::kNameSize)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-' || c == '.';
+    if (!ok) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
   for (int cx = 0; cx < trn::kFineSize; ++cx) {
     for (int cy = 0; cy < trn::kFineSize; ++cy) {

@@ -24,23 +24,6 @@ struct orogrid_client {
 
 namespace {
 
-// Segment names as the tools accept them: 1..42 letters, digits, '_', '-', '.'.
-bool ValidName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  if (length == 0 || length >= static_cast<std::size_t>(BaseSharedMemory::kNameSize)) {
-    return false;
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '-' || c == '.';
-    if (!ok) {
-      return false;
-    }
-  }
-  return true;
-}
-
 int Internal(orogrid_client* c, const char* what) {
   if (c != nullptr) {
     return c->reader.Fail(OROGRID_E_INTERNAL, "internal fault: %s", what);
@@ -133,7 +116,7 @@ OROGRID_API int OROGRID_CALL orogrid_open(const char* segment, unsigned flags,
   }
   *client = nullptr;
   const char* name = segment == nullptr ? trn::kMappingName : segment;
-  if (!ValidName(name) || (flags & ~OROGRID_OPEN_COUNT_USER) != 0U) {
+  if (!client::ValidSegmentName(name) || (flags & ~OROGRID_OPEN_COUNT_USER) != 0U) {
     return OROGRID_E_INVALID_ARGUMENT;
   }
   return Guard(nullptr, [&] {
