@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/process_id.h"
 #include "platform/server_process.h"
+#include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
+#include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
 
 namespace {
@@ -28,6 +31,34 @@ constexpr double kLatitude = -10.5;
 constexpr double kLongitude = -33.5;
 constexpr int kPixelX = 146;
 constexpr int kPixelY = 100;
+
+// A reader's view of the server's companion record.
+class CompanionView : public BaseSharedMemory {
+ public:
+  CompanionView() {
+    SetName("TrnShmSpace.Seq");
+    m_size = trn::kSeqRecordSize;
+  }
+  ~CompanionView() { Close(); }
+  CompanionView(const CompanionView&) = delete;
+  CompanionView& operator=(const CompanionView&) = delete;
+  const TrnSeqData* Seq() const { return static_cast<const TrnSeqData*>(GetView()); }
+
+  // Opens the companion once a server has announced itself in it; its
+  // process id, or 0 when none did within timeoutMs.
+  std::uint32_t WaitForServer(int timeoutMs) {
+    const long long end = e2e::NowMs() + timeoutMs;
+    while (e2e::NowMs() < end) {
+      if (GetView() != nullptr || OpenAndMap()) {
+        if (Read(Seq()->magic) == trn::kSeqMagic) {
+          return Read(Seq()->serverProcessId);
+        }
+      }
+      e2e::SleepMs(20);
+    }
+    return 0;
+  }
+};
 
 class OrogridE2E : public ::testing::Test {
  protected:
@@ -235,6 +266,87 @@ TEST_F(OrogridE2E, VanishedOutputReaderStillGivesBackTheCount) {
   EXPECT_GT(Read(m_rec->updateCount), u0);
   Write(m_rec->simulationState, trn::kSimulationLost);
   EXPECT_EQ(0, server.Wait(60000));
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+}
+
+// Tried as a new user would: a second orogrid beside a running one. It
+// must say who serves the record and leave the record alone (both used to
+// publish into it); the first serves on and ends as usual.
+TEST_F(OrogridE2E, SecondServerIsRefusedAndLeavesTheRecordAlone) {
+  e2e::ServerProcess first;
+  std::string reason;
+  ASSERT_TRUE(first.Start(testmap::Bytes(), true, &reason)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << first.Output();
+  CompanionView companion;
+  const std::uint32_t firstId = companion.WaitForServer(30000);
+  ASSERT_NE(0u, firstId) << companion.GetErrorText();
+  EXPECT_EQ(120u, Read(companion.Seq()->tickPeriodMillis));
+  EXPECT_EQ(testmap::kWidth, Read(companion.Seq()->mapWidth));
+  ASSERT_TRUE(WaitForCount(3, 30000));
+
+  e2e::ServerProcess second;
+  ASSERT_TRUE(second.Start(testmap::Bytes(), true, &reason)) << reason;
+  std::string line;
+  ASSERT_TRUE(second.WaitForStatus(1, "Sorry :: ", 60000, &line)) << second.Output();
+  EXPECT_EQ("Sorry :: TrnShmSpace is already served by process " + std::to_string(firstId), line);
+  // Never attached: the count is the simulation's and the first server's,
+  // and the update count was never reset by a second start-up.
+  const std::int32_t atRefusal = Read(m_rec->updateCount);
+  EXPECT_EQ(2, TrnUserCount(m_rec));
+  EXPECT_GE(atRefusal, 3);
+  const std::uint64_t publications = Read(companion.Seq()->publicationCount);
+  ASSERT_TRUE(WaitForCount(atRefusal + 23, 60000));
+  EXPECT_EQ(2, TrnUserCount(m_rec));
+  EXPECT_EQ(firstId, Read(companion.Seq()->serverProcessId));
+  // One writer: two publications in 23 ticks, as one server makes them.
+  const std::uint64_t more = Read(companion.Seq()->publicationCount) - publications;
+  EXPECT_GE(more, 2u);
+  EXPECT_LE(more, 3u);
+  EXPECT_TRUE(second.Running());
+
+  ASSERT_TRUE(second.Close());
+  EXPECT_EQ(0, second.Wait(30000)) << second.Output();
+  ASSERT_TRUE(first.Close());
+  EXPECT_EQ(0, first.Wait(30000)) << first.Output();
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+}
+
+// A server killed outright: its process id is dead at once for readers,
+// and the next server takes the record and the companion over.
+TEST_F(OrogridE2E, KilledServerIsSeenGoneAndReplaced) {
+  CompanionView companion;
+  std::uint32_t killedId = 0;
+  {
+    e2e::ServerProcess server;
+    std::string reason;
+    ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
+    ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+    killedId = companion.WaitForServer(30000);
+    ASSERT_NE(0u, killedId);
+    ASSERT_TRUE(WaitForCount(2, 30000));
+    const std::int64_t heartbeat = Read(companion.Seq()->heartbeatNs);
+    const std::int32_t count = Read(m_rec->updateCount);
+    ASSERT_TRUE(WaitForCount(count + 2, 30000));
+    EXPECT_GT(Read(companion.Seq()->heartbeatNs), heartbeat);
+    EXPECT_TRUE(platform::IsProcessAlive(killedId));
+  }  // killed here, without leaving the record
+  EXPECT_FALSE(platform::IsProcessAlive(killedId));
+  // The dead server's count stays behind, as a crashed attacher's does.
+  EXPECT_EQ(2, TrnUserCount(m_rec));
+  platform::ShmAtomicDecrementToZero(&m_rec->userCount);
+
+  Write(m_rec->coarseSizeX, 0);
+  e2e::ServerProcess next;
+  std::string reason;
+  ASSERT_TRUE(next.Start(testmap::Bytes(), true, &reason)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << next.Output();
+  std::uint32_t nextId = 0;
+  for (int i = 0; i < 300 && (nextId = companion.WaitForServer(100)) == killedId; ++i) {
+  }
+  EXPECT_NE(0u, nextId);
+  EXPECT_NE(killedId, nextId);
+  ASSERT_TRUE(next.Close());
+  EXPECT_EQ(0, next.Wait(30000)) << next.Output();
   EXPECT_EQ(1, TrnUserCount(m_rec));
 }
 
