@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process_id.h"
 #include "platform/server_process.h"
-#include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
@@ -308,45 +306,6 @@ TEST_F(OrogridE2E, SecondServerIsRefusedAndLeavesTheRecordAlone) {
   EXPECT_EQ(0, second.Wait(30000)) << second.Output();
   ASSERT_TRUE(first.Close());
   EXPECT_EQ(0, first.Wait(30000)) << first.Output();
-  EXPECT_EQ(1, TrnUserCount(m_rec));
-}
-
-// A server killed outright: its process id is dead at once for readers,
-// and the next server takes the record and the companion over.
-TEST_F(OrogridE2E, KilledServerIsSeenGoneAndReplaced) {
-  CompanionView companion;
-  std::uint32_t killedId = 0;
-  {
-    e2e::ServerProcess server;
-    std::string reason;
-    ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
-    ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
-    killedId = companion.WaitForServer(30000);
-    ASSERT_NE(0u, killedId);
-    ASSERT_TRUE(WaitForCount(2, 30000));
-    const std::int64_t heartbeat = Read(companion.Seq()->heartbeatNs);
-    const std::int32_t count = Read(m_rec->updateCount);
-    ASSERT_TRUE(WaitForCount(count + 2, 30000));
-    EXPECT_GT(Read(companion.Seq()->heartbeatNs), heartbeat);
-    EXPECT_TRUE(platform::IsProcessAlive(killedId));
-  }  // killed here, without leaving the record
-  EXPECT_FALSE(platform::IsProcessAlive(killedId));
-  // The dead server's count stays behind, as a crashed attacher's does.
-  EXPECT_EQ(2, TrnUserCount(m_rec));
-  platform::ShmAtomicDecrementToZero(&m_rec->userCount);
-
-  Write(m_rec->coarseSizeX, 0);
-  e2e::ServerProcess next;
-  std::string reason;
-  ASSERT_TRUE(next.Start(testmap::Bytes(), true, &reason)) << reason;
-  ASSERT_TRUE(WaitForStartUp(60000)) << next.Output();
-  std::uint32_t nextId = 0;
-  for (int i = 0; i < 300 && (nextId = companion.WaitForServer(100)) == killedId; ++i) {
-  }
-  EXPECT_NE(0u, nextId);
-  EXPECT_NE(killedId, nextId);
-  ASSERT_TRUE(next.Close());
-  EXPECT_EQ(0, next.Wait(30000)) << next.Output();
   EXPECT_EQ(1, TrnUserCount(m_rec));
 }
 
