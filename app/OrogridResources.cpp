@@ -11,8 +11,10 @@ namespace {
 const platform::ControlResource kMainControls[] = {
     {platform::kIdOk, "OK", false},
     {platform::kIdCancel, "Cancel", false},
-    {IDC_STATUS_LINE1, "Static", true},
-    {IDC_STATUS_LINE2, "Static", true},
+    // Off a terminal line 2 (the run state) is logged on every change, line 1
+    // (position and elevation, new every tick) once a second.
+    {IDC_STATUS_LINE1, "Static", true, platform::ControlLog::kAtMostOncePerSecond},
+    {IDC_STATUS_LINE2, "Static", true, platform::ControlLog::kEveryChange},
 };
 
 const platform::ControlResource kAboutControls[] = {

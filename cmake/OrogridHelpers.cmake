@@ -30,11 +30,22 @@ function(orogrid_add_executable name)
   orogrid_warnings(${name})
 endfunction()
 
-# orogrid_add_test(name SOURCES ... [DEPS ...] [LABELS ...] [TIMEOUT s])
+# orogrid_add_test(name SOURCES ... [DEPS ...] LABELS unit|process ... [TIMEOUT s])
 # A GoogleTest program registered as one ctest entry. When cross-compiling,
-# ctest runs it through CMAKE_CROSSCOMPILING_EMULATOR (Wine).
+# ctest runs it through CMAKE_CROSSCOMPILING_EMULATOR (Wine). Every test is
+# labelled either `unit` (in the test's own process, quick) or `process`
+# (starts other programs or uses the real segment).
 function(orogrid_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  set(kinds 0)
+  foreach(kind unit process)
+    if(kind IN_LIST ARG_LABELS)
+      math(EXPR kinds "${kinds} + 1")
+    endif()
+  endforeach()
+  if(NOT kinds EQUAL 1)
+    message(FATAL_ERROR "test ${name}: label it either unit or process (LABELS)")
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)

@@ -5,8 +5,8 @@
 
 #include "config/ConfigFile.h"
 #include "config/ConfigString.h"
-#include "config/RevisionRegistry.h"
 #include "config/RevisionString.h"
+#include "registry/RevisionRegistry.h"
 #include "text/TextFcnsConfig.h"
 
 const char g_szConfigControlRevision[] =

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "config/ConfigString.h"
-#include "config/RevisionRegistry.h"
+#include "registry/RevisionRegistry.h"
 #include "text/TextFcns.h"
 #include "text/tokenise.h"
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
-#include "config/RevisionRegistry.h"
 #include "display/BaseDisplay.h"
+#include "registry/RevisionRegistry.h"
 #include "text/TextFcns.h"
 
 namespace {

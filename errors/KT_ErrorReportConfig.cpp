@@ -3,8 +3,8 @@
 // Threading: the thread that writes the report; the flag is not locked.
 #include "errors/KT_ErrorReportConfig.h"
 
-#include "config/RevisionRegistry.h"
 #include "errors/KT_ErrorReport.h"
+#include "registry/RevisionRegistry.h"
 
 namespace {
 bool g_bRegistered = false;

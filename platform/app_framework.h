@@ -15,9 +15,11 @@
 //      controls are redrawn in place; a key whose letter follows "&" in a
 //      system-menu item runs that item's command, "q" runs SC_CLOSE;
 //      SIGINT, SIGTERM and SIGHUP run SC_CLOSE as well. When standard output
-//      is not a terminal, control 1001 is written as a line on every change
-//      and control 1000 at most once a second (a pending text is always
-//      written, at the latest a second later or when the window goes).
+//      is not a terminal, the outermost dialog's controls are written as
+//      lines as their resource's `log` says: on every change, or at most
+//      once a second (a pending text is always written, at the latest a
+//      second later or when the window goes); other controls are not
+//      written.
 //  - Timers: SetTimer(id, ms) delivers OnTimer(id) every ms milliseconds
 //    through the modal loop (also while a nested dialog is modal); ticks that
 //    fall due while the loop is busy are not made up by a burst.
@@ -51,11 +53,17 @@ inline constexpr int kControlTextSize = 1280;
 // Controls of one dialog the framework keeps texts for.
 inline constexpr int kMaxDialogControls = 8;
 
+// How a terminal host writes a control's text when standard output is not a
+// terminal (a log file, a pipe): not at all, as a line on every change, or at
+// most once a second.
+enum class ControlLog { kNone, kEveryChange, kAtMostOncePerSecond };
+
 // Resource table for platforms without a resource compiler.
 struct ControlResource {
   int id;
   const char* text;  // template text, shown until the program changes it
   bool visible;
+  ControlLog log = ControlLog::kNone;
 };
 struct DialogResource {
   int templateId;

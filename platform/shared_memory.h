@@ -86,9 +86,4 @@ void SetShmFault(ShmFault fault, int code);
 // name fail with `code` (one segment unavailable, the others as usual).
 void SetShmNameFault(const char* name, int code);
 
-// Test helpers (POSIX only; Win32 returns false): make an existing segment
-// writable by group, or hand it to another user (needs root).
-bool ShmLoosenModeForTest(const char* name);
-bool ShmGiveAwayForTest(const char* name);
-
 }  // namespace platform

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/RevisionRegistry.h"
 #include "platform/system_error.h"
+#include "registry/RevisionRegistry.h"
 
 const char g_szBaseSharedMemoryRevision[] =
     "%Z% BaseSharedMemory KT2082:02 BaseSharedMemory $Revision: 1.3 $";

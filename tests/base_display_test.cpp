@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "config/RevisionRegistry.h"
 #include "display/BaseDisplay.h"
 #include "display/RecordingDC.h"
+#include "registry/RevisionRegistry.h"
 
 using namespace DisplayPalette;
 

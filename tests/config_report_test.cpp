@@ -15,8 +15,8 @@
 
 #include "config/ConfigControl.h"
 #include "config/ConfigFile.h"
-#include "config/RevisionRegistry.h"
 #include "errors/KT_ErrorReportConfig.h"
+#include "registry/RevisionRegistry.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +19,7 @@
 
 #include "terrain/TerrainEngine.h"
 #include "terrain/TerrainOverrides.h"
+#include "tests/support/TestSupport.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapMaker.h"
 
@@ -30,21 +30,10 @@ using mapmaker::MapSummary;
 
 namespace {
 
-class ScratchDir {
+// A fresh folder for each test, removed with what it holds.
+class ScratchDir : public testsupport::ScratchFolder {
  public:
-  ScratchDir() {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    m_path = fs::temp_directory_path() / ("orogrid_mapmaker_test_" + std::to_string(stamp));
-    fs::create_directories(m_path);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-  }
-  std::string File(const char* name) const { return (m_path / name).string(); }
-
- private:
-  fs::path m_path;
+  ScratchDir() : ScratchFolder("mapmaker-test") {}
 };
 
 struct RasterSpec {

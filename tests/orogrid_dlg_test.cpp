@@ -3,7 +3,6 @@
 // small test map and a segment of the test's own.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -21,15 +20,12 @@
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
-std::string UniqueName(const char* stem) {
-  static int serial = 0;
-  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  return std::string(stem) + std::to_string(static_cast<long long>(ticks % 100000000)) + "_" +
-         std::to_string(++serial);
-}
+using testsupport::UniqueName;
 
 bool RefuseTimer(unsigned /*id*/, unsigned /*periodMs*/) { return false; }
 
@@ -469,7 +465,7 @@ TEST_F(OrogridDlg, RefusedSegmentShowsTheReason) {
     TestSegment creator(name, size);
     ASSERT_TRUE(creator.CreateAndMap()) << creator.GetErrorText();
     if (std::string(c.what) == "writable by group") {
-      ASSERT_TRUE(platform::ShmLoosenModeForTest(name.c_str()));
+      ASSERT_TRUE(testsupport::ShmLoosenModeForTest(name.c_str()));
     }
     if (std::string(c.what) == "foreign owner") {
       platform::SetShmFault(platform::ShmFault::kForeignOwner, 0);

@@ -8,26 +8,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/module_path.h"
-#include "platform/process.h"
-#include "platform/server_process.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
 #include "tests/orogrid_test_map.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/process.h"
+#include "tests/support/server_process.h"
 #include "tools/view/TrnReader.h"
 
 namespace {
 
-template <class T>
-T Read(const T& field) {
-  return *static_cast<const volatile T*>(&field);
-}
+using testsupport::NowMs;
+using testsupport::ReadVolatile;
+using testsupport::SleepMs;
 
 // The route runs east along latitude 0.5 (row 89, sub-row 1: a great circle
 // this close to the equator stays in that sub-row) from the centre of
@@ -48,43 +45,24 @@ struct Sample {
   int centreId, centreElevation;  // coarse point (75, 75)
 };
 
-// Removes the route file however the test ends.
-struct RemovedAtEnd {
-  std::filesystem::path path;
-  ~RemovedAtEnd() {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-};
-
 int CellIdOf(int column, int row) { return column * 10000 + row; }
 
 int ElevationOfCell(int cellId) { return testmap::Elevation(cellId / 10000, cellId % 10000); }
 
-std::string BesideTest(const char* program) {
-  char self[1024];
-  if (!platform::ModuleFileName(self, sizeof self)) {
-    return program;
-  }
-  std::string path(self);
-  path.resize(path.rfind(platform::PathSeparator()) + 1);
-  return path + program + platform::ExecutableSuffix();
-}
-
 // Reads one tick's publication, once the server is done writing it (the
 // count goes up before the other fields); false when a tick passed meanwhile.
 bool TakeSample(const TrnShmData& rec, std::int32_t count, Sample* s) {
-  e2e::SleepMs(15);
+  SleepMs(15);
   s->count = count;
-  s->pixelX = Read(rec.aircraftPixelX);
-  s->pixelY = Read(rec.aircraftPixelY);
-  s->subX = Read(rec.aircraftSubX);
-  s->subY = Read(rec.aircraftSubY);
-  s->cellId = Read(rec.aircraftCellId);
-  s->elevation = Read(rec.aircraftElevation);
-  s->centreId = Read(rec.coarseGrid[75][75].cellId);
-  s->centreElevation = Read(rec.coarseGrid[75][75].elevation);
-  return Read(rec.updateCount) == count;
+  s->pixelX = ReadVolatile(rec.aircraftPixelX);
+  s->pixelY = ReadVolatile(rec.aircraftPixelY);
+  s->subX = ReadVolatile(rec.aircraftSubX);
+  s->subY = ReadVolatile(rec.aircraftSubY);
+  s->cellId = ReadVolatile(rec.aircraftCellId);
+  s->elevation = ReadVolatile(rec.aircraftElevation);
+  s->centreId = ReadVolatile(rec.coarseGrid[75][75].cellId);
+  s->centreElevation = ReadVolatile(rec.coarseGrid[75][75].elevation);
+  return ReadVolatile(rec.updateCount) == count;
 }
 
 // Everything around the aircraft, held over the last waypoint long enough
@@ -92,23 +70,24 @@ bool TakeSample(const TrnShmData& rec, std::int32_t count, Sample* s) {
 void ExpectGridsAroundLastWaypoint(const TrnShmData& rec) {
   const int px = kLastColumn;
   const int py = kRow;
-  EXPECT_EQ(px, Read(rec.aircraftPixelX));
-  EXPECT_EQ(py, Read(rec.aircraftPixelY));
-  EXPECT_EQ(1, Read(rec.aircraftSubX));
-  EXPECT_EQ(1, Read(rec.aircraftSubY));
-  EXPECT_EQ(CellIdOf(px, py), Read(rec.aircraftCellId));
-  EXPECT_EQ(testmap::Elevation(px, py), Read(rec.aircraftElevation));
+  EXPECT_EQ(px, ReadVolatile(rec.aircraftPixelX));
+  EXPECT_EQ(py, ReadVolatile(rec.aircraftPixelY));
+  EXPECT_EQ(1, ReadVolatile(rec.aircraftSubX));
+  EXPECT_EQ(1, ReadVolatile(rec.aircraftSubY));
+  EXPECT_EQ(CellIdOf(px, py), ReadVolatile(rec.aircraftCellId));
+  EXPECT_EQ(testmap::Elevation(px, py), ReadVolatile(rec.aircraftElevation));
   int wrong = 0;
   for (int i = 0; i < trn::kCoarseSize; ++i) {
     for (int j = 0; j < trn::kCoarseSize; ++j) {
       const TrnGridPoint& p = rec.coarseGrid[i][j];
       const int x = px - 75 + i;
       const int y = py - 75 + j;
-      if (Read(p.cellId) != CellIdOf(x, y) || Read(p.elevation) != testmap::Elevation(x, y) ||
-          Read(p.longitude) != x - 180.0 || Read(p.latitude) != 90.0 - y) {
+      if (ReadVolatile(p.cellId) != CellIdOf(x, y) ||
+          ReadVolatile(p.elevation) != testmap::Elevation(x, y) ||
+          ReadVolatile(p.longitude) != x - 180.0 || ReadVolatile(p.latitude) != 90.0 - y) {
         if (++wrong <= 3) {
-          ADD_FAILURE() << "coarse point " << i << "," << j << ": id " << Read(p.cellId)
-                        << " elevation " << Read(p.elevation);
+          ADD_FAILURE() << "coarse point " << i << "," << j << ": id " << ReadVolatile(p.cellId)
+                        << " elevation " << ReadVolatile(p.elevation);
         }
       }
     }
@@ -120,8 +99,9 @@ void ExpectGridsAroundLastWaypoint(const TrnShmData& rec) {
       const TrnGridPoint& p = rec.fineGrid[a][b][1][1];
       const int x = px - 8 + a;
       const int y = py - 8 + b;
-      ASSERT_EQ(CellIdOf(x, y), Read(p.cellId)) << "fine cell " << a << "," << b;
-      ASSERT_EQ(testmap::Elevation(x, y), Read(p.elevation)) << "fine cell " << a << "," << b;
+      ASSERT_EQ(CellIdOf(x, y), ReadVolatile(p.cellId)) << "fine cell " << a << "," << b;
+      ASSERT_EQ(testmap::Elevation(x, y), ReadVolatile(p.elevation))
+          << "fine cell " << a << "," << b;
     }
   }
 }
@@ -137,38 +117,30 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   std::unique_ptr<CTrnReader> reader;
   const TrnShmData* rec = nullptr;
   char why[256] = "";
-  for (const long long end = e2e::NowMs() + 60000; rec == nullptr && e2e::NowMs() < end;) {
+  for (const long long end = NowMs() + 60000; rec == nullptr && NowMs() < end;) {
     reader = std::make_unique<CTrnReader>(trn::kMappingName);
-    if (reader->Attach(why, sizeof why) && Read(reader->GetData()->coarseSizeX) == 150 &&
-        Read(reader->GetData()->updateCount) > kCycleTicks) {
+    if (reader->Attach(why, sizeof why) && ReadVolatile(reader->GetData()->coarseSizeX) == 150 &&
+        ReadVolatile(reader->GetData()->updateCount) > kCycleTicks) {
       rec = reader->GetData();
     } else {
       reader.reset();
-      e2e::SleepMs(50);
+      SleepMs(50);
     }
   }
   ASSERT_NE(nullptr, rec) << why << "\n" << server.Output();
   ASSERT_EQ(1, TrnUserCount(rec));
 
-  const std::filesystem::path route =
-      std::filesystem::temp_directory_path() /
-      ("orogrid_pair_" + std::to_string(platform::CurrentProcessId()) + ".txt");
-  const RemovedAtEnd removeRoute{route};
-  {
-    std::FILE* f = std::fopen(route.string().c_str(), "wb");
-    ASSERT_NE(nullptr, f) << route.string();
-    std::fputs(kRoute, f);
-    ASSERT_EQ(0, std::fclose(f));
-  }
+  const testsupport::ScratchFolder scratch("pair");
+  const std::string routeText = scratch.File("route.txt");
+  ASSERT_TRUE(testsupport::WriteTextFile(routeText, kRoute)) << routeText;
   // 2000 kt at 170 times real time: about 1.7 pixels a second, so every
   // pixel of the route is seen over several ticks.
-  const std::string sim = BesideTest("orogrid-sim");
-  const std::string routeText = route.string();
+  const std::string sim = testsupport::ProgramPath("orogrid-sim");
   const char* argv[] = {
       sim.c_str(), "--route", routeText.c_str(), "--speed", "2000", "--time-scale", "170",
       "--rate",    "20",      "--hold",          "4",       nullptr};
-  platform::ProcessHandle process = 0;
-  ASSERT_TRUE(platform::StartProcess(argv, &process)) << sim;
+  testsupport::ProcessHandle process = 0;
+  ASSERT_TRUE(testsupport::StartProcess(argv, &process)) << sim;
 
   // Sample every tick until the stand-in has set the state to lost and the
   // aircraft has stayed over the last waypoint for two sweeps (after the
@@ -179,11 +151,11 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   bool settledChecked = false;
   int maxUsers = 0;
   std::int32_t lostAt = -1;
-  std::int32_t seen = Read(rec->updateCount);
-  const long long end = e2e::NowMs() + 180000;
-  while (e2e::NowMs() < end) {
-    const std::int32_t count = Read(rec->updateCount);
-    if (lostAt < 0 && Read(rec->simulationState) == trn::kSimulationLost) {
+  std::int32_t seen = ReadVolatile(rec->updateCount);
+  const long long end = NowMs() + 180000;
+  while (NowMs() < end) {
+    const std::int32_t count = ReadVolatile(rec->updateCount);
+    if (lostAt < 0 && ReadVolatile(rec->simulationState) == trn::kSimulationLost) {
       lostAt = count;
     }
     if (lostAt >= 0 && (settledChecked || count >= lostAt + kSettleTicks)) {
@@ -191,7 +163,7 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
     }
     Sample s{};
     if (count == seen || !TakeSample(*rec, count, &s)) {
-      e2e::SleepMs(3);
+      SleepMs(3);
       continue;
     }
     seen = count;
@@ -210,8 +182,9 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
       settledChecked = true;
     }
   }
-  EXPECT_EQ(0, platform::WaitProcess(process));
-  ASSERT_EQ(trn::kSimulationLost, Read(rec->simulationState)) << "the stand-in did not finish";
+  EXPECT_EQ(0, testsupport::WaitProcess(process));
+  ASSERT_EQ(trn::kSimulationLost, ReadVolatile(rec->simulationState))
+      << "the stand-in did not finish";
   ASSERT_GE(firstOnRoute, 0) << "the aircraft never showed up over the route";
   EXPECT_TRUE(settledChecked) << "the aircraft did not hold over the last waypoint for two sweeps";
   EXPECT_EQ(2, maxUsers) << "server and stand-in attached; the reader is not counted";

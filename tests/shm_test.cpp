@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/monotonic_clock.h"
-#include "platform/process.h"
 #include "platform/process_id.h"
 #include "platform/segment_hold.h"
 #include "platform/shared_memory.h"
@@ -20,6 +19,8 @@
 #include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"
+#include "tests/support/process.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ class ShmFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     static int counter = 0;
-    std::snprintf(m_name, sizeof m_name, "OroShmT_%d_%d", platform::CurrentProcessId(), ++counter);
+    std::snprintf(m_name, sizeof m_name, "OroShmT_%d_%d", testsupport::CurrentProcessId(),
+                  ++counter);
     ASSERT_TRUE(ChildProgramPath(m_child, sizeof m_child));
   }
   void TearDown() override {
@@ -41,13 +43,13 @@ class ShmFixture : public ::testing::Test {
     platform::ShmRemoveName(m_name);
   }
 
-  platform::ProcessHandle Start(const char* command, const char* rounds = nullptr) {
+  testsupport::ProcessHandle Start(const char* command, const char* rounds = nullptr) {
     const char* argv[] = {m_child, command, m_name, rounds, nullptr};
-    platform::ProcessHandle process = 0;
-    EXPECT_TRUE(platform::StartProcess(argv, &process)) << m_child;
+    testsupport::ProcessHandle process = 0;
+    EXPECT_TRUE(testsupport::StartProcess(argv, &process)) << m_child;
     return process;
   }
-  int Run(const char* command) { return platform::WaitProcess(Start(command)); }
+  int Run(const char* command) { return testsupport::WaitProcess(Start(command)); }
 
   // A raw view of a record another process holds, once its creator counted.
   bool OpenRecordWhenCounted(RawSegment& raw) {
@@ -188,7 +190,7 @@ TEST_F(CTrnShmTest, TwoProcessesSeeTheSameBytes) {
 }
 
 TEST_F(CTrnShmTest, SecondProcessCountsTwoAndLastLeaverRemovesTheName) {
-  const platform::ProcessHandle holder = Start(kChildHold);
+  const testsupport::ProcessHandle holder = Start(kChildHold);
   {
     RawSegment observer(m_name, trn::kRecordSize);
     ASSERT_TRUE(OpenRecordWhenCounted(observer));
@@ -198,7 +200,7 @@ TEST_F(CTrnShmTest, SecondProcessCountsTwoAndLastLeaverRemovesTheName) {
     std::atomic_ref<std::uint8_t>(Record(observer)->cycleFlagA).store(1);
     observer.Close();
   }
-  EXPECT_EQ(platform::WaitProcess(holder), 0);
+  EXPECT_EQ(testsupport::WaitProcess(holder), 0);
   EXPECT_FALSE(platform::ShmExists(m_name));
   // The next one starts from scratch.
   CTrnShm next(m_name);
@@ -272,8 +274,9 @@ TEST_F(CTrnShmTest, SegmentOthersCouldWriteOrOwnIsRefused) {
     const char* why;
   };
   const Case cases[] = {
-      {"group-writable", platform::ShmLoosenModeForTest, " refused: writable by group or others"},
-      {"another user's", platform::ShmGiveAwayForTest, " refused: owned by another user"},
+      {"group-writable", testsupport::ShmLoosenModeForTest,
+       " refused: writable by group or others"},
+      {"another user's", testsupport::ShmGiveAwayForTest, " refused: owned by another user"},
       {"another user's (seam)",
        [](const char*) {
          platform::SetShmFault(platform::ShmFault::kForeignOwner, 0);
@@ -318,15 +321,15 @@ TEST_F(CTrnShmTest, NeitherOpenNorCreateGivesTheSystemText) {
 }
 
 TEST_F(CTrnShmTest, KilledHolderLeavesNothingToOpen) {
-  const platform::ProcessHandle holder = Start(kChildHold);
+  const testsupport::ProcessHandle holder = Start(kChildHold);
   {
     RawSegment observer(m_name, trn::kRecordSize);
     ASSERT_TRUE(OpenRecordWhenCounted(observer));
     Record(observer)->aircraftLatitude = -41.25;
     observer.Close();
   }
-  ASSERT_TRUE(platform::KillProcess(holder));
-  EXPECT_EQ(platform::WaitProcess(holder), -1);
+  ASSERT_TRUE(testsupport::KillProcess(holder));
+  EXPECT_EQ(testsupport::WaitProcess(holder), -1);
   // The count the dead holder left (1) and its marker go with the segment.
   CTrnShm shm(m_name);
   ASSERT_TRUE(shm.IsConnected()) << shm.GetErrorText();
@@ -346,13 +349,13 @@ TEST_F(CTrnShmTest, StormOfAttachersKeepsTheCountExact) {
     SCOPED_TRACE(held ? "segment held by the test" : "segment made and removed by the storm");
     std::snprintf(m_name, sizeof m_name, "%s%s", base.c_str(), held ? "h" : "f");
     CTrnShm* own = held ? new CTrnShm(m_name) : nullptr;
-    std::vector<platform::ProcessHandle> children;
+    std::vector<testsupport::ProcessHandle> children;
     children.reserve(static_cast<std::size_t>(processes));
     for (int i = 0; i < processes; ++i) {
       children.push_back(Start(kChildStorm, rounds));
     }
-    for (const platform::ProcessHandle child : children) {
-      EXPECT_EQ(platform::WaitProcess(child), 0);
+    for (const testsupport::ProcessHandle child : children) {
+      EXPECT_EQ(testsupport::WaitProcess(child), 0);
     }
     if (own != nullptr) {
       EXPECT_EQ(TrnUserCount(own->GetData()), 1);
@@ -413,7 +416,7 @@ TEST_F(CTrnSeqShmTest, HoldIsExclusiveInOneProcessAndLeavesTheSegmentsLifetimeAl
 // process id and is refused. Killed, the holder leaves the hold free and
 // its companion stale; the next server takes both over.
 TEST_F(CTrnSeqShmTest, KilledServerGivesTheHoldToTheNext) {
-  const platform::ProcessHandle server = Start(kChildServe);
+  const testsupport::ProcessHandle server = Start(kChildServe);
   RawSegment view(Companion().c_str(), trn::kSeqRecordSize);
   const TrnSeqData* seq = nullptr;
   ASSERT_TRUE(WaitFor([&] { return view.OpenAndMap() || (view.Close(), false); }, 20000));
@@ -433,8 +436,8 @@ TEST_F(CTrnSeqShmTest, KilledServerGivesTheHoldToTheNext) {
     EXPECT_EQ(serverId, second.HolderProcessId());
     EXPECT_FALSE(second.Serving());
   }
-  ASSERT_TRUE(platform::KillProcess(server));
-  EXPECT_EQ(-1, platform::WaitProcess(server));
+  ASSERT_TRUE(testsupport::KillProcess(server));
+  EXPECT_EQ(-1, testsupport::WaitProcess(server));
   EXPECT_FALSE(platform::IsProcessAlive(serverId));
   EXPECT_EQ(trn::kSeqMagic, seq->magic);  // stale, as readers will find it
 

@@ -5,13 +5,12 @@
 //
 // Threading: single-threaded.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-
-#include <chrono>
 #include <thread>
-#include "config/RevisionRegistry.h"
 
+#include "registry/RevisionRegistry.h"
 #include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"

@@ -4,14 +4,13 @@
 // Threading: single-threaded test code.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "platform/module_path.h"
 #include "shm/BaseSharedMemory.h"
+#include "tests/support/TestSupport.h"
 
 // A segment the test names and sizes itself, to play a foreign or hostile
 // creator next to CTrnShm.
@@ -47,15 +46,5 @@ inline bool ChildProgramPath(char* path, int size) {
                        exe ? ".exe" : "") < room;
 }
 
-// Polls `done` every millisecond for at most `ms`; true once it held.
-template <typename Condition>
-bool WaitFor(Condition done, int ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+// Polls with a deadline (tests/support/TestSupport.h).
+using testsupport::WaitFor;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/RevisionRegistry.h"
+#include "registry/RevisionRegistry.h"
 #include "text/Files.h"
 #include "text/TextFcns.h"
 #include "text/TextFcnsConfig.h"

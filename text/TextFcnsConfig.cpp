@@ -2,7 +2,7 @@
 // Threading: the thread that builds the configuration report.
 #include "text/TextFcnsConfig.h"
 
-#include "config/RevisionRegistry.h"
+#include "registry/RevisionRegistry.h"
 #include "text/Files.h"
 #include "text/Formats.h"
 #include "text/TextFcns.h"

@@ -2,8 +2,8 @@
 // A modal run is a poll loop over the dialogs' timers (timerfd), a
 // self-pipe fed by SIGINT, SIGTERM and SIGHUP, and the keyboard when
 // standard input is a terminal. On a terminal the dialogs are drawn as text
-// and redrawn in place; otherwise control 1001 is logged on every change and
-// control 1000 at most once a second.
+// and redrawn in place; otherwise the outermost dialog's controls are logged
+// as their resources say (ControlLog).
 //
 // Threading: the user-interface thread only; the signal handler only writes
 // to the self-pipe and sets a flag.
@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -28,10 +29,8 @@ namespace platform {
 
 namespace {
 
-constexpr int kStatusLine1 = 1000;
-constexpr int kStatusLine2 = 1001;
 constexpr int kMaxModalDepth = 4;
-constexpr std::int64_t kLine1IntervalNs = 1000000000;
+constexpr std::int64_t kLogIntervalNs = 1000000000;  // ControlLog::kAtMostOncePerSecond
 
 volatile sig_atomic_t g_closeRequested = 0;
 int g_signalPipe[2] = {-1, -1};
@@ -85,12 +84,17 @@ struct DialogHost {
   struct sigaction oldPipeAction {};
   int stdoutFlags = -1;  // restored on close when output was made non-blocking
   int drawnLines = 0;
-  // Plain-line output.
-  char lastLine1[kControlTextSize] = {};
-  char lastLine2[kControlTextSize] = {};
-  bool line1Pending = false;
-  std::int64_t lastLine1Ns = 0;
-  bool line1Printed = false;
+  // Plain-line output: the outermost dialog's logged controls.
+  struct LoggedControl {
+    int id = 0;
+    ControlLog log = ControlLog::kNone;
+    char last[kControlTextSize] = {};  // the text last written
+    bool pending = false;              // a change waits for its second
+    bool printed = false;
+    std::int64_t lastNs = 0;
+  };
+  LoggedControl logged[kMaxDialogControls] = {};
+  int loggedCount = 0;
   char frame[kMaxModalDepth * 8 * 260 + 512] = {};
   char lastFrame[sizeof(frame)] = {};
   std::size_t lastFrameSize = 0;
@@ -109,12 +113,15 @@ struct DialogHost {
       Open();
     }
     stack[depth++] = dialog;
+    if (depth == 1) {
+      LogControlsOf(dialog);
+    }
     return true;
   }
 
   void Pop() {
     if (depth == 1) {
-      FlushLine1(true);
+      FlushPending(true);
     }
     --depth;
     stack[depth] = nullptr;
@@ -166,9 +173,35 @@ struct DialogHost {
     }
     drawnLines = 0;
     lastFrameSize = 0;
-    lastLine1[0] = lastLine2[0] = '\0';
-    line1Pending = false;
-    line1Printed = false;
+  }
+
+  // Takes the logged controls from the outermost dialog's resource.
+  void LogControlsOf(const CDialog* dialog) {
+    loggedCount = 0;
+    const DialogResource* resource = FindDialogResource(dialog->TemplateId());
+    if (resource == nullptr) {
+      return;
+    }
+    for (int c = 0; c < resource->controlCount && loggedCount < kMaxDialogControls; ++c) {
+      if (resource->controls[c].log != ControlLog::kNone) {
+        LoggedControl& control = logged[loggedCount++];
+        control.id = resource->controls[c].id;
+        control.log = resource->controls[c].log;
+        control.last[0] = '\0';
+        control.pending = false;
+        control.printed = false;
+        control.lastNs = 0;
+      }
+    }
+  }
+
+  LoggedControl* FindLogged(int controlId) {
+    for (int i = 0; i < loggedCount; ++i) {
+      if (logged[i].id == controlId) {
+        return &logged[i];
+      }
+    }
+    return nullptr;
   }
 
   void Close() {
@@ -211,19 +244,19 @@ struct DialogHost {
       }
       return;
     }
-    if (dialog != stack[0]) {
+    LoggedControl* control = dialog == stack[0] ? FindLogged(controlId) : nullptr;
+    if (control == nullptr) {
       return;
     }
-    if (controlId == kStatusLine2) {
-      const char* text = dialog->GetDlgItemText(kStatusLine2);
-      if (std::strcmp(text, lastLine2) != 0) {
-        CopyControlText(lastLine2, text, kControlTextSize);
+    const char* text = dialog->GetDlgItemText(controlId);
+    if (control->log == ControlLog::kEveryChange) {
+      if (std::strcmp(text, control->last) != 0) {
+        CopyControlText(control->last, text, kControlTextSize);
         WriteLine(text);
       }
-    } else if (controlId == kStatusLine1) {
-      const char* text = dialog->GetDlgItemText(kStatusLine1);
-      line1Pending = std::strcmp(text, lastLine1) != 0;
-      FlushLine1(false);
+    } else {
+      control->pending = std::strcmp(text, control->last) != 0;
+      Flush(*control, false);
     }
   }
 
@@ -239,30 +272,44 @@ struct DialogHost {
     WriteAll(line, n);
   }
 
-  // Writes a pending status line 1 when its second has passed (or always).
-  void FlushLine1(bool always) {
-    if (!line1Pending || stdoutTty || depth == 0) {
+  // Writes a control's pending text when its second has passed (or always).
+  void Flush(LoggedControl& control, bool always) {
+    if (!control.pending || stdoutTty || depth == 0) {
       return;
     }
     const std::int64_t now = NowNs();
-    if (!always && line1Printed && now - lastLine1Ns < kLine1IntervalNs) {
+    if (!always && control.printed && now - control.lastNs < kLogIntervalNs) {
       return;
     }
-    const char* text = stack[0]->GetDlgItemText(kStatusLine1);
-    CopyControlText(lastLine1, text, kControlTextSize);
+    const char* text = stack[0]->GetDlgItemText(control.id);
+    CopyControlText(control.last, text, kControlTextSize);
     WriteLine(text);
-    line1Pending = false;
-    line1Printed = true;
-    lastLine1Ns = now;
+    control.pending = false;
+    control.printed = true;
+    control.lastNs = now;
   }
 
-  // Milliseconds until a pending line 1 may be written; -1 for none.
-  int Line1WaitMs() const {
-    if (!line1Pending || stdoutTty) {
+  void FlushPending(bool always) {
+    for (int i = 0; i < loggedCount; ++i) {
+      Flush(logged[i], always);
+    }
+  }
+
+  // Milliseconds until the first pending text may be written; -1 for none.
+  int PendingWaitMs() const {
+    if (stdoutTty) {
       return -1;
     }
-    const std::int64_t left = kLine1IntervalNs - (NowNs() - lastLine1Ns);
-    return left <= 0 ? 0 : static_cast<int>(left / 1000000) + 1;
+    int wait = -1;
+    for (int i = 0; i < loggedCount; ++i) {
+      if (!logged[i].pending) {
+        continue;
+      }
+      const std::int64_t left = kLogIntervalNs - (NowNs() - logged[i].lastNs);
+      const int ms = left <= 0 ? 0 : static_cast<int>(left / 1000000) + 1;
+      wait = wait < 0 ? ms : std::min(wait, ms);
+    }
+    return wait;
   }
 
   void AppendFrame(std::size_t* used, const char* text, int width) {
@@ -403,8 +450,8 @@ struct DialogHost {
         }
       }
     }
-    const int ready = poll(fds, count, Line1WaitMs());
-    FlushLine1(false);
+    const int ready = poll(fds, count, PendingWaitMs());
+    FlushPending(false);
     if (ready <= 0) {
       return;
     }

@@ -415,33 +415,4 @@ void SetShmNameFault(const char* name, int code) {
   g_nameFaultCode = code;
 }
 
-namespace {
-
-bool WithSegment(const char* name, bool (*change)(int fd)) {
-  char path[kMaxName + 2];
-  if (!MakePath(name, path)) {
-    return false;
-  }
-  const int fd = shm_open(path, O_RDWR, 0);
-  if (fd < 0) {
-    return false;
-  }
-  const bool ok = change(fd);
-  close(fd);
-  return ok;
-}
-
-}  // namespace
-
-bool ShmLoosenModeForTest(const char* name) {
-  return WithSegment(name, [](int fd) { return fchmod(fd, S_IRUSR | S_IWUSR | S_IWGRP) == 0; });
-}
-
-bool ShmGiveAwayForTest(const char* name) {
-  if (geteuid() != 0) {
-    return false;
-  }
-  return WithSegment(name, [](int fd) { return fchown(fd, 65534, 65534) == 0; });
-}
-
 }  // namespace platform

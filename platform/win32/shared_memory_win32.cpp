@@ -164,8 +164,4 @@ void SetShmNameFault(const char* name, int code) {
   g_nameFaultCode = code;
 }
 
-bool ShmLoosenModeForTest(const char* /*name*/) { return false; }
-
-bool ShmGiveAwayForTest(const char* /*name*/) { return false; }
-
 }  // namespace platform

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "config/RevisionRegistry.h"
 #include "platform/system_error.h"
+#include "registry/RevisionRegistry.h"
 #include "tools/mapmaker/MapEncoding.h"
 
 namespace mapmaker {

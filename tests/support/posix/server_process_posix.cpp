@@ -1,6 +1,6 @@
 // End-to-end host on Linux: the orogrid program copied with a test map into
 // a temporary folder, run with its output in a log file (see
-// platform/server_process.h), or with its output on a pipe this process reads.
+// tests/support/server_process.h), or with its output on a pipe this process reads.
 //
 // Threading: the test's main thread.
 #include <fcntl.h>
@@ -9,15 +9,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "platform/module_path.h"
-#include "platform/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace fs = std::filesystem;
 
@@ -221,14 +219,6 @@ bool ServerProcess::WaitForStatus(int lineNumber, const std::string& prefix, int
     }
     SleepMs(50);
   }
-}
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 }  // namespace e2e

@@ -1,7 +1,7 @@
 // Revision registry: forwards each string to the open report, if any.
 //
 // Threading: one thread (the one constructing components).
-#include "config/RevisionRegistry.h"
+#include "registry/RevisionRegistry.h"
 
 namespace {
 RevisionRowWriter g_rowWriter = nullptr;

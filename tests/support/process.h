@@ -1,8 +1,8 @@
-// Platform service: starting, waiting for and killing child processes, for
-// tests and tools that need real processes beside them (several attachers of
-// a shared segment, a simulation stand-in).
+// Test harness: starting, waiting for and killing child processes, for the
+// tests that need real processes beside them (several attachers of a shared
+// segment, the simulation stand-in, the picture tool).
 //
-// Contract every platform provides:
+// On POSIX and on Windows alike:
 //  - StartProcess runs argv[0] (a path to a program) with argv[1..] as its
 //    arguments (argv ends with a null pointer); the child inherits the
 //    environment and the standard streams. False when it could not start.
@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace testsupport {
 
 using ProcessHandle = std::intptr_t;
 
@@ -27,4 +27,4 @@ int WaitProcess(ProcessHandle process);
 bool KillProcess(ProcessHandle process);
 int CurrentProcessId();
 
-}  // namespace platform
+}  // namespace testsupport

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "platform/process.h"
+#include "tests/support/process.h"
 
-namespace platform {
+namespace testsupport {
 namespace {
 
 // Quotes one argument the way the C runtime's command-line parser reads it
@@ -76,4 +76,4 @@ bool KillProcess(ProcessHandle process) {
 
 int CurrentProcessId() { return static_cast<int>(GetCurrentProcessId()); }
 
-}  // namespace platform
+}  // namespace testsupport

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace e2e {
 
 class ServerProcess {
@@ -56,7 +58,7 @@ class ServerProcess {
   Impl* m_pImpl;
 };
 
-void SleepMs(int ms);
-long long NowMs();
+using testsupport::NowMs;
+using testsupport::SleepMs;
 
 }  // namespace e2e

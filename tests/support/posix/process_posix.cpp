@@ -7,9 +7,9 @@
 
 #include <cerrno>
 
-#include "platform/process.h"
+#include "tests/support/process.h"
 
-namespace platform {
+namespace testsupport {
 
 bool StartProcess(const char* const* argv, ProcessHandle* process) {
   pid_t pid = 0;
@@ -41,4 +41,4 @@ bool KillProcess(ProcessHandle process) { return kill(static_cast<pid_t>(process
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
 
-}  // namespace platform
+}  // namespace testsupport

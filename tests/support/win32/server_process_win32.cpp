@@ -1,17 +1,15 @@
 // End-to-end host on Windows (run under Wine): orogrid.exe from the test's
 // own folder, the map at the program's fixed path, the status lines read
-// from the window found by its caption (see platform/server_process.h); no
+// from the window found by its caption (see tests/support/server_process.h); no
 // output pipe.
 //
 // Threading: the test's main thread.
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
-#include "platform/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace e2e {
 
@@ -174,9 +172,5 @@ bool ServerProcess::OutputPipeSupported() { return false; }
 bool ServerProcess::StopReadingOutput() { return false; }
 
 bool ServerProcess::CloseOutputReader() { return false; }
-
-void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
-
-long long NowMs() { return static_cast<long long>(GetTickCount64()); }
 
 }  // namespace e2e

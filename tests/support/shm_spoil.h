@@ -1,0 +1,17 @@
+// Test harness: spoiling an existing shared segment the way a careless or
+// hostile creator would, so the tests can see it refused.
+//  - ShmLoosenModeForTest makes the segment writable by its group.
+//  - ShmGiveAwayForTest hands it to another user (needs root).
+// Both return false when the change is not possible here (Windows, or not
+// root): the caller skips that case. The name is a segment name as
+// platform/shared_memory.h takes it, without a leading slash.
+//
+// Threading: any thread.
+#pragma once
+
+namespace testsupport {
+
+bool ShmLoosenModeForTest(const char* name);
+bool ShmGiveAwayForTest(const char* name);
+
+}  // namespace testsupport
