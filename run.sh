@@ -25,15 +25,32 @@ fi
 
 pictures="$build/pictures"
 mkdir -p "$pictures"
+log="$build/orogrid.log"
 pids=()
+# However the demonstration ends (a failing stand-in, Ctrl-C), the server and
+# the picture tool do not outlive it.
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 echo "== Starting the server"
-"$bin/orogrid" < /dev/null > >(sed -u 's/^/[orogrid] /') 2>&1 &
+: > "$log"
+"$bin/orogrid" < /dev/null > >(tee "$log" | sed -u 's/^/[orogrid] /') 2>&1 &
 server=$!
 pids+=("$server")
-sleep 2
+# Until the server has made the record (the segment appears) or shown its
+# first status line, at most 30 s.
+for _ in $(seq 300); do
+  if [ -e /dev/shm/TrnShmSpace ] || [ -s "$log" ]; then
+    break
+  fi
+  if ! kill -0 "$server" 2>/dev/null; then
+    echo "The server ended at start-up" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
 
 echo "== Drawing the terrain every 5 s into $pictures/terrain.png"
 "$bin/orogrid-view" "$pictures/terrain.png" --every 5 > >(sed -u 's/^/[view] /') 2>&1 &

@@ -17,14 +17,9 @@ ctest --preset linux-release -j "$jobs"
 echo "== Windows: configure, build, test under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/orogrid-wine.XXXXXX")"
-export WINEPREFIX
-cleanup() { WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
-trap cleanup EXIT
-# Make the prefix, then let its server end: a desktop process left over from
-# the display-less set-up would keep later windows from the virtual display.
-WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
-wineserver -w
+. scripts/wine-prefix.sh
+trap wine_prefix_remove EXIT
+wine_prefix_new
 xvfb-run -a ctest --preset windows
 
 echo "== All tests passed on Linux and Windows"

@@ -3,15 +3,11 @@
 # normally provides a throw-away WINEPREFIX; without one a prefix beside the
 # build is made on first use.
 set -eu
+# shellcheck source=scripts/wine-prefix.sh
+. "$(dirname "$0")/../scripts/wine-prefix.sh"
 if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX="${TMPDIR:-/tmp}/orogrid-wine-$(id -u)"
+  WINEPREFIX="${TMPDIR:-/tmp}/orogrid-wine-$(id -u)"
+  export WINEPREFIX
 fi
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  # Its desktop process must not outlive the set-up without a display.
-  wineserver -w
-fi
+wine_prefix_ready
 exec wine "$@"

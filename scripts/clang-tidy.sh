@@ -5,7 +5,7 @@ set -euo pipefail
 build="${1:?build directory with compile_commands.json}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-mapfile -t files < <(git ls-files '*.cpp' | grep -v '^platform/win32/' | grep -v '^fuzz/')
+mapfile -t files < <(git ls-files '*.cpp' | grep -v '/win32/' | grep -v '^fuzz/')
 [ ${#files[@]} -gt 0 ] || exit 0
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${files[@]/#/$root/}" 2>&1 \
   | grep -v '^[0-9]* warnings\? generated' \

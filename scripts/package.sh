@@ -15,22 +15,47 @@ mkdir -p "$out"
 map=build/linux-release/bin/Bitmaps/Terrain/KtTerrainMap.bmp
 [ -f "$map" ] || { echo "No default map at $map (is ferret-datasets installed?)" >&2; exit 1; }
 
+. scripts/wine-prefix.sh
+scratch=""
+# However the script ends: the scratch root, a server still running, and the
+# installer's Wine prefix go.
+cleanup() {
+  [ -z "${pid:-}" ] || kill "$pid" 2>/dev/null || true
+  [ -z "$scratch" ] || rm -rf "$scratch"
+  wine_prefix_remove
+}
+trap cleanup EXIT
+
 echo "-- Debian package"
-(cd build/linux-release && cpack -G DEB >/dev/null)
-deb=$(ls build/linux-release/packages/orogrid_*.deb | head -n 1)
+# The package cpack reports having made, not whatever older one lies beside it.
+report=$(cd build/linux-release && cpack -G DEB)
+deb=$(sed -n 's/^CPack: - package: \(.*\.deb\) generated\.$/\1/p' <<<"$report" | tail -n 1)
+if [ -z "$deb" ] || [ ! -f "$deb" ]; then
+  echo "cpack made no .deb:" >&2; echo "$report" >&2; exit 1
+fi
+version=$(dpkg-deb -f "$deb" Version)
+[ -n "$version" ] || { echo "no version in $deb" >&2; exit 1; }
 cp "$deb" "$out/"
 scratch=$(mktemp -d)
-
-trap 'rm -rf "$scratch"' EXIT
 dpkg-deb -x "$deb" "$scratch"
 server="$scratch/opt/orogrid/bin/orogrid"
 [ -x "$server" ] && [ -f "$scratch/opt/orogrid/bin/Bitmaps/Terrain/KtTerrainMap.bmp" ] \
   || { echo "package layout is wrong" >&2; exit 1; }
 timeout 60 "$server" > "$scratch/server.log" 2>&1 &
 pid=$!
-sleep 2
+# Until the server shows its first status line (it has made or joined the
+# record by then), at most 30 s.
+for _ in $(seq 300); do
+  if [ -s "$scratch/server.log" ] || ! kill -0 "$pid" 2>/dev/null; then
+    break
+  fi
+  sleep 0.1
+done
 "$scratch/opt/orogrid/bin/orogrid-sim" --state lost >/dev/null
-if ! wait "$pid"; then
+status=0
+wait "$pid" || status=$?
+pid=""
+if [ "$status" -ne 0 ]; then
   echo "installed server did not end cleanly:" >&2; cat "$scratch/server.log" >&2; exit 1
 fi
 if grep -q "Sorry ::" "$scratch/server.log"; then
@@ -38,23 +63,18 @@ if grep -q "Sorry ::" "$scratch/server.log"; then
 fi
 echo "installed server loaded its map and ended after the simulation was lost"
 
-
 echo "-- Windows installer"
-version=$(sed -n 's/^project(Orogrid VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 makensis -V2 -DBINDIR="$PWD/build/windows/bin" -DMAPFILE="$PWD/$map" \
   -DVERSION="$version" -DOUTFILE="$PWD/$out/orogrid-$version-setup.exe" packaging/orogrid.nsi
-prefix=$(mktemp -d)
-export WINEPREFIX="$prefix" WINEDEBUG=-all
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w
+wine_prefix_new
+prefix="$WINEPREFIX"
 wine "$out/orogrid-$version-setup.exe" /S
 wineserver -w
 installed="$prefix/drive_c/Program Files/Norvalia/Bitmaps/Terrain/KtTerrainMap.bmp"
 if ! cmp -s "$installed" "$map"; then
   echo "installer did not put the map at C:\\Program Files\\Norvalia\\Bitmaps\\Terrain" >&2
-  wineserver -k || true; rm -rf "$prefix"; exit 1
+  exit 1
 fi
 [ -f "$prefix/drive_c/Program Files/Norvalia/Orogrid/orogrid.exe" ] \
   || { echo "installer did not install orogrid.exe" >&2; exit 1; }
-wineserver -k 2>/dev/null || true; rm -rf "$prefix"
 echo "installer put the programs and the map in place"

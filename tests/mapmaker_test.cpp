@@ -1,20 +1,32 @@
 // Tests of the map maker: the colour encoding, the map geometry for 0..360
-// and -180..180 inputs, the sea, clamping and no-data rules, failures, and
+// and -180..180 inputs, the sea, clamping and no-data rules, failures, the
+// banded maker against the whole-raster one, the output file's targets, and
 // the default map made from ETOPO5 checked against the elevation overrides.
 // Rasters are made here through GDAL; maps are read back through the
 // terrain engine's own loader and decoder.
-// Threading: single-threaded.
+// The tool itself runs as a child process for its options, output targets
+// and signals (the map maker is built on Linux only, so POSIX is used here).
+// Threading: single-threaded, but for a reader thread on a FIFO.
+#include <fcntl.h>
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "terrain/TerrainEngine.h"
@@ -22,6 +34,7 @@
 #include "tests/support/TestSupport.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapMaker.h"
+#include "tools/mapmaker/MapOutput.h"
 
 namespace fs = std::filesystem;
 using mapmaker::Aggregate;
@@ -559,4 +572,339 @@ TEST_F(DefaultMap, AgreesWithTheOverrideTable) {
   }
   std::printf("  %d of %zu override cells disagree with the map by more than %d m\n", disagreeing,
               cells.size(), kToleranceMetres);
+}
+
+namespace {
+
+// FNV-1a over a map's pixel rows, read from the header's pixel data offset.
+std::uint64_t PixelHash(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  if (bytes.size() < 54) {
+    return 0;
+  }
+  const std::uint32_t offset = bytes[10] | (bytes[11] << 8) | (bytes[12] << 16) |
+                               (static_cast<std::uint32_t>(bytes[13]) << 24);
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t n = offset; n < bytes.size(); ++n) {
+    h = (h ^ bytes[n]) * 1099511628211ull;
+  }
+  return h;
+}
+
+// Half-degree world terrain from integer arithmetic (no libm), with no-data
+// blobs of many sizes, some wider than any fill distance used here.
+void WriteHoleyWorld(const std::string& path) {
+  RasterSpec layout{720, 360, {-180.0, 0.5, 0.0, 90.0, 0.0, -0.5}};
+  layout.hasNoData = true;
+  layout.noData = -32768.0;
+  std::vector<float> values(720 * 360);
+  std::uint32_t seed = 12345;
+  for (int j = 0; j < 360; ++j) {
+    for (int i = 0; i < 720; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      const int ridge = 3000 - 25 * std::abs((i % 180) - 90) - 10 * std::abs((j % 120) - 60);
+      values[static_cast<std::size_t>(j) * 720 + static_cast<std::size_t>(i)] =
+          static_cast<float>(ridge + static_cast<int>(seed >> 24) - 128);
+    }
+  }
+  const struct {
+    int i;
+    int j;
+    int w;
+    int h;
+  } blobs[] = {{10, 10, 3, 2},     {700, 100, 40, 9}, {300, 170, 7, 30},
+               {100, 300, 90, 50}, {0, 0, 720, 3},    {400, 50, 1, 1},
+               {500, 200, 12, 12}, {250, 355, 30, 5}, {600, 20, 60, 70}};
+  for (const auto& b : blobs) {
+    for (int j = b.j; j < std::min(360, b.j + b.h); ++j) {
+      for (int i = b.i; i < b.i + b.w; ++i) {
+        values[static_cast<std::size_t>(j) * 720 + static_cast<std::size_t>(i % 720)] = -32768.0f;
+      }
+    }
+  }
+  WriteRaster(path, layout, values);
+}
+
+}  // namespace
+
+// Hashes of maps made by the whole-raster maker before maps were written in
+// bands; the fill, the relief and the aggregation reach across band edges.
+TEST(MapMaker, BandedMapsMatchTheWholeRasterMaker) {
+  ScratchDir dir;
+  WriteHoleyWorld(dir.File("holey.tif"));
+  const struct {
+    int k;
+    Aggregate aggregate;
+    int fillDistance;
+    bool keepNegative;
+    std::uint64_t hash;
+    std::int64_t filled;
+    std::int64_t unfilled;
+  } cases[] = {
+      {2, Aggregate::kMaximum, 6, true, 0xa6e9079c653b61e5ull, 5983, 5748},
+      {1, Aggregate::kMean, -1, false, 0x4325b58262bc9ef9ull, 736, 1991},
+      {3, Aggregate::kNearest, 40, true, 0xd2118efd3c18a6f8ull, 26718, 250},
+      {2, Aggregate::kMaximum, 0, false, 0xa1a3d9896f1fade6ull, 0, 11731},
+      {4, Aggregate::kMaximum, -1, true, 0x8c6041e9112036a8ull, 11836, 35088},
+  };
+  for (const auto& c : cases) {
+    MapOptions options;
+    options.pixelsPerDegree = c.k;
+    options.aggregate = c.aggregate;
+    options.fillDistance = c.fillDistance;
+    options.keepNegative = c.keepNegative;
+    MapSummary s;
+    ASSERT_TRUE(Make(dir.File("holey.tif"), dir.File("holey.bmp"), options, &s));
+    const std::string name = std::to_string(c.k) + " per degree, " +
+                             mapmaker::AggregateName(c.aggregate) + ", fill " +
+                             std::to_string(c.fillDistance);
+    EXPECT_EQ(PixelHash(dir.File("holey.bmp")), c.hash) << name;
+    EXPECT_EQ(s.filledCells, c.filled) << name;
+    EXPECT_EQ(s.unfilledCells, c.unfilled) << name;
+  }
+}
+
+TEST_F(DefaultMap, PixelsAreThoseOfTheWholeRasterMaker) {
+  EXPECT_EQ(PixelHash(OROGRID_DEFAULT_MAP_PATH), 0x0030f20abb16bf25ull);
+}
+
+// The server maps the file and puts a bitmap section on the mapping: the
+// pixel data must start at a multiple of four bytes.
+TEST(MapEncoding, PixelDataStartsOnAFourByteBoundary) {
+  ScratchDir dir;
+  WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 10.0f));
+  for (int k : {1, 3, 7}) {
+    MapOptions options;
+    options.pixelsPerDegree = k;
+    MapSummary s;
+    ASSERT_TRUE(Make(dir.File("w.tif"), dir.File("w.bmp"), options, &s));
+    std::ifstream in(dir.File("w.bmp"), std::ios::binary);
+    std::uint8_t h[mapmaker::kBitmapPixelOffset] = {};
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(h), sizeof h));
+    const auto u32 = [&](int at) {
+      return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16)) |
+             (static_cast<std::uint32_t>(h[at + 3]) << 24);
+    };
+    const std::uint32_t offset = u32(10);
+    EXPECT_EQ(offset % 4, 0u) << k;
+    EXPECT_GE(offset, 54u) << k;
+    const std::uint64_t rows = static_cast<std::uint64_t>(360 * k) * 3 * 180 * k;
+    EXPECT_EQ(u32(2), fs::file_size(dir.File("w.bmp"))) << k;
+    EXPECT_EQ(offset + rows, fs::file_size(dir.File("w.bmp"))) << k;
+    EXPECT_EQ(u32(34), rows) << k;
+    EXPECT_EQ(s.fileBytes, offset + rows) << k;
+  }
+}
+
+namespace {
+
+// Reads a whole small file as text.
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Starts orogrid-mapmaker with args, its standard output and error into
+// files; returns its process id, -1 when it cannot start.
+pid_t StartTool(const std::vector<std::string>& args, const std::string& outPath,
+                const std::string& errPath) {
+  std::vector<std::string> all = {OROGRID_MAPMAKER_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  argv.reserve(all.size() + 1);
+  for (std::string& a : all) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int WaitTool(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+struct ToolRun {
+  int status = 0;  // wait status
+  std::string out;
+  std::string err;
+  int ExitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+ToolRun RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                const char* stdoutPath = nullptr) {
+  ToolRun run;
+  const std::string outPath = stdoutPath != nullptr ? stdoutPath : dir.File("stdout.txt");
+  const pid_t pid = StartTool(args, outPath, dir.File("stderr.txt"));
+  if (pid < 0) {
+    run.status = -1;
+    return run;
+  }
+  run.status = WaitTool(pid);
+  run.out = stdoutPath != nullptr ? "" : ReadText(outPath);
+  run.err = ReadText(dir.File("stderr.txt"));
+  return run;
+}
+
+}  // namespace
+
+TEST(MapMakerTool, HelpVersionAndUnknownOptions) {
+  ScratchDir dir;
+  ToolRun run = RunTool(dir, {"--help"});
+  EXPECT_EQ(run.ExitCode(), 0);
+  EXPECT_NE(run.out.find("--pixels-per-degree"), std::string::npos);
+  run = RunTool(dir, {"--version"});
+  EXPECT_EQ(run.ExitCode(), 0);
+  EXPECT_EQ(run.out.rfind("orogrid-mapmaker 1.3.0\n", 0), 0u) << run.out;
+  // Unknown options are called unknown, whatever follows them.
+  for (const char* option : {"--frobnicate", "-x", "--quiet=yes", "--pixels=12"}) {
+    run = RunTool(dir, {"in.tif", "out.bmp", option, "12"});
+    EXPECT_EQ(run.ExitCode(), 2) << option;
+    const bool named = run.err.find("unknown option") != std::string::npos ||
+                       run.err.find("takes no value") != std::string::npos;
+    EXPECT_TRUE(named) << option << ": " << run.err;
+  }
+  run = RunTool(dir, {"in.tif", "out.bmp", "--pixels-per-degree"});
+  EXPECT_EQ(run.ExitCode(), 2);
+  EXPECT_NE(run.err.find("--pixels-per-degree needs"), std::string::npos) << run.err;
+  // Output that does not reach standard output is a failure, with the reason.
+  run = RunTool(dir, {"--help"}, "/dev/full");
+  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_NE(run.err.find("cannot write standard output: No space left on device"),
+            std::string::npos)
+      << run.err;
+}
+
+// Symbolic links are followed and stay links; devices and pipes are written
+// through, never replaced by a plain file; folders are refused.
+TEST(MapMakerTool, OutputTargetsKeepWhatTheyAre) {
+  ScratchDir dir;
+  WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 10.0f));
+  fs::create_directories(dir.File("maps"));
+  { std::ofstream(dir.File("maps/world.bmp")) << "old map"; }
+  fs::permissions(dir.File("maps/world.bmp"), fs::perms(0640));
+  fs::create_symlink("maps/world.bmp", dir.File("link.bmp"));
+  fs::create_symlink("link.bmp", dir.File("link2.bmp"));  // a chain of links
+  ToolRun run = RunTool(dir, {dir.File("w.tif"), dir.File("link2.bmp"), "-k", "1", "-q"});
+  ASSERT_EQ(run.ExitCode(), 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(dir.File("link.bmp")));
+  EXPECT_TRUE(fs::is_symlink(dir.File("link2.bmp")));
+  EXPECT_EQ(fs::read_symlink(dir.File("link.bmp")), "maps/world.bmp");
+  CMapReader map;
+  ASSERT_TRUE(map.Load(dir.File("maps/world.bmp")));
+  EXPECT_EQ(map.Elevation(100, 50), 10);
+  EXPECT_EQ(fs::status(dir.File("maps/world.bmp")).permissions(), fs::perms(0640));
+  EXPECT_FALSE(fs::exists(dir.File("maps/world.bmp.part")));
+  EXPECT_FALSE(fs::exists(dir.File("link2.bmp.part")));
+
+  run = RunTool(dir, {dir.File("w.tif"), "/dev/null", "-k", "1", "-q"});
+  EXPECT_EQ(run.ExitCode(), 0) << run.err;
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // A FIFO is written through to its reader, in file order.
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&]() { piped = ReadText(dir.File("pipe")); });
+  run = RunTool(dir, {dir.File("w.tif"), dir.File("pipe"), "-k", "1", "-q"});
+  reader.join();
+  EXPECT_EQ(run.ExitCode(), 0) << run.err;
+  EXPECT_TRUE(fs::is_fifo(dir.File("pipe")));
+  EXPECT_EQ(piped, ReadText(dir.File("maps/world.bmp")));
+
+  run = RunTool(dir, {dir.File("w.tif"), dir.File("maps"), "-k", "1", "-q"});
+  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_NE(run.err.find("cannot write " + dir.File("maps") + ": Is a directory"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(fs::is_directory(dir.File("maps")));
+
+  // A full device gets the system's reason.
+  run = RunTool(dir, {dir.File("w.tif"), "/dev/full", "-k", "1", "-q"});
+  EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_NE(run.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
+      << run.err;
+}
+
+// Stopped while writing, the maker removes its .part and the old map stays.
+TEST(MapMakerTool, StopSignalsRemoveThePartFile) {
+  ScratchDir dir;
+  WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 700.0f));
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const std::string map = dir.File("map.bmp");
+    { std::ofstream(map) << "good map"; }
+    // 120 pixels per degree: 2.8 GB, far more than is written before the signal.
+    const pid_t pid = StartTool({dir.File("w.tif"), map, "-k", "120", "-q"}, dir.File("out.txt"),
+                                dir.File("err.txt"));
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto started = [&]() {
+      std::error_code ec;
+      const std::uintmax_t size = fs::file_size(map + ".part", ec);
+      return !ec && size >= (1u << 20);
+    };
+    while (!started() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(fs::exists(map + ".part")) << "signal " << signal;
+    kill(pid, signal);
+    const int status = WaitTool(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+        << "signal " << signal << ", status " << status;
+    EXPECT_FALSE(fs::exists(map + ".part")) << "signal " << signal;
+    EXPECT_EQ(ReadText(map), "good map") << "signal " << signal;
+    EXPECT_NE(ReadText(dir.File("err.txt")).find("unchanged"), std::string::npos);
+  }
+}
+
+// A write that fails part way (a full disk) leaves the old map and no .part.
+TEST(MapOutput, FailedWritesLeaveTheOldMap) {
+  ScratchDir dir;
+  WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 10.0f));
+  { std::ofstream(dir.File("map.bmp")) << "good map"; }
+  for (std::uint64_t after : {0ull, 100ull, 150000ull}) {
+    mapmaker::SetMapOutputFailure(after, ENOSPC);
+    MapOptions options;
+    options.pixelsPerDegree = 1;
+    MapSummary s;
+    std::string error;
+    EXPECT_FALSE(Make(dir.File("w.tif"), dir.File("map.bmp"), options, &s, &error));
+    mapmaker::SetMapOutputFailure(0, 0);
+    EXPECT_NE(error.find("cannot write " + dir.File("map.bmp.part") + ": No space left on device"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(ReadText(dir.File("map.bmp")), "good map");
+    EXPECT_FALSE(fs::exists(dir.File("map.bmp.part")));
+  }
+}
+
+// A .part left by a killed run is replaced, not written through: a link
+// planted there does not lead the map onto another file.
+TEST(MapOutput, LeftoverPartFileIsReplaced) {
+  ScratchDir dir;
+  WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 10.0f));
+  { std::ofstream(dir.File("precious.txt")) << "precious"; }
+  fs::create_symlink(dir.File("precious.txt"), dir.File("map.bmp.part"));
+  MapOptions options;
+  options.pixelsPerDegree = 1;
+  MapSummary s;
+  ASSERT_TRUE(Make(dir.File("w.tif"), dir.File("map.bmp"), options, &s));
+  EXPECT_EQ(ReadText(dir.File("precious.txt")), "precious");
+  EXPECT_FALSE(fs::exists(dir.File("map.bmp.part")));
+  EXPECT_FALSE(fs::is_symlink(dir.File("map.bmp")));
+  EXPECT_EQ(fs::file_size(dir.File("map.bmp")), s.fileBytes);
 }

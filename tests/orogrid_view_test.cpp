@@ -91,9 +91,8 @@ TEST(OrogridView, SnapshotOfAQuietRecordTakesOneCopy) {
   EXPECT_EQ(snap->updateCount, 1);
   EXPECT_EQ(snap->aircraftElevation, 812);
   // The snapshot must hold the published bytes exactly.
-  EXPECT_EQ(std::memcmp(snap->coarse, record->coarseGrid,
-                        sizeof snap->coarse),  // NOLINT(bugprone-suspicious-memory-comparison)
-            0);
+  // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
+  EXPECT_EQ(std::memcmp(snap->coarse, record->coarseGrid, sizeof snap->coarse), 0);
 }
 
 TEST(OrogridView, SnapshotRereadsWhenTheRecordChangesUnderIt) {

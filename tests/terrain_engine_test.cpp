@@ -327,10 +327,8 @@ TEST_F(TerrainEngine, ElevenTickCycleAndTheEleventhFillsNothing) {
   // The back buffer was cleared after the copy.
   EXPECT_EQ(m_engine->CoarseBuffer()[75][75].elevation, 0);
   // The fine grid went out in the same tick, identical to its back buffer.
-  EXPECT_EQ(std::memcmp(m_record->fineGrid,
-                        m_engine->FineBuffer(),  // NOLINT(bugprone-suspicious-memory-comparison)
-                        sizeof m_record->fineGrid),
-            0);
+  // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
+  EXPECT_EQ(std::memcmp(m_record->fineGrid, m_engine->FineBuffer(), sizeof m_record->fineGrid), 0);
   // The next cycle publishes again exactly 11 ticks later.
   EXPECT_EQ(Fly(-40.0, -100.0, 10), 0);
   EXPECT_EQ(Fly(-40.0, -100.0, 1), 1);

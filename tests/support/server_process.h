@@ -1,4 +1,4 @@
-// Platform service for the end-to-end tests of the orogrid program: putting
+// Test harness for the end-to-end tests of the orogrid program: putting
 // the program and its terrain map in place, starting it, reading its status
 // lines, closing it and waiting for it.
 //  - Linux: the built program is copied into a fresh temporary folder with

@@ -2,6 +2,7 @@
 // Threading: free functions are reentrant; a CTerrainBitmap belongs to one thread.
 #include "tools/mapmaker/MapEncoding.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -15,6 +16,8 @@ namespace {
 
 constexpr int kFileHeaderSize = 14;
 constexpr int kInfoHeaderSize = 40;
+static_assert(kBitmapPixelOffset >= kFileHeaderSize + kInfoHeaderSize &&
+              kBitmapPixelOffset % 4 == 0);
 
 void Put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
@@ -72,49 +75,35 @@ int DecodeElevation(std::uint32_t colour) {
   return (blue - 100) * 100 + (green - 10);
 }
 
+std::uint64_t Bitmap24RowBytes(int width) { return RowBytes(width); }
+
 std::uint64_t Bitmap24FileSize(int width, int height) {
   if (width <= 0 || height <= 0) {
     return 0;
   }
   const std::uint64_t size =
-      kFileHeaderSize + kInfoHeaderSize + RowBytes(width) * static_cast<std::uint64_t>(height);
+      kBitmapPixelOffset + RowBytes(width) * static_cast<std::uint64_t>(height);
   return size > 0xFFFFFFFFull ? 0 : size;
 }
 
-bool WriteBitmap24(std::FILE* file, int width, int height, RowFunction rowFn, void* context,
-                   char* error, int errorSize) {
+bool MakeBitmap24Header(int width, int height, std::uint8_t* header) {
   const std::uint64_t fileSize = Bitmap24FileSize(width, height);
   if (fileSize == 0) {
-    std::snprintf(error, static_cast<std::size_t>(errorSize),
-                  "a %d x %d bitmap does not fit in a BMP file", width, height);
     return false;
   }
-  const std::uint64_t rowBytes = RowBytes(width);
-  std::uint8_t header[kFileHeaderSize + kInfoHeaderSize] = {};
+  std::memset(header, 0, kBitmapPixelOffset);
   header[0] = 'B';
   header[1] = 'M';
   Put32(header + 2, static_cast<std::uint32_t>(fileSize));
-  Put32(header + 10, kFileHeaderSize + kInfoHeaderSize);
+  Put32(header + 10, kBitmapPixelOffset);
   Put32(header + 14, kInfoHeaderSize);
   Put32(header + 18, static_cast<std::uint32_t>(width));
   Put32(header + 22, static_cast<std::uint32_t>(height));  // positive: bottom-up rows
   Put16(header + 26, 1);
   Put16(header + 28, 24);
-  Put32(header + 34, static_cast<std::uint32_t>(rowBytes * static_cast<std::uint64_t>(height)));
+  Put32(header + 34, static_cast<std::uint32_t>(fileSize - kBitmapPixelOffset));
   Put32(header + 38, 2835);  // 72 dots per inch, for image viewers only
   Put32(header + 42, 2835);
-  if (std::fwrite(header, sizeof header, 1, file) != 1) {
-    std::snprintf(error, static_cast<std::size_t>(errorSize), "writing the bitmap header failed");
-    return false;
-  }
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(rowBytes), 0);
-  for (int y = height - 1; y >= 0; --y) {
-    rowFn(y, row.data(), context);
-    if (std::fwrite(row.data(), row.size(), 1, file) != 1) {
-      std::snprintf(error, static_cast<std::size_t>(errorSize), "writing bitmap row %d failed", y);
-      return false;
-    }
-  }
   return true;
 }
 

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 namespace mapmaker {
@@ -30,17 +29,24 @@ std::uint32_t EncodeElevation(int e, std::uint8_t red);
 // (blue - 100) * 100 + (green - 10) metres.
 int DecodeElevation(std::uint32_t colour);
 
-// Writes a 24-bit bottom-up BMP of width x height pixels. rowFn(y, bgr) fills
-// row y (0 = north) with width blue-green-red triples; rows are requested from
-// the south edge up, one at a time. Returns false with text in error
-// (at most errorSize - 1 characters) when the file cannot be written.
-using RowFunction = void (*)(int y, std::uint8_t* bgr, void* context);
-bool WriteBitmap24(std::FILE* file, int width, int height, RowFunction rowFn, void* context,
-                   char* error, int errorSize);
+// A 24-bit bottom-up BMP of the map: a 14-byte file header, a 40-byte info
+// header and two bytes of padding, so that the pixel data starts at byte 56.
+// The server maps the file and puts a bitmap section on the mapping, which
+// needs the pixel data at an offset that is a multiple of four; every reader
+// honours the offset the header gives. Rows run from the south edge up and
+// each is padded to four bytes.
+constexpr int kBitmapPixelOffset = 56;
+
+// Bytes of one row of width 24-bit pixels, padded to four bytes.
+std::uint64_t Bitmap24RowBytes(int width);
 
 // Bytes of a 24-bit BMP of the given size, headers included (rows padded to
 // four bytes). Zero when the size cannot be held in a BMP (over 4 GB).
 std::uint64_t Bitmap24FileSize(int width, int height);
+
+// Fills header[0..kBitmapPixelOffset) for a width x height map. False when
+// the size cannot be held in a BMP.
+bool MakeBitmap24Header(int width, int height, std::uint8_t* header);
 
 // A whole terrain bitmap in memory, read from an uncompressed 24- or 32-bit
 // BMP (bottom-up or top-down).

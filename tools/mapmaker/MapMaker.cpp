@@ -11,17 +11,18 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <future>
 #include <limits>
 #include <memory>
 #include <new>
 #include <numbers>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "platform/system_error.h"
 #include "registry/RevisionRegistry.h"
 #include "tools/mapmaker/MapEncoding.h"
+#include "tools/mapmaker/MapOutput.h"
 
 namespace mapmaker {
 
@@ -48,6 +49,10 @@ constexpr double kImplausibleMetres = 1.0e6;
 constexpr std::size_t kWindowSamples = std::size_t{8} << 20;
 constexpr double kMetresPerDegree = 111320.0;
 constexpr double kReliefExaggeration = 4.0;
+// GDAL's block cache, unless GDAL_CACHEMAX says otherwise.
+constexpr std::int64_t kGdalCacheBytes = std::int64_t{64} << 20;
+// Bytes of map rows a band may look at on each side for the hole filling.
+constexpr std::size_t kFillHaloBytes = std::size_t{32} << 20;
 
 struct GdalCloser {
   void operator()(GDALDataset* ds) const { GDALClose(ds); }
@@ -118,44 +123,81 @@ double WrapFromWest(double lon) {
   return l;
 }
 
-struct Grid {
+// Map rows of cells. Row y lives in slot (y - first) mod slots, so the same
+// store is the ring of rows the band being written needs and, with as many
+// slots as rows, a plain block of rows first..first + slots - 1.
+struct Rows {
   int width = 0;
-  int height = 0;
-  int k = 0;
+  int first = 0;
+  int slots = 0;
   std::vector<std::int16_t> cells;
-  std::int16_t& At(int x, int y) {
-    return cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                 static_cast<std::size_t>(x)];
+
+  void Reset(int w, int firstRow, int slotCount) {
+    width = w;
+    first = firstRow;
+    slots = slotCount;
+    cells.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(slotCount));
   }
-  std::int16_t Get(int x, int y) const {
-    return cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                 static_cast<std::size_t>(x)];
+  // Precondition: y >= first.
+  std::int16_t* Row(int y) {
+    return cells.data() +
+           static_cast<std::size_t>((y - first) % slots) * static_cast<std::size_t>(width);
+  }
+  const std::int16_t* Row(int y) const {
+    return cells.data() +
+           static_cast<std::size_t>((y - first) % slots) * static_cast<std::size_t>(width);
   }
 };
 
+// Samples the input onto map rows, one sampling band of k rows (one degree)
+// at a time. Bands always start on a whole degree from the north edge, so a
+// cell's samples are read and summed in the same order whatever order the
+// bands are asked for in.
 class CSampler {
  public:
-  CSampler(const SourceGrid& src, const MapOptions& options, Grid& grid, MapSummary& summary)
-      : m_src(src), m_options(options), m_grid(grid), m_summary(summary) {}
+  CSampler(const SourceGrid& src, const MapOptions& options, int width, int height, int k,
+           MapSummary& summary)
+      : m_src(src),
+        m_options(options),
+        m_width(width),
+        m_height(height),
+        m_k(k),
+        m_summary(summary) {}
 
-  bool Run(ProgressFunction progress, void* context, double progressSpan, char* error,
-           int errorSize);
+  // Index tables and band buffers; throws std::bad_alloc.
+  void Prepare();
+  // Samples map rows y0..y0 + k - 1 into rows. Precondition: y0 is a
+  // multiple of k.
+  bool SampleBand(int y0, Rows& rows, char* error, int errorSize);
 
  private:
-  void Store(int x, int y, double metres);
+  void Store(std::int16_t* cell, double metres);
   bool ReadWindow(int col, int row, int cols, int rows, double* buf, char* error, int errorSize);
   int NearestRow(int y) const;
   int NearestCol(int x) const;
 
   const SourceGrid& m_src;
   const MapOptions& m_options;
-  Grid& m_grid;
+  int m_width;
+  int m_height;
+  int m_k;
   MapSummary& m_summary;
+  std::vector<int> m_xOf;  // map column of every input column
+  std::vector<int> m_yOf;  // map row of every input row, -1 off the map
+  std::vector<int> m_rowFirst;
+  std::vector<int> m_rowLast;
+  std::vector<int> m_nearestCol;
+  std::vector<double> m_value;
+  std::vector<std::int32_t> m_valid;
+  std::vector<std::uint8_t> m_seen;
+  std::vector<double> m_window;
+  std::vector<double> m_rowBuf;
+  int m_rowBufJ = -1;
 };
 
-void CSampler::Store(int x, int y, double metres) {
+void CSampler::Store(std::int16_t* cell, double metres) {
   if (std::isnan(metres)) {
-    m_grid.At(x, y) = kHole;
+    *cell = kHole;
     return;
   }
   const long long e = std::llround(metres);
@@ -179,7 +221,7 @@ void CSampler::Store(int x, int y, double metres) {
       ++m_summary.clampedCells;
     }
   }
-  m_grid.At(x, y) = static_cast<std::int16_t>(stored);
+  *cell = static_cast<std::int16_t>(stored);
 }
 
 bool CSampler::ReadWindow(int col, int row, int cols, int rows, double* buf, char* error,
@@ -197,7 +239,7 @@ bool CSampler::ReadWindow(int col, int row, int cols, int rows, double* buf, cha
 // Source row nearest to the north edge of map row y; ties go south, into the
 // cell. -1 when the input does not reach that latitude.
 int CSampler::NearestRow(int y) const {
-  const double lat = 90.0 - static_cast<double>(y) / m_grid.k;
+  const double lat = 90.0 - static_cast<double>(y) / m_k;
   double t = (lat - m_src.lat0) / m_src.dy;
   long long j;
   if (m_src.dy < 0) {
@@ -216,7 +258,7 @@ int CSampler::NearestRow(int y) const {
 
 // Source column nearest to the west edge of map column x; ties go east.
 int CSampler::NearestCol(int x) const {
-  const double lon = static_cast<double>(x) / m_grid.k - 180.0;
+  const double lon = static_cast<double>(x) / m_k - 180.0;
   if (m_src.dx > 0) {
     // Distance east of the input's west edge, round the world if need be.
     const double westEdge = m_src.lon0 - m_src.dx / 2;
@@ -245,142 +287,147 @@ int CSampler::NearestCol(int x) const {
   return i >= m_src.width ? -1 : static_cast<int>(i);
 }
 
-bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan, char* error,
-                   int errorSize) {
-  const int W = m_grid.width;
-  const int H = m_grid.height;
-  const int k = m_grid.k;
-  const bool nearestOnly = m_options.aggregate == Aggregate::kNearest;
-
-  // Map column and row of every input sample (-1: off the map).
-  std::vector<int> xOf(static_cast<std::size_t>(m_src.width));
+void CSampler::Prepare() {
+  const int W = m_width;
+  const int H = m_height;
+  const int k = m_k;
+  m_xOf.resize(static_cast<std::size_t>(m_src.width));
   for (int i = 0; i < m_src.width; ++i) {
     int x = static_cast<int>(std::floor(WrapFromWest(m_src.lon0 + i * m_src.dx) * k + kIndexEps));
-    xOf[static_cast<std::size_t>(i)] = x >= W ? x - W : x;
+    m_xOf[static_cast<std::size_t>(i)] = x >= W ? x - W : x;
   }
-  std::vector<int> rowFirst(static_cast<std::size_t>(H), -1);
-  std::vector<int> rowLast(static_cast<std::size_t>(H), -1);
-  std::vector<int> yOf(static_cast<std::size_t>(m_src.height));
+  m_rowFirst.assign(static_cast<std::size_t>(H), -1);
+  m_rowLast.assign(static_cast<std::size_t>(H), -1);
+  m_yOf.resize(static_cast<std::size_t>(m_src.height));
   for (int j = 0; j < m_src.height; ++j) {
     const double f = (90.0 - (m_src.lat0 + j * m_src.dy)) * k + kIndexEps;
     const int y = (f < 0 || f >= H) ? -1 : static_cast<int>(std::floor(f));
-    yOf[static_cast<std::size_t>(j)] = y;
+    m_yOf[static_cast<std::size_t>(j)] = y;
     if (y >= 0) {
-      auto& first = rowFirst[static_cast<std::size_t>(y)];
-      auto& last = rowLast[static_cast<std::size_t>(y)];
+      auto& first = m_rowFirst[static_cast<std::size_t>(y)];
+      auto& last = m_rowLast[static_cast<std::size_t>(y)];
       first = first < 0 ? j : std::min(first, j);
       last = std::max(last, j);
     }
   }
-  std::vector<int> nearestCol(static_cast<std::size_t>(W));
+  m_nearestCol.resize(static_cast<std::size_t>(W));
   for (int x = 0; x < W; ++x) {
-    nearestCol[static_cast<std::size_t>(x)] = NearestCol(x);
+    m_nearestCol[static_cast<std::size_t>(x)] = NearestCol(x);
   }
+  const bool nearestOnly = m_options.aggregate == Aggregate::kNearest;
+  const std::size_t bandCells = static_cast<std::size_t>(k) * static_cast<std::size_t>(W);
+  m_value.resize(nearestOnly ? 0 : bandCells);
+  m_valid.resize(nearestOnly ? 0 : bandCells);
+  m_seen.resize(bandCells);
+  m_rowBuf.resize(static_cast<std::size_t>(m_src.width));
+  m_rowBufJ = -1;
+}
 
-  // One degree of map rows at a time.
-  const int bandRows = k;
-  const std::size_t bandCells = static_cast<std::size_t>(bandRows) * static_cast<std::size_t>(W);
-  std::vector<double> value(nearestOnly ? 0 : bandCells);
-  std::vector<std::int32_t> valid(nearestOnly ? 0 : bandCells);
-  std::vector<std::uint8_t> seen(bandCells);
-  std::vector<double> window;
-  std::vector<double> rowBuf(static_cast<std::size_t>(m_src.width));
-  int rowBufJ = -1;
+bool CSampler::SampleBand(int y0, Rows& rows, char* error, int errorSize) {
+  const int W = m_width;
+  const int y1 = std::min(m_height, y0 + m_k);
+  const bool nearestOnly = m_options.aggregate == Aggregate::kNearest;
   const bool mean = m_options.aggregate == Aggregate::kMean;
-
-  for (int y0 = 0; y0 < H; y0 += bandRows) {
-    const int y1 = std::min(H, y0 + bandRows);
-    std::fill(seen.begin(), seen.end(), std::uint8_t{0});
-    if (!nearestOnly) {
-      std::fill(value.begin(), value.end(), 0.0);
-      std::fill(valid.begin(), valid.end(), 0);
-      int jMin = -1;
-      int jMax = -1;
-      for (int y = y0; y < y1; ++y) {
-        if (rowFirst[static_cast<std::size_t>(y)] >= 0) {
-          jMin = jMin < 0 ? rowFirst[static_cast<std::size_t>(y)]
-                          : std::min(jMin, rowFirst[static_cast<std::size_t>(y)]);
-          jMax = std::max(jMax, rowLast[static_cast<std::size_t>(y)]);
-        }
-      }
-      if (jMin >= 0) {
-        const int rows = jMax - jMin + 1;
-        const int cols = static_cast<int>(
-            std::clamp<std::size_t>(kWindowSamples / static_cast<std::size_t>(rows), 1,
-                                    static_cast<std::size_t>(m_src.width)));
-        window.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
-        for (int c0 = 0; c0 < m_src.width; c0 += cols) {
-          const int nc = std::min(cols, m_src.width - c0);
-          if (!ReadWindow(c0, jMin, nc, rows, window.data(), error, errorSize)) {
-            return false;
-          }
-          for (int r = 0; r < rows; ++r) {
-            const int y = yOf[static_cast<std::size_t>(jMin) + static_cast<std::size_t>(r)];
-            if (y < y0 || y >= y1) {
-              continue;
-            }
-            const double* in =
-                window.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(nc);
-            const std::size_t base = static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(W);
-            for (int c = 0; c < nc; ++c) {
-              const std::size_t idx =
-                  base + static_cast<std::size_t>(
-                             xOf[static_cast<std::size_t>(c0) + static_cast<std::size_t>(c)]);
-              seen[idx] = 1;
-              const double v = m_src.Value(in[c]);
-              if (std::isnan(v)) {
-                continue;
-              }
-              if (mean) {
-                value[idx] += v;
-              } else if (valid[idx] == 0 || v > value[idx]) {
-                value[idx] = v;
-              }
-              ++valid[idx];
-            }
-          }
-        }
+  std::fill(m_seen.begin(), m_seen.end(), std::uint8_t{0});
+  if (!nearestOnly) {
+    std::fill(m_value.begin(), m_value.end(), 0.0);
+    std::fill(m_valid.begin(), m_valid.end(), 0);
+    int jMin = -1;
+    int jMax = -1;
+    for (int y = y0; y < y1; ++y) {
+      if (m_rowFirst[static_cast<std::size_t>(y)] >= 0) {
+        jMin = jMin < 0 ? m_rowFirst[static_cast<std::size_t>(y)]
+                        : std::min(jMin, m_rowFirst[static_cast<std::size_t>(y)]);
+        jMax = std::max(jMax, m_rowLast[static_cast<std::size_t>(y)]);
       }
     }
-    for (int y = y0; y < y1; ++y) {
-      const std::size_t base = static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(W);
-      bool needNearest = false;
-      for (int x = 0; x < W; ++x) {
-        const std::size_t idx = base + static_cast<std::size_t>(x);
-        if (!seen[idx]) {
-          needNearest = true;
-        } else if (valid[idx] == 0) {
-          m_grid.At(x, y) = kHole;
-        } else {
-          Store(x, y, mean ? value[idx] / valid[idx] : value[idx]);
-        }
-      }
-      if (!needNearest) {
-        continue;
-      }
-      // Cells with no sample inside (a coarser input, or nearest mode) take
-      // the sample nearest their north-west corner.
-      const int j = NearestRow(y);
-      if (j >= 0 && j != rowBufJ) {
-        if (!ReadWindow(0, j, m_src.width, 1, rowBuf.data(), error, errorSize)) {
+    if (jMin >= 0) {
+      const int nRows = jMax - jMin + 1;
+      const int cols =
+          static_cast<int>(std::clamp<std::size_t>(kWindowSamples / static_cast<std::size_t>(nRows),
+                                                   1, static_cast<std::size_t>(m_src.width)));
+      m_window.resize(static_cast<std::size_t>(nRows) * static_cast<std::size_t>(cols));
+      for (int c0 = 0; c0 < m_src.width; c0 += cols) {
+        const int nc = std::min(cols, m_src.width - c0);
+        if (!ReadWindow(c0, jMin, nc, nRows, m_window.data(), error, errorSize)) {
           return false;
         }
-        rowBufJ = j;
-      }
-      for (int x = 0; x < W; ++x) {
-        if (seen[base + static_cast<std::size_t>(x)]) {
-          continue;
-        }
-        const int i = nearestCol[static_cast<std::size_t>(x)];
-        if (j < 0 || i < 0) {
-          m_grid.At(x, y) = kOutside;
-        } else {
-          Store(x, y, m_src.Value(rowBuf[static_cast<std::size_t>(i)]));
+        for (int r = 0; r < nRows; ++r) {
+          const int y = m_yOf[static_cast<std::size_t>(jMin) + static_cast<std::size_t>(r)];
+          if (y < y0 || y >= y1) {
+            continue;
+          }
+          const double* in =
+              m_window.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(nc);
+          const std::size_t base = static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(W);
+          for (int c = 0; c < nc; ++c) {
+            const std::size_t idx =
+                base + static_cast<std::size_t>(
+                           m_xOf[static_cast<std::size_t>(c0) + static_cast<std::size_t>(c)]);
+            m_seen[idx] = 1;
+            const double v = m_src.Value(in[c]);
+            if (std::isnan(v)) {
+              continue;
+            }
+            if (mean) {
+              m_value[idx] += v;
+            } else if (m_valid[idx] == 0 || v > m_value[idx]) {
+              m_value[idx] = v;
+            }
+            ++m_valid[idx];
+          }
         }
       }
     }
-    if (progress != nullptr) {
-      progress(progressSpan * y1 / H, context);
+  }
+  for (int y = y0; y < y1; ++y) {
+    const std::size_t base = static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(W);
+    std::int16_t* out = rows.Row(y);
+    bool needNearest = false;
+    for (int x = 0; x < W; ++x) {
+      const std::size_t idx = base + static_cast<std::size_t>(x);
+      if (!m_seen[idx]) {
+        needNearest = true;
+      } else if (m_valid[idx] == 0) {
+        out[x] = kHole;
+      } else {
+        Store(out + x, mean ? m_value[idx] / m_valid[idx] : m_value[idx]);
+      }
+    }
+    if (!needNearest) {
+      continue;
+    }
+    // Cells with no sample inside (a coarser input, or nearest mode) take
+    // the sample nearest their north-west corner.
+    const int j = NearestRow(y);
+    if (j >= 0 && j != m_rowBufJ) {
+      if (!ReadWindow(0, j, m_src.width, 1, m_rowBuf.data(), error, errorSize)) {
+        return false;
+      }
+      m_rowBufJ = j;
+    }
+    // Neighbouring cells often take the same sample (a coarser input): it is
+    // converted once and its cells counted each.
+    int lastI = -1;
+    std::int16_t lastCell = 0;
+    std::int64_t lastClamped = 0;
+    for (int x = 0; x < W; ++x) {
+      if (m_seen[base + static_cast<std::size_t>(x)]) {
+        continue;
+      }
+      const int i = m_nearestCol[static_cast<std::size_t>(x)];
+      if (j < 0 || i < 0) {
+        out[x] = kOutside;
+      } else if (i == lastI) {
+        out[x] = lastCell;
+        m_summary.clampedCells += lastClamped;
+      } else {
+        const std::int64_t clampedBefore = m_summary.clampedCells;
+        Store(out + x, m_src.Value(m_rowBuf[static_cast<std::size_t>(i)]));
+        lastI = i;
+        lastCell = out[x];
+        lastClamped = m_summary.clampedCells - clampedBefore;
+      }
     }
   }
   return true;
@@ -388,19 +435,41 @@ bool CSampler::Run(ProgressFunction progress, void* context, double progressSpan
 
 // Fills no-data cells layer by layer from the cells around them (the highest
 // known neighbour, for the same reason the default aggregation is the
-// maximum), up to maxDistance layers; what remains becomes 0 m.
-void FillHoles(Grid& grid, int maxDistance, MapSummary& summary) {
-  const int W = grid.width;
-  const int H = grid.height;
-  std::vector<std::size_t> frontier;
-  std::vector<std::uint8_t> queued;
+// maximum), up to maxDistance layers; what remains becomes 0 m. Works on a
+// block of rows whose first and last rows are taken as the edge of the
+// world: a cell's fill depends only on the cells within maxDistance of it,
+// so the rows at least maxDistance inside the block are filled exactly as in
+// the whole map. Only rows countFrom..countTo - 1 are counted in the summary.
+// Threading: one filler per thread; its buffers are kept between blocks.
+class CHoleFiller {
+ public:
+  void Fill(Rows& block, int maxDistance, int countFrom, int countTo, MapSummary& summary);
+
+ private:
+  std::vector<std::uint32_t> m_frontier;
+  std::vector<std::uint32_t> m_next;
+  std::vector<std::int16_t> m_fill;
+  std::vector<std::uint8_t> m_queued;
+};
+
+void CHoleFiller::Fill(Rows& block, int maxDistance, int countFrom, int countTo,
+                       MapSummary& summary) {
+  const int W = block.width;
+  const int H = block.slots;
+  std::int16_t* cells = block.cells.data();
+  const std::size_t count = block.cells.size();
+  const auto counted = [&](std::uint32_t idx) {
+    const int y = block.first + static_cast<int>(idx / static_cast<std::uint32_t>(W));
+    return y >= countFrom && y < countTo;
+  };
   const auto known = [&](int x, int y) {
-    const std::int16_t v = grid.Get(x, y);
+    const std::int16_t v = cells[static_cast<std::size_t>(y) * static_cast<std::size_t>(W) +
+                                 static_cast<std::size_t>(x)];
     return v != kHole && v != kOutside;
   };
-  const auto forNeighbours = [&](std::size_t idx, auto&& fn) {
-    const int x = static_cast<int>(idx % static_cast<std::size_t>(W));
-    const int y = static_cast<int>(idx / static_cast<std::size_t>(W));
+  const auto forNeighbours = [&](std::uint32_t idx, auto&& fn) {
+    const int x = static_cast<int>(idx % static_cast<std::uint32_t>(W));
+    const int y = static_cast<int>(idx / static_cast<std::uint32_t>(W));
     for (int dy = -1; dy <= 1; ++dy) {
       const int ny = y + dy;
       if (ny < 0 || ny >= H) {
@@ -413,104 +482,82 @@ void FillHoles(Grid& grid, int maxDistance, MapSummary& summary) {
       }
     }
   };
-  bool anyHole = false;
-  for (std::int16_t v : grid.cells) {
-    if (v == kHole) {
-      anyHole = true;
-      break;
-    }
-  }
-  if (!anyHole) {
-    return;
-  }
-  queued.assign(grid.cells.size(), 0);
-  for (std::size_t idx = 0; idx < grid.cells.size(); ++idx) {
-    if (grid.cells[idx] != kHole) {
+  m_frontier.clear();
+  m_queued.assign(count, 0);
+  for (std::size_t n = 0; n < count; ++n) {
+    if (cells[n] != kHole) {
       continue;
     }
+    const auto idx = static_cast<std::uint32_t>(n);
     bool nextToData = false;
     forNeighbours(idx, [&](int nx, int ny) { nextToData = nextToData || known(nx, ny); });
     if (nextToData) {
-      frontier.push_back(idx);
-      queued[idx] = 1;
+      m_frontier.push_back(idx);
+      m_queued[n] = 1;
     }
   }
-  std::vector<std::int16_t> fill;
-  std::vector<std::size_t> next;
-  for (int layer = 0; layer < maxDistance && !frontier.empty(); ++layer) {
+  for (int layer = 0; layer < maxDistance && !m_frontier.empty(); ++layer) {
     // Values first, then assignment, so the result does not depend on order.
-    fill.resize(frontier.size());
-    for (std::size_t n = 0; n < frontier.size(); ++n) {
+    m_fill.resize(m_frontier.size());
+    for (std::size_t n = 0; n < m_frontier.size(); ++n) {
       int best = std::numeric_limits<int>::min();
-      forNeighbours(frontier[n], [&](int nx, int ny) {
+      forNeighbours(m_frontier[n], [&](int nx, int ny) {
         if (known(nx, ny)) {
-          best = std::max(best, static_cast<int>(grid.Get(nx, ny)));
+          best = std::max(
+              best,
+              static_cast<int>(cells[static_cast<std::size_t>(ny) * static_cast<std::size_t>(W) +
+                                     static_cast<std::size_t>(nx)]));
         }
       });
-      fill[n] = static_cast<std::int16_t>(best);
+      m_fill[n] = static_cast<std::int16_t>(best);
     }
-    next.clear();
-    for (std::size_t n = 0; n < frontier.size(); ++n) {
-      grid.cells[frontier[n]] = fill[n];
+    m_next.clear();
+    for (std::size_t n = 0; n < m_frontier.size(); ++n) {
+      cells[m_frontier[n]] = m_fill[n];
+      summary.filledCells += counted(m_frontier[n]) ? 1 : 0;
     }
-    summary.filledCells += static_cast<std::int64_t>(frontier.size());
-    for (std::size_t idx : frontier) {
+    for (std::uint32_t idx : m_frontier) {
       forNeighbours(idx, [&](int nx, int ny) {
         const std::size_t nIdx = static_cast<std::size_t>(ny) * static_cast<std::size_t>(W) +
                                  static_cast<std::size_t>(nx);
-        if (grid.cells[nIdx] == kHole && !queued[nIdx]) {
-          queued[nIdx] = 1;
-          next.push_back(nIdx);
+        if (cells[nIdx] == kHole && !m_queued[nIdx]) {
+          m_queued[nIdx] = 1;
+          m_next.push_back(static_cast<std::uint32_t>(nIdx));
         }
       });
     }
-    frontier.swap(next);
+    m_frontier.swap(m_next);
   }
-  for (std::int16_t& v : grid.cells) {
-    if (v == kHole) {
-      v = 0;
-      ++summary.unfilledCells;
+  for (std::size_t n = 0; n < count; ++n) {
+    if (cells[n] == kHole) {
+      cells[n] = 0;
+      summary.unfilledCells += counted(static_cast<std::uint32_t>(n)) ? 1 : 0;
     }
   }
 }
 
-struct WriterContext {
-  const Grid* grid;
-  const MapOptions* options;
-  MapSummary* summary;
-  ProgressFunction progress;
-  void* progressContext;
-  double progressStart;
-};
-
-// Elevation used for the picture: sentinels are 0 m, and sea is flat unless
-// negative elevations are kept.
-int ShadeElevation(const Grid& g, const MapOptions& o, int x, int y) {
-  const int v = g.Get(x, y);
-  if (v == kOutside || v == kHole) {
-    return 0;
+// Elevations used for the picture, for a whole row: sentinels are 0 m, and
+// sea is flat unless negative elevations are kept.
+void ShadeElevations(const std::int16_t* row, int W, bool keepNegative, std::int16_t* z) {
+  for (int x = 0; x < W; ++x) {
+    const std::int16_t v = row[x];
+    z[x] = (v == kOutside || v == kHole || (!keepNegative && v < 0)) ? std::int16_t{0} : v;
   }
-  return (!o.keepNegative && v < 0) ? 0 : v;
 }
 
-// Red channel 1..255: the light falls from the north-west at 45 degrees.
-std::uint8_t Shade(const Grid& g, const MapOptions& o, int x, int y) {
-  const int W = g.width;
-  const int xw = (x - 1 + W) % W;
-  const int xe = (x + 1) % W;
-  const int yn = std::max(0, y - 1);
-  const int ys = std::min(g.height - 1, y + 1);
-  const auto z = [&](int px, int py) { return static_cast<double>(ShadeElevation(g, o, px, py)); };
-  const double lat = 90.0 - (y + 0.5) / g.k;
-  const double metresX =
-      std::max(0.01, std::cos(lat * std::numbers::pi / 180.0)) * kMetresPerDegree / g.k;
-  const double metresY = kMetresPerDegree / g.k;
+// Red channel 1..255 of cell x: the light falls from the north-west at 45
+// degrees. n, c and s are the picture elevations of the rows north of, at
+// and south of the cell (the edge row itself at the poles); metresX and
+// metresY are a cell's size.
+std::uint8_t Shade(const std::int16_t* n, const std::int16_t* c, const std::int16_t* s, int W,
+                   int x, double metresX, double metresY) {
+  const int xw = x == 0 ? W - 1 : x - 1;
+  const int xe = x == W - 1 ? 0 : x + 1;
+  const auto z = [](const std::int16_t* row, int px) { return static_cast<double>(row[px]); };
   const double dzEast =
-      ((z(xe, yn) + 2 * z(xe, y) + z(xe, ys)) - (z(xw, yn) + 2 * z(xw, y) + z(xw, ys))) /
-      (8 * metresX);
+      ((z(n, xe) + 2 * z(c, xe) + z(s, xe)) - (z(n, xw) + 2 * z(c, xw) + z(s, xw))) / (8 * metresX);
   const double dzNorth =
-      ((z(xw, yn) + 2 * z(x, yn) + z(xe, yn)) - (z(xw, ys) + 2 * z(x, ys) + z(xe, ys))) /
-      (8 * metresY);
+      ((z(n, xw) + 2 * z(n, x) + z(n, xe)) - (z(s, xw) + 2 * z(s, x) + z(s, xe))) / (8 * metresY);
   const double nx = -kReliefExaggeration * dzEast;
   const double ny = -kReliefExaggeration * dzNorth;
   const double length = std::sqrt(nx * nx + ny * ny + 1.0);
@@ -519,27 +566,31 @@ std::uint8_t Shade(const Grid& g, const MapOptions& o, int x, int y) {
   return static_cast<std::uint8_t>(1 + std::lround(std::clamp(lit, 0.0, 1.0) * 254.0));
 }
 
-void WriteRow(int y, std::uint8_t* bgr, void* context) {
-  auto& c = *static_cast<WriterContext*>(context);
-  const Grid& g = *c.grid;
-  for (int x = 0; x < g.width; ++x, bgr += 3) {
-    const int v = g.Get(x, y);
+// Writes map row y as blue-green-red triples into bgr, counting its cells.
+// cells is the row (holes filled); n, c and s are the picture elevations of
+// rows y - 1, y and y + 1 (the row itself beyond the poles).
+void EncodeRow(const std::int16_t* cells, const std::int16_t* n, const std::int16_t* c,
+               const std::int16_t* s, int W, int y, int k, const MapOptions& options,
+               std::uint8_t* bgr, MapSummary& summary) {
+  const double lat = 90.0 - (y + 0.5) / k;
+  const double metresX =
+      std::max(0.01, std::cos(lat * std::numbers::pi / 180.0)) * kMetresPerDegree / k;
+  const double metresY = kMetresPerDegree / k;
+  for (int x = 0; x < W; ++x, bgr += 3) {
+    const int v = cells[x];
     const int e = (v == kOutside || v == kHole) ? 0 : v;
-    if (e <= 0 && (!c.options->keepNegative || v == kOutside)) {
+    if (e <= 0 && (!options.keepNegative || v == kOutside)) {
       bgr[0] = bgr[1] = bgr[2] = 0;
-      ++c.summary->seaCells;
+      ++summary.seaCells;
+      summary.outsideCells += v == kOutside ? 1 : 0;
       continue;
     }
-    const std::uint8_t red = c.options->relief ? Shade(g, *c.options, x, y) : 128;
+    const std::uint8_t red = options.relief ? Shade(n, c, s, W, x, metresX, metresY) : 128;
     const std::uint32_t colour = EncodeElevation(e, red);
     bgr[0] = static_cast<std::uint8_t>(colour >> 16);
     bgr[1] = static_cast<std::uint8_t>(colour >> 8);
     bgr[2] = static_cast<std::uint8_t>(colour);
-    ++c.summary->landCells;
-  }
-  if (c.progress != nullptr && y % g.k == 0) {
-    c.progress(c.progressStart + (1.0 - c.progressStart) * (g.height - y) / g.height,
-               c.progressContext);
+    ++summary.landCells;
   }
 }
 
@@ -622,6 +673,11 @@ bool OpenSource(const char* input, const MapOptions& options,
 
 }  // namespace
 
+int MaxFillDistance(int pixelsPerDegree) {
+  const std::size_t rowBytes = std::size_t{360} * static_cast<std::size_t>(pixelsPerDegree) * 2;
+  return static_cast<int>(std::min<std::size_t>(kFillHaloBytes / rowBytes, 1000000));
+}
+
 const char* AggregateName(Aggregate aggregate) {
   switch (aggregate) {
     case Aggregate::kNearest:
@@ -678,11 +734,20 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
     return false;
   }
   const int k = options.pixelsPerDegree;
-  s.width = 360 * k;
-  s.height = 180 * k;
-  s.fileBytes = Bitmap24FileSize(s.width, s.height);
+  const int W = 360 * k;
+  const int H = 180 * k;
+  s.width = W;
+  s.height = H;
+  s.fileBytes = Bitmap24FileSize(W, H);
+  s.fillDistance =
+      std::min(options.fillDistance < 0 ? k : options.fillDistance, MaxFillDistance(k));
 
   GDALAllRegister();
+  // GDAL's block cache would otherwise grow to a share of the machine's
+  // memory on huge inputs; the bands are read once, in order.
+  if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr) {
+    GDALSetCacheMax64(kGdalCacheBytes);
+  }
   CQuietGdal quiet;
   std::unique_ptr<GDALDataset, GdalCloser> ds;
   SourceGrid src;
@@ -691,73 +756,160 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
   }
 
   // The output is claimed before the long work so that an unwritable place is
-  // reported at once; the finished map replaces output only by renaming.
-  const std::string partPath = std::string(output) + ".part";
-  std::FILE* file = std::fopen(partPath.c_str(), "wb");
-  if (file == nullptr) {
-    char why[256];
-    platform::SystemErrorText(platform::LastSystemError(), why, sizeof why);
-    std::snprintf(m_szError, sizeof m_szError, "cannot write %s: %s", partPath.c_str(), why);
+  // reported at once; a finished map replaces a file only by renaming.
+  CMapOutput out;
+  if (!out.Open(output)) {
+    std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
     return false;
   }
-  const auto abandon = [&]() {
-    if (file != nullptr) {
-      std::fclose(file);
-      file = nullptr;
+  const auto stopped = [&]() {
+    if (m_pStop == nullptr || *m_pStop == 0) {
+      return false;
     }
-    std::error_code ignored;
-    std::filesystem::remove(partPath, ignored);
-    return false;
+    std::snprintf(m_szError, sizeof m_szError, "stopped by signal %d; %s is unchanged",
+                  static_cast<int>(*m_pStop), output);
+    return true;
   };
 
-  Grid grid;
-  grid.width = s.width;
-  grid.height = s.height;
-  grid.k = k;
+  // The map is written from the south edge up, one degree of rows (a band)
+  // at a time. Writing band y0..y1 - 1 needs its rows filled and their
+  // neighbours for the relief: the sampled rows from y0 - halo to
+  // y1 + halo - 1. Those are kept in a ring that the sampler fills a band
+  // ahead, northward; the ring never holds rows it would overwrite before
+  // they are written (see the slot count). A band is written by a second
+  // thread while the next one is made; every return waits for that write
+  // (the future is destroyed before out, which then removes the .part).
+  const int D = s.fillDistance;
+  const int halo = D + 1;
+  const int slots = std::min(H, 2 * k + 2 * D + 2);
+  const std::uint64_t rowBytes = Bitmap24RowBytes(W);
   try {
-    grid.cells.assign(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height),
-                      kHole);
-    CSampler sampler(src, options, grid, s);
-    if (!sampler.Run(progress, progressContext, 0.7, m_szError, sizeof m_szError)) {
-      return abandon();
+    CSampler sampler(src, options, W, H, k, s);
+    sampler.Prepare();
+    Rows ring;
+    ring.Reset(W, 0, slots);
+    std::vector<std::uint8_t> ringHoles(static_cast<std::size_t>(slots), 0);
+    Rows block;
+    CHoleFiller filler;
+    std::vector<std::int16_t> zRows(static_cast<std::size_t>(k + 2) * static_cast<std::size_t>(W));
+    const std::size_t bandBytes = static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(k);
+    std::vector<std::uint8_t> bands[2] = {std::vector<std::uint8_t>(bandBytes, 0),
+                                          std::vector<std::uint8_t>(bandBytes, 0)};
+    int current = 0;
+    std::future<bool> writing;
+    const auto written = [&]() {
+      if (writing.valid() && !writing.get()) {
+        std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
+        return false;
+      }
+      return true;
+    };
+
+    std::uint8_t header[kBitmapPixelOffset];
+    if (!MakeBitmap24Header(W, H, header)) {
+      std::snprintf(m_szError, sizeof m_szError, "a %d x %d map does not fit in a BMP file", W, H);
+      return false;
     }
-    FillHoles(grid, options.fillDistance < 0 ? k : options.fillDistance, s);
-    for (std::int16_t v : grid.cells) {
-      s.outsideCells += v == kOutside ? 1 : 0;
+    if (!out.Write(header, sizeof header)) {
+      std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
+      return false;
     }
-    WriterContext context{&grid, &options, &s, progress, progressContext, 0.75};
-    char why[256] = {};
-    if (!WriteBitmap24(file, s.width, s.height, WriteRow, &context, why, sizeof why)) {
-      char sys[256];
-      platform::SystemErrorText(platform::LastSystemError(), sys, sizeof sys);
-      std::snprintf(m_szError, sizeof m_szError, "%s: %s (%s)", partPath.c_str(), why, sys);
-      return abandon();
+    int sampledTop = H;  // rows sampledTop..H - 1 have been sampled
+    for (int y0 = H - k; y0 >= 0; y0 -= k) {
+      const int y1 = y0 + k;
+      const int top = std::max(0, y0 - halo);
+      const int bottom = std::min(H, y1 + halo);
+      while (sampledTop > top) {
+        sampledTop -= k;
+        if (!sampler.SampleBand(sampledTop, ring, m_szError, sizeof m_szError)) {
+          return false;
+        }
+        for (int y = sampledTop; y < sampledTop + k; ++y) {
+          const std::int16_t* row = ring.Row(y);
+          ringHoles[static_cast<std::size_t>(y % slots)] =
+              std::find(row, row + W, kHole) != row + W ? 1 : 0;
+        }
+        if (stopped()) {
+          return false;
+        }
+      }
+      const Rows* rows = &ring;
+      bool anyHole = false;
+      for (int y = top; y < bottom; ++y) {
+        anyHole = anyHole || ringHoles[static_cast<std::size_t>(y % slots)] != 0;
+      }
+      if (anyHole) {
+        block.Reset(W, top, bottom - top);
+        for (int y = top; y < bottom; ++y) {
+          std::copy_n(ring.Row(y), W, block.Row(y));
+        }
+        filler.Fill(block, D, y0, y1, s);
+        rows = &block;
+      }
+      // Picture elevations of rows y0 - 1..y1 (those inside the map), each once.
+      const int zTop = std::max(0, y0 - 1);
+      const int zBottom = std::min(H, y1 + 1);
+      for (int y = zTop; y < zBottom; ++y) {
+        ShadeElevations(
+            rows->Row(y), W, options.keepNegative,
+            zRows.data() + static_cast<std::size_t>(y - zTop) * static_cast<std::size_t>(W));
+      }
+      const auto zRow = [&](int y) {
+        const int clamped = std::clamp(y, 0, H - 1);
+        return zRows.data() +
+               static_cast<std::size_t>(clamped - zTop) * static_cast<std::size_t>(W);
+      };
+      std::vector<std::uint8_t>& band = bands[current];
+      const auto encodeRows = [&](int from, int to, MapSummary& counts) {
+        for (int y = to - 1; y >= from; --y) {
+          EncodeRow(rows->Row(y), zRow(y - 1), zRow(y), zRow(y + 1), W, y, k, options,
+                    band.data() + static_cast<std::size_t>(y1 - 1 - y) * rowBytes, counts);
+        }
+      };
+      // The southern half of the band is encoded by a second thread.
+      const int middle = y0 + k / 2;
+      MapSummary south;
+      std::future<void> encoding;
+      if (middle > y0) {
+        encoding = std::async(std::launch::async, [&]() { encodeRows(middle, y1, south); });
+      }
+      encodeRows(y0, middle > y0 ? middle : y1, s);
+      if (encoding.valid()) {
+        encoding.get();
+      }
+      s.seaCells += south.seaCells;
+      s.landCells += south.landCells;
+      s.outsideCells += south.outsideCells;
+      if (!written()) {
+        return false;
+      }
+      writing = std::async(std::launch::async, [&out, data = band.data(), size = band.size()]() {
+        return out.Write(data, size);
+      });
+      current ^= 1;
+      if (stopped()) {
+        return false;
+      }
+      if (progress != nullptr) {
+        progress(static_cast<double>(H - y0) / H, progressContext);
+      }
+    }
+    if (!written()) {
+      return false;
     }
   } catch (const std::bad_alloc&) {
-    std::snprintf(m_szError, sizeof m_szError, "not enough memory for a %d x %d map", s.width,
-                  s.height);
-    return abandon();
+    std::snprintf(m_szError, sizeof m_szError, "not enough memory for a %d x %d map", W, H);
+    return false;
+  } catch (const std::system_error& e) {
+    std::snprintf(m_szError, sizeof m_szError, "cannot start the thread that writes %s: %s", output,
+                  e.what());
+    return false;
   }
-  s.cellsWritten = static_cast<std::int64_t>(s.width) * s.height;
-  const bool flushed = std::fflush(file) == 0;
-  const bool closed = std::fclose(file) == 0;
-  file = nullptr;
-  if (!flushed || !closed) {
-    char sys[256];
-    platform::SystemErrorText(platform::LastSystemError(), sys, sizeof sys);
-    std::snprintf(m_szError, sizeof m_szError, "finishing %s failed: %s", partPath.c_str(), sys);
-    return abandon();
+  if (!out.Commit()) {
+    std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
+    return false;
   }
-  std::error_code ec;
-  std::filesystem::rename(partPath, output, ec);
-  if (ec) {
-    std::snprintf(m_szError, sizeof m_szError, "cannot replace %s with %s: %s", output,
-                  partPath.c_str(), ec.message().c_str());
-    return abandon();
-  }
-  if (progress != nullptr) {
-    progress(1.0, progressContext);
-  }
+  s.cellsWritten = static_cast<std::int64_t>(W) * H;
   return true;
 }
 

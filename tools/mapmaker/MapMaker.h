@@ -3,9 +3,13 @@
 // terrain bitmap: 360 k x 180 k pixels, pixel (x, y) standing for the cell
 // whose north-west corner is latitude 90 - y / k, longitude x / k - 180.
 //
+// The map is made in bands of rows, one degree at a time, and streamed to
+// the file, so memory stays bounded at any resolution.
+//
 // Threading: one CMapMaker per thread; GDAL is initialised on first use.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 namespace mapmaker {
@@ -23,15 +27,22 @@ struct MapOptions {
   bool keepNegative = false;  // false: every cell at or below 0 m is colour 0
   int band = 1;               // input band, 1-based
   int fillDistance = -1;      // pixels a hole fills across; -1: one degree (k)
+                              // (at most MaxFillDistance(k))
   bool relief = true;         // shaded relief in the red channel
 };
 
 constexpr int kMaxPixelsPerDegree = 120;  // 43200 x 21600: the largest that a BMP holds comfortably
 
+// The farthest a hole fills across at k pixels per degree, in pixels: a band
+// sees that many rows around it (32 MB of them on each side; 388 pixels at
+// 120 per degree, the whole map up to 20 per degree).
+int MaxFillDistance(int pixelsPerDegree);
+
 struct MapSummary {
   int width = 0;
   int height = 0;
   std::uint64_t fileBytes = 0;
+  int fillDistance = 0;  // pixels holes were filled across
   std::int64_t cellsWritten = 0;
   std::int64_t landCells = 0;     // written with an elevation above 0 m (or any, with keepNegative)
   std::int64_t seaCells = 0;      // written as colour 0
@@ -49,17 +60,23 @@ using ProgressFunction = void (*)(double fraction, void* context);
 
 class CMapMaker {
  public:
-  // Reads input and writes the bitmap to output. The bitmap is written to
-  // "<output>.part" beside it and renamed at the end, so a failure never
-  // leaves a half-written map nor destroys an existing one. Returns false
-  // with the reason in GetError().
+  // Reads input and writes the bitmap to output (see CMapOutput: a plain
+  // file is replaced by renaming a finished "<target>.part" over it, links
+  // are followed, character devices and pipes are written through), so a
+  // failure never leaves a half-written map nor destroys an existing one.
+  // Returns false with the reason in GetError().
   bool MakeMap(const char* input, const char* output, const MapOptions& options,
                MapSummary* summary, ProgressFunction progress = nullptr,
                void* progressContext = nullptr);
 
   const char* GetError() const { return m_szError; }
 
+  // A flag a signal handler sets to the signal's number: the maker checks it
+  // between bands, and when it is set removes its temporary file and fails.
+  void SetStopFlag(const volatile std::sig_atomic_t* flag) { m_pStop = flag; }
+
  private:
+  const volatile std::sig_atomic_t* m_pStop = nullptr;
   char m_szError[1024] = {};
 };
 

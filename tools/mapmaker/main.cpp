@@ -1,11 +1,14 @@
 // orogrid-mapmaker: command line of the map maker. Makes the server's terrain
 // bitmap from any elevation model GDAL opens in geographic coordinates.
-// Threading: single-threaded.
+// Threading: the main thread runs the maker (which writes with a second
+// thread of its own); the signal handler only sets a flag.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/system_error.h"
 #include "platform/terminal.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapMaker.h"
@@ -25,6 +28,13 @@ const char kUsage[] =
     "remainder; red holds a shaded relief so the file is a readable picture.\n"
     "Longitudes may run 0..360 or -180..180.\n"
     "\n"
+    "The map is written in bands of rows, so memory stays bounded (about 250 MB at\n"
+    "120 pixels per degree). An existing OUTPUT is replaced only once the new map\n"
+    "is complete and on the disk: it is written to OUTPUT.part and renamed. A\n"
+    "symbolic link is followed (the file it points to is replaced, the link stays);\n"
+    "a pipe or a character device is written straight through; a folder or a block\n"
+    "device is refused. Stopped by INT, TERM or HUP, the maker removes OUTPUT.part.\n"
+    "\n"
     "options:\n"
     "  -k, --pixels-per-degree K  whole pixels per degree, 1..120 (default 12, a\n"
     "                             4320 x 2160 map: the size the server's built-in\n"
@@ -43,12 +53,15 @@ const char kUsage[] =
     "                             sea level as the server's grid blending expects\n"
     "  -b, --band N               input band to read (default 1)\n"
     "      --fill-distance N      no-data holes fill from their neighbours across at\n"
-    "                             most N pixels (default K, one degree); cells left\n"
-    "                             over are written as 0 m and counted\n"
+    "                             most N pixels (default K, one degree; at most\n"
+    "                             what a band sees: 388 at K = 120, the whole map\n"
+    "                             up to K = 20); cells left over are written as\n"
+    "                             0 m and counted\n"
     "      --no-relief            no shaded relief (red is a constant)\n"
     "  -q, --quiet                no progress bar, no summary (warnings and errors stay)\n"
     "  -h, --help                 this text\n"
-    "      --version              the program's revision\n";
+    "      --version              the program's version\n"
+    "Options that take a value also take it as --option=VALUE.\n";
 
 bool ParseInt(const char* text, int low, int high, int* value) {
   if (text == nullptr || *text == '\0') {
@@ -61,6 +74,34 @@ bool ParseInt(const char* text, int low, int high, int* value) {
   }
   *value = static_cast<int>(v);
   return true;
+}
+
+// The signal that asked the maker to stop, 0 while none did.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+// Asks the maker to stop at the next band; a second signal ends the program
+// at once (the default action is back in place).
+extern "C" void OnStopSignal(int signal) {
+  g_stopSignal = signal;
+  std::signal(signal, SIG_DFL);
+}
+
+// Flushes and closes standard output; false, with the system's reason on
+// standard error, when what was printed did not all reach it.
+bool CloseStdout() {
+  bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  int code = ok ? 0 : platform::LastSystemError();
+  if (std::fclose(stdout) != 0 && ok) {
+    ok = false;
+    code = platform::LastSystemError();
+  }
+  if (ok) {
+    return true;
+  }
+  char why[256];
+  platform::SystemErrorText(code, why, sizeof why);
+  std::fprintf(stderr, "orogrid-mapmaker: cannot write standard output: %s\n", why);
+  return false;
 }
 
 int UsageError(const char* format, const char* what) {
@@ -101,49 +142,72 @@ int main(int argc, char** argv) {
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+    // "--name=value" carries its value; otherwise it is the next argument.
+    char name[64] = {};
+    const char* inlineValue = nullptr;
+    const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
+    if (equals != nullptr && static_cast<std::size_t>(equals - arg) < sizeof name) {
+      std::memcpy(name, arg, static_cast<std::size_t>(equals - arg));
+      arg = name;
+      inlineValue = equals + 1;
+    }
+    bool usedValue = false;
+    const auto value = [&]() -> const char* {
+      usedValue = true;
+      if (inlineValue != nullptr) {
+        return inlineValue;
+      }
+      return i + 1 < argc ? argv[++i] : nullptr;
+    };
+    const auto is = [&](const char* shortName, const char* longName) {
+      return (shortName != nullptr && std::strcmp(arg, shortName) == 0) ||
+             std::strcmp(arg, longName) == 0;
+    };
+    if (is("-h", "--help")) {
       std::fputs(kUsage, stdout);
-      return 0;
+      return CloseStdout() ? 0 : 1;
     }
-    if (std::strcmp(arg, "--version") == 0) {
-      std::printf("%s\n", kRevision);
-      return 0;
+    if (is(nullptr, "--version")) {
+      std::printf("orogrid-mapmaker %s\n%s\n", OROGRID_VERSION, kRevision);
+      return CloseStdout() ? 0 : 1;
     }
-    if (std::strcmp(arg, "-k") == 0 || std::strcmp(arg, "--pixels-per-degree") == 0) {
+    if (is("-k", "--pixels-per-degree")) {
       const char* v = value();
       if (!ParseInt(v, 1, mapmaker::kMaxPixelsPerDegree, &options.pixelsPerDegree)) {
         return UsageError("--pixels-per-degree needs a whole number 1..120, not \"%s\"",
                           v ? v : "");
       }
-    } else if (std::strcmp(arg, "-a") == 0 || std::strcmp(arg, "--aggregate") == 0) {
+    } else if (is("-a", "--aggregate")) {
       const char* v = value();
       if (!mapmaker::ParseAggregate(v, &options.aggregate)) {
         return UsageError("--aggregate is nearest, mean or maximum, not \"%s\"", v ? v : "");
       }
-    } else if (std::strcmp(arg, "-n") == 0 || std::strcmp(arg, "--keep-negative") == 0) {
+    } else if (is("-n", "--keep-negative")) {
       options.keepNegative = true;
-    } else if (std::strcmp(arg, "-b") == 0 || std::strcmp(arg, "--band") == 0) {
+    } else if (is("-b", "--band")) {
       const char* v = value();
       if (!ParseInt(v, 1, 1000000, &options.band)) {
         return UsageError("--band needs a band number from 1, not \"%s\"", v ? v : "");
       }
-    } else if (std::strcmp(arg, "--fill-distance") == 0) {
+    } else if (is(nullptr, "--fill-distance")) {
       const char* v = value();
       if (!ParseInt(v, 0, 1000000, &options.fillDistance)) {
         return UsageError("--fill-distance needs a number of pixels from 0, not \"%s\"",
                           v ? v : "");
       }
-    } else if (std::strcmp(arg, "--no-relief") == 0) {
+    } else if (is(nullptr, "--no-relief")) {
       options.relief = false;
-    } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+    } else if (is("-q", "--quiet")) {
       quiet = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
-      return UsageError("unknown option \"%s\"", arg);
+      return UsageError("unknown option \"%s\"", argv[i]);
     } else if (pathCount < 2) {
       paths[pathCount++] = arg;
     } else {
       return UsageError("one input and one output only; \"%s\" is one too many", arg);
+    }
+    if (inlineValue != nullptr && !usedValue) {
+      return UsageError("%s takes no value", name);
     }
   }
   if (pathCount < 2) {
@@ -152,10 +216,22 @@ int main(int argc, char** argv) {
                                 : "an output bitmap (OUTPUT.bmp) is needed");
   }
 
+  if (options.fillDistance > mapmaker::MaxFillDistance(options.pixelsPerDegree)) {
+    std::fprintf(stderr,
+                 "orogrid-mapmaker: warning: holes fill across at most %d pixels at %d pixels per "
+                 "degree, not %d\n",
+                 mapmaker::MaxFillDistance(options.pixelsPerDegree), options.pixelsPerDegree,
+                 options.fillDistance);
+  }
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    std::signal(signal, OnStopSignal);
+  }
+
   ProgressBar bar;
   const bool showProgress = !quiet && platform::IsTerminal(2);
   const auto start = std::chrono::steady_clock::now();
   mapmaker::CMapMaker maker;
+  maker.SetStopFlag(&g_stopSignal);
   mapmaker::MapSummary s;
   const bool ok =
       maker.MakeMap(paths[0], paths[1], options, &s, showProgress ? DrawProgress : nullptr, &bar);
@@ -164,6 +240,12 @@ int main(int argc, char** argv) {
   }
   if (!ok) {
     std::fprintf(stderr, "orogrid-mapmaker: %s\n", maker.GetError());
+    if (g_stopSignal != 0) {
+      // Ended by the signal, as the sender expects.
+      const int signal = g_stopSignal;
+      std::signal(signal, SIG_DFL);
+      std::raise(signal);
+    }
     return 1;
   }
   const double seconds =
@@ -198,5 +280,5 @@ int main(int argc, char** argv) {
     std::printf("  outside the input: %lld cells written as 0 m\n",
                 static_cast<long long>(s.outsideCells));
   }
-  return 0;
+  return CloseStdout() ? 0 : 1;
 }
