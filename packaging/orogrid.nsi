@@ -1,9 +1,13 @@
 ; Windows installer for Orogrid, built on Linux with makensis:
-;   makensis -DBINDIR=<windows build>/bin -DMAPFILE=<KtTerrainMap.bmp> \
+;   makensis -DBINDIR=<windows build>/bin -DLIBDIR=<windows build>/lib \
+;            -DINCLUDEDIR=<source>/client -DMAPFILE=<KtTerrainMap.bmp> \
 ;            -DOUTFILE=<setup.exe> -DVERSION=<x.y.z> packaging/orogrid.nsi
 ; The server reads its map from a fixed path, so the map always goes to
 ; "C:\Program Files\Norvalia\Bitmaps\Terrain\KtTerrainMap.bmp" whatever the
 ; programs' folder.
+; The client library for simulations goes beside the programs:
+; orogrid_client.dll, lib\orogrid_client.lib (its import library, for MSVC),
+; include\orogrid\orogrid_client.h.
 ; A 64-bit installer, as the programs are: it runs wherever they run.
 Target amd64-unicode
 
@@ -30,6 +34,11 @@ Section "Orogrid"
   File /nonfatal "${BINDIR}\orogrid-view.exe"
   File /nonfatal "${BINDIR}\orogrid-config-report.exe"
   File /nonfatal "${BINDIR}\orogrid-panel.exe"
+  File "${BINDIR}\orogrid_client.dll"
+  SetOutPath "$INSTDIR\lib"
+  File "${LIBDIR}\orogrid_client.lib"
+  SetOutPath "$INSTDIR\include\orogrid"
+  File "${INCLUDEDIR}\orogrid_client.h"
   SetOutPath "$PROGRAMFILES64\Norvalia\Bitmaps\Terrain"
   File "/oname=KtTerrainMap.bmp" "${MAPFILE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -48,6 +57,12 @@ Section "Uninstall"
   Delete "$INSTDIR\orogrid-view.exe"
   Delete "$INSTDIR\orogrid-config-report.exe"
   Delete "$INSTDIR\orogrid-panel.exe"
+  Delete "$INSTDIR\orogrid_client.dll"
+  Delete "$INSTDIR\lib\orogrid_client.lib"
+  RMDir "$INSTDIR\lib"
+  Delete "$INSTDIR\include\orogrid\orogrid_client.h"
+  RMDir "$INSTDIR\include\orogrid"
+  RMDir "$INSTDIR\include"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$PROGRAMFILES64\Norvalia\Bitmaps\Terrain\KtTerrainMap.bmp"

@@ -1,8 +1,9 @@
 // orogrid-sim: a stand-in for the flight simulation beside Orogrid. It
 // attaches to the terrain shared memory as the simulation's processes do,
 // flies a route writing the aircraft position, heading and run state, shows
-// once a second what Orogrid publishes, and at the end sets the state to
-// lost and leaves. With --state it only sets the run state.
+// once a second what Orogrid publishes (read back through the client
+// library, with a warning when the server is gone), and at the end sets the
+// state to lost and leaves. With --state it only sets the run state.
 //
 // Threading: one thread; a signal handler only raises a flag.
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "client/orogrid_client.h"
 #include "shm/CTrnShm.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"
@@ -48,22 +50,50 @@ void WriteState(TrnShmData& record, std::int32_t state) {
   static_cast<volatile TrnShmData&>(record).simulationState = state;
 }
 
-StatusValues ReadBack(const TrnShmData& record, const CFlight& flight, double elapsed) {
-  const volatile TrnShmData& r = record;
+StatusValues ReadBack(orogrid_client* reader, const CFlight& flight, double elapsed) {
   StatusValues v{};
   v.elapsed = elapsed;
   v.latitude = flight.Position().latitude;
   v.longitude = flight.Position().longitude;
   v.heading = flight.Heading();
-  v.elevation = r.aircraftElevation;
-  v.cellId = r.aircraftCellId;
-  v.pixelX = r.aircraftPixelX;
-  v.pixelY = r.aircraftPixelY;
-  v.subX = r.aircraftSubX;
-  v.subY = r.aircraftSubY;
-  v.pixelsPerMetre = r.pixelsPerMetre;
-  v.updateCount = r.updateCount;
+  orogrid_aircraft a{};
+  // A gone server still leaves its last values to show.
+  const int read = orogrid_aircraft_read(reader, &a, sizeof a);
+  if (read == OROGRID_OK || read == OROGRID_E_SERVER_GONE) {
+    v.elevation = a.elevation;
+    v.cellId = a.cell_id;
+    v.pixelX = a.pixel_x;
+    v.pixelY = a.pixel_y;
+    v.subX = a.sub_x;
+    v.subY = a.sub_y;
+    v.pixelsPerMetre = a.pixels_per_metre;
+    v.updateCount = a.update_count;
+  }
   return v;
+}
+
+// Says once when the server goes and when it is back.
+void ReportServer(const orogrid_status& status, int& lastAlive) {
+  if (status.server_alive == lastAlive || status.server_alive == OROGRID_SERVER_UNKNOWN) {
+    return;
+  }
+  if (status.server_alive == OROGRID_SERVER_GONE) {
+    if (status.has_companion != 0) {
+      std::printf(
+          "orogrid-sim: warning: the terrain server (process %u) is gone: no heartbeat for "
+          "%.1f s; the grids shown are stale\n",
+          static_cast<unsigned>(status.server_process_id), status.heartbeat_age_s);
+    } else {
+      std::printf(
+          "orogrid-sim: warning: no terrain server is publishing (update count %d stands "
+          "still); the grids shown are stale\n",
+          status.update_count);
+    }
+  } else if (lastAlive == OROGRID_SERVER_GONE) {
+    std::printf("orogrid-sim: the terrain server is publishing again\n");
+  }
+  std::fflush(stdout);
+  lastAlive = status.server_alive;
 }
 
 bool Attach(CTrnShm& shm, const char* segment) {
@@ -100,6 +130,17 @@ int Fly(const SimOptions& options, const CRoute& route) {
     return kExitNotAttached;
   }
   TrnShmData& record = *shm.GetData();
+  orogrid_client* reader = nullptr;
+  const int opened = orogrid_open(options.segment, 0, &reader);
+  if (opened != OROGRID_OK) {
+    std::fprintf(stderr, "orogrid-sim: cannot read back \"%s\": %s\n", options.segment,
+                 orogrid_strerror(opened));
+    return kExitNotAttached;
+  }
+  struct Closer {
+    orogrid_client* client;
+    ~Closer() { orogrid_close(client); }
+  } closer{reader};
   CFlight flight(route);
   const double metresPerSecond =
       flight::KnotsToMetresPerSecond(options.speedKnots) * options.timeScale;
@@ -113,24 +154,30 @@ int Fly(const SimOptions& options, const CRoute& route) {
   flight.Start();
   WriteState(record, static_cast<std::int32_t>(flight.State()));
 
-  CPublicationWatch watch;
+  orogrid_status status{};
+  orogrid_status_read(reader, &status, sizeof status);
+  // Publications before the flight are not the flight's.
+  const std::uint64_t firstPublication = status.publication_count;
+  int lastAlive = OROGRID_SERVER_UNKNOWN;
   const Clock::time_point start = Clock::now();
   Clock::time_point last = start;
   Clock::time_point next = start;
   double nextLine = 0.0;
   double lastLineTime = 0.0;
-  std::int32_t lastLineCount = static_cast<const volatile TrnShmData&>(record).updateCount;
+  std::int32_t lastLineCount = status.update_count;
   double finishedAt = -1.0;
   const char* reason = "route flown";
   char line[320];
   for (;;) {
     const double now = SecondsSince(start);
-    watch.Observe(GridFingerprint(record), now);
+    orogrid_status_read(reader, &status, sizeof status);
+    ReportServer(status, lastAlive);
     if (now >= nextLine) {
-      StatusValues values = ReadBack(record, flight, now);
+      StatusValues values = ReadBack(reader, flight, now);
       const double span = now - lastLineTime;
       values.updatesPerSecond = span > 0.0 ? (values.updateCount - lastLineCount) / span : 0.0;
-      values.gridAge = watch.AgeAt(now);
+      values.gridAge =
+          status.publication_count > firstPublication ? status.publication_age_s : -1.0;
       FormatStatusLine(line, sizeof line, values);
       std::printf("%s\n", line);
       std::fflush(stdout);
@@ -167,7 +214,8 @@ int Fly(const SimOptions& options, const CRoute& route) {
   std::printf(
       "orogrid-sim: %s after %.1f s, %.1f km; simulationState set to lost (0xFFFFFF); %d grid "
       "publications seen; leaving\n",
-      reason, SecondsSince(start), flight.FlownMetres() / 1000.0, watch.Publications());
+      reason, SecondsSince(start), flight.FlownMetres() / 1000.0,
+      static_cast<int>(status.publication_count - firstPublication));
   std::fflush(stdout);
   return 0;
 }

@@ -2,63 +2,12 @@
 // Threading: reads memory other processes write concurrently.
 #include "tools/view/Snapshot.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <thread>
+
+#include "client/CTrnClient.h"
 
 extern const char g_szSnapshotRevision[];
 const char g_szSnapshotRevision[] = "%Z% OrogridTools KT4102:01 Snapshot $Revision: 1.0 $";
-
-namespace {
-
-// Reads through volatile so that the compiler re-reads the shared record
-// every time instead of reusing what it copied a moment ago.
-std::int32_t ReadCount(const TrnShmData& record) {
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  const std::int32_t value = *static_cast<const volatile std::int32_t*>(&record.updateCount);
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  return value;
-}
-
-bool SameBytes(const void* shared, const void* copy, std::size_t bytes) {
-  const volatile unsigned char* a = static_cast<const volatile unsigned char*>(shared);
-  const unsigned char* b = static_cast<const unsigned char*>(copy);
-  for (std::size_t i = 0; i < bytes; ++i) {
-    if (a[i] != b[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-void CopyScalars(const TrnShmData& record, GridSnapshot& out) {
-  const volatile TrnShmData& r = record;
-  out.aircraftLatitude = r.aircraftLatitude;
-  out.aircraftLongitude = r.aircraftLongitude;
-  out.aircraftHeading = r.aircraftHeading;
-  out.aircraftElevation = r.aircraftElevation;
-  out.aircraftCellId = r.aircraftCellId;
-  out.aircraftSubX = r.aircraftSubX;
-  out.aircraftSubY = r.aircraftSubY;
-  out.aircraftPixelX = r.aircraftPixelX;
-  out.aircraftPixelY = r.aircraftPixelY;
-  out.pixelsPerMetre = r.pixelsPerMetre;
-  out.subCellLatSpan = r.subCellLatSpan;
-  out.subCellLonSpan = r.subCellLonSpan;
-  out.simulationState = r.simulationState;
-  out.userCount = r.userCount;
-}
-
-void Pause(const SnapshotOptions& options, int milliseconds) {
-  if (options.hooks.pause != nullptr) {
-    options.hooks.pause(options.hooks.context, milliseconds);
-  } else if (milliseconds > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  }
-}
-
-}  // namespace
 
 bool GridsAgree(const GridSnapshot& snapshot) {
   for (int cx = 0; cx < trn::kFineSize; ++cx) {
@@ -75,34 +24,38 @@ bool GridsAgree(const GridSnapshot& snapshot) {
 
 SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out,
                             const SnapshotOptions& options) {
-  if (options.waitForCycleMs > 0) {
-    const std::int32_t start = ReadCount(record);
-    for (int waited = 0; waited < options.waitForCycleMs && ReadCount(record) == start;
-         waited += 2) {
-      Pause(options, 2);
-    }
-  }
-  const int attempts = options.maxAttempts < 1 ? 1 : options.maxAttempts;
-  for (int attempt = 1; attempt <= attempts; ++attempt) {
-    out.attempts = attempt;
-    const std::int32_t before = ReadCount(record);
-    std::memcpy(out.coarse, record.coarseGrid, sizeof out.coarse);
-    std::memcpy(out.fine, record.fineGrid, sizeof out.fine);
-    CopyScalars(record, out);
-    out.updateCount = before;
-    if (options.hooks.afterCopy != nullptr) {
-      options.hooks.afterCopy(options.hooks.context, attempt);
-    }
-    const std::int32_t afterCopy = ReadCount(record);
-    const bool unchanged = SameBytes(record.coarseGrid, out.coarse, sizeof out.coarse) &&
-                           SameBytes(record.fineGrid, out.fine, sizeof out.fine);
-    const std::int32_t afterCheck = ReadCount(record);
-    if (before == afterCopy && afterCopy == afterCheck && unchanged && GridsAgree(out)) {
-      return SnapshotResult::kConsistent;
-    }
-    if (attempt < attempts) {
-      Pause(options, options.retryPauseMs);
-    }
-  }
-  return SnapshotResult::kUnsettled;
+  static orogrid_snapshot s_copy;  // 600 KB: not on the stack; one thread
+  client::HeuristicOptions heuristics;
+  heuristics.maxAttempts = options.maxAttempts;
+  heuristics.retryPauseMs = options.retryPauseMs;
+  heuristics.waitForTickMs = options.waitForCycleMs;
+  heuristics.hooks.afterCopy = options.hooks.afterCopy;
+  heuristics.hooks.pause = options.hooks.pause;
+  heuristics.hooks.context = options.hooks.context;
+  const bool whole = client::TakeHeuristicSnapshot(record, s_copy, heuristics);
+  FromClientSnapshot(s_copy, out);
+  out.userCount = s_copy.user_count;
+  return whole ? SnapshotResult::kConsistent : SnapshotResult::kUnsettled;
+}
+
+void FromClientSnapshot(const orogrid_snapshot& in, GridSnapshot& out) {
+  static_assert(sizeof out.coarse == sizeof in.coarse && sizeof out.fine == sizeof in.fine);
+  std::memcpy(out.coarse, in.coarse, sizeof out.coarse);
+  std::memcpy(out.fine, in.fine, sizeof out.fine);
+  out.updateCount = in.aircraft.update_count;
+  out.aircraftLatitude = in.aircraft.latitude;
+  out.aircraftLongitude = in.aircraft.longitude;
+  out.aircraftHeading = in.aircraft.heading;
+  out.aircraftElevation = in.aircraft.elevation;
+  out.aircraftCellId = in.aircraft.cell_id;
+  out.aircraftSubX = in.aircraft.sub_x;
+  out.aircraftSubY = in.aircraft.sub_y;
+  out.aircraftPixelX = in.aircraft.pixel_x;
+  out.aircraftPixelY = in.aircraft.pixel_y;
+  out.pixelsPerMetre = in.aircraft.pixels_per_metre;
+  out.subCellLatSpan = in.sub_cell_lat_span;
+  out.subCellLonSpan = in.sub_cell_lon_span;
+  out.simulationState = in.aircraft.simulation_state;
+  out.userCount = in.user_count;
+  out.attempts = in.attempts;
 }

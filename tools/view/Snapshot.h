@@ -11,6 +11,9 @@
 //  - every fine cell's first sub-point sits exactly on the position of its
 //    coarse point, as a fine grid refined from that coarse grid does.
 // Otherwise it pauses briefly and copies again, a bounded number of times.
+// The copying is the client library's (client::TakeHeuristicSnapshot), which
+// orogrid-view uses through orogrid_snapshot_take; a record whose server
+// keeps the companion segment is copied through its sequence counter there.
 //
 // Threading: the record is read concurrently with its writers in other
 // processes; a GridSnapshot belongs to the calling thread.
@@ -18,6 +21,7 @@
 
 #include <cstdint>
 
+#include "client/orogrid_client.h"
 #include "shm/TrnInterfaceShm.h"
 
 struct GridSnapshot {
@@ -66,6 +70,9 @@ enum class SnapshotResult {
 
 SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out,
                             const SnapshotOptions& options);
+
+// The picture's copy of a snapshot the client library took.
+void FromClientSnapshot(const orogrid_snapshot& in, GridSnapshot& out);
 
 // True when every fine cell's sub-point [0][0] has exactly the latitude and
 // longitude of coarse point [67 + cx][67 + cy].

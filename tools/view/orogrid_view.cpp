@@ -1,8 +1,8 @@
 // orogrid-view: draws the grids Orogrid publishes into a picture file (PNG
-// on Linux, BMP on Windows), once or every N seconds. It attaches to the
-// terrain record as a reader only: it never creates the segment and writes
-// nothing into it. Each picture is written to a temporary file first and
-// then renamed, so a watcher never sees half a picture.
+// on Linux, BMP on Windows), once or every N seconds. It reads the terrain
+// record through the client library as a reader only: it never creates the
+// segment and writes nothing into it; it warns when the server is gone. Each picture is written to
+// a temporary file first and then renamed, so a watcher never sees half a picture.
 //
 // Threading: one thread; a signal handler only raises a flag.
 #include <chrono>
@@ -12,12 +12,13 @@
 #include <memory>
 #include <thread>
 
+#include "client/orogrid_client.h"
 #include "display/BaseDisplay.h"
 #include "platform/device_context.h"
+#include "shm/BaseSharedMemory.h"
 #include "tools/sim/Route.h"
 #include "tools/view/Picture.h"
 #include "tools/view/Snapshot.h"
-#include "tools/view/TrnReader.h"
 
 extern const char g_szOrogridViewRevision[];
 const char g_szOrogridViewRevision[] = "%Z% OrogridTools KT4102:04 orogrid_view $Revision: 1.0 $";
@@ -147,12 +148,17 @@ int main(int argc, char** argv) {
   if (parsed >= 0) {
     return parsed;
   }
-  CTrnReader reader(options.segment);
-  char why[256];
-  if (!reader.Attach(why, sizeof why)) {
-    std::fprintf(stderr, "orogrid-view: %s\n", why);
+  orogrid_client* reader = nullptr;
+  const int opened = orogrid_open(options.segment, 0, &reader);
+  if (opened != OROGRID_OK) {
+    std::fprintf(stderr, "orogrid-view: shared memory \"%s\": %s\n", options.segment,
+                 orogrid_strerror(opened));
     return kExitNotAttached;
   }
+  struct Closer {
+    orogrid_client* client;
+    ~Closer() { orogrid_close(client); }
+  } closer{reader};
   std::unique_ptr<platform::DeviceContext> dc =
       platform::CreateImageDC(picture::kWidth, picture::kHeight);
   if (!dc) {
@@ -163,9 +169,10 @@ int main(int argc, char** argv) {
   BaseDisplay display;
   display.SetDC(dc.get());
   display.SetScale(picture::kFontScale);
-  static GridSnapshot snapshot;  // 600 KB: not on the stack
-  SnapshotOptions snapshotOptions;
-  snapshotOptions.waitForCycleMs = 250;
+  static GridSnapshot snapshot;  // 600 KB each: not on the stack
+  static orogrid_snapshot clientCopy;
+  // Start just after a publication when there is one soon.
+  orogrid_wait_publication(reader, 250);
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
 
@@ -174,14 +181,18 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     ++rounds;
-    if (TakeSnapshot(*reader.GetData(), snapshot, snapshotOptions) != SnapshotResult::kConsistent) {
-      std::fprintf(stderr,
-                   "orogrid-view: the grids kept changing during %d copies; no picture written\n",
-                   snapshot.attempts);
+    const int taken = orogrid_snapshot_take(reader, &clientCopy, sizeof clientCopy);
+    if (taken == OROGRID_E_SERVER_GONE) {
+      // Still a whole copy: the last grids the server left.
+      std::fprintf(stderr, "orogrid-view: warning: %s\n", orogrid_last_error(reader));
+    }
+    if (taken != OROGRID_OK && taken != OROGRID_E_SERVER_GONE) {
+      std::fprintf(stderr, "orogrid-view: %s; no picture written\n", orogrid_last_error(reader));
       if (options.everySeconds <= 0.0) {
         return kExitUnsettled;
       }
     } else {
+      FromClientSnapshot(clientCopy, snapshot);
       picture::DrawTerrainPicture(display, snapshot);
       if (!WritePicture(*dc, options.out)) {
         std::fprintf(stderr, "orogrid-view: cannot write \"%s\"\n", options.out);

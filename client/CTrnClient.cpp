@@ -1,0 +1,639 @@
+// The reader of the terrain record and its companion (see CTrnClient.h).
+// Threading: one thread per object; the shared record is written by other
+// processes while it is read here.
+#include "client/CTrnClient.h"
+
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "client/ClientClock.h"
+#include "client/TrnElevation.h"
+#include "platform/shared_memory.h"
+#include "platform/system_error.h"
+
+extern const char g_szCTrnClientRevision[];
+const char g_szCTrnClientRevision[] = "%Z% OrogridClient KT4201:01 CTrnClient $Revision: 1.0 $";
+
+namespace client {
+
+namespace {
+
+constexpr std::int64_t kMsNs = 1000000LL;
+constexpr std::int64_t kSeqLookPeriodNs = 250 * kMsNs;
+constexpr std::int64_t kPidCheckPeriodNs = 100 * kMsNs;
+// A sequenced copy gives up after this long (the server writes for well
+// under a millisecond every 120 ms, so a copy rarely needs a second try).
+constexpr std::int64_t kSequencedCopyLimitNs = 500 * kMsNs;
+// How long an attacher waits for a creator to stamp the version text.
+constexpr int kInitialiseWaitMs = 1000;
+
+std::int32_t LoadCount(const TrnShmData& record) {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  const std::int32_t value = *static_cast<const volatile std::int32_t*>(&record.updateCount);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  return value;
+}
+
+template <class T>
+T LoadShared(const T& field) {
+  return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
+}
+
+// Compares a shared grid with its copy, re-reading the shared side; the
+// grids are 8-byte aligned multiples of 8 bytes, compared a word at a time.
+bool SameBytes(const void* shared, const void* copy, std::size_t bytes) {
+  const volatile std::uint64_t* a = static_cast<const volatile std::uint64_t*>(shared);
+  const std::uint64_t* b = static_cast<const std::uint64_t*>(copy);
+  for (std::size_t i = 0; i < bytes / 8; ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Pause(const HeuristicOptions& options, int milliseconds) {
+  if (options.hooks.pause != nullptr) {
+    options.hooks.pause(options.hooks.context, milliseconds);
+  } else if (milliseconds > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+}
+
+void CopyGrids(const TrnShmData& record, orogrid_snapshot& out) {
+  static_assert(sizeof out.coarse == sizeof record.coarseGrid);
+  static_assert(sizeof out.fine == sizeof record.fineGrid);
+  std::memcpy(out.coarse, record.coarseGrid, sizeof out.coarse);
+  std::memcpy(out.fine, record.fineGrid, sizeof out.fine);
+}
+
+void CopyScalars(const TrnShmData& record, orogrid_snapshot& out) {
+  CopyAircraft(record, out.aircraft);
+  const volatile TrnShmData& r = record;
+  out.sub_cell_lat_span = r.subCellLatSpan;
+  out.sub_cell_lon_span = r.subCellLonSpan;
+  out.user_count = r.userCount;
+}
+
+// Pixels per degree from the record alone: the sub-cell span is a third of
+// a pixel.
+std::int32_t ScaleFromSpan(double span) {
+  if (!(span > 0.0 && span < 1.0)) {
+    return 0;
+  }
+  const double pixels = 1.0 / (3.0 * span);
+  return pixels < 1e6 ? static_cast<std::int32_t>(std::lround(pixels)) : 0;
+}
+
+// Bit for bit, so that a NaN position compares equal to itself.
+bool SameAircraft(const orogrid_aircraft& a, const orogrid_aircraft& b) {
+  const auto same = [](double x, double y) {
+    return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+  };
+  return same(a.latitude, b.latitude) && same(a.longitude, b.longitude) &&
+         same(a.heading, b.heading) && a.elevation == b.elevation && a.cell_id == b.cell_id &&
+         a.pixel_x == b.pixel_x && a.pixel_y == b.pixel_y && a.sub_x == b.sub_x &&
+         a.sub_y == b.sub_y && same(a.pixels_per_metre, b.pixels_per_metre) &&
+         a.update_count == b.update_count && a.simulation_state == b.simulation_state;
+}
+
+// Reads of the live record for the elevation lookup.
+struct LiveGrids {
+  const TrnShmData* record;
+  TrnGridPoint Coarse(int i, int j) const {
+    TrnGridPoint p;
+    std::memcpy(&p, &record->coarseGrid[i][j], sizeof p);
+    return p;
+  }
+  TrnGridPoint Fine(int cx, int cy, int sx, int sy) const {
+    TrnGridPoint p;
+    std::memcpy(&p, &record->fineGrid[cx][cy][sx][sy], sizeof p);
+    return p;
+  }
+};
+
+}  // namespace
+
+void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out) {
+  const volatile TrnShmData& r = record;
+  out.latitude = r.aircraftLatitude;
+  out.longitude = r.aircraftLongitude;
+  out.heading = r.aircraftHeading;
+  out.elevation = r.aircraftElevation;
+  out.cell_id = r.aircraftCellId;
+  out.pixel_x = r.aircraftPixelX;
+  out.pixel_y = r.aircraftPixelY;
+  out.sub_x = r.aircraftSubX;
+  out.sub_y = r.aircraftSubY;
+  out.pixels_per_metre = r.pixelsPerMetre;
+  out.update_count = r.updateCount;
+  out.simulation_state = r.simulationState;
+}
+
+bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
+  for (int cx = 0; cx < trn::kFineSize; ++cx) {
+    for (int cy = 0; cy < trn::kFineSize; ++cy) {
+      const orogrid_point& fine = snapshot.fine[cx][cy][0][0];
+      const orogrid_point& coarse = snapshot.coarse[trn::kFineOrigin + cx][trn::kFineOrigin + cy];
+      if (fine.latitude != coarse.latitude || fine.longitude != coarse.longitude) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
+                           const HeuristicOptions& options) {
+  if (options.waitForTickMs > 0) {
+    const std::int32_t start = LoadCount(record);
+    for (int waited = 0; waited < options.waitForTickMs && LoadCount(record) == start;
+         waited += 2) {
+      Pause(options, 2);
+    }
+  }
+  const int attempts = options.maxAttempts < 1 ? 1 : options.maxAttempts;
+  for (int attempt = 1; attempt <= attempts; ++attempt) {
+    out.attempts = attempt;
+    out.consistency = OROGRID_CONSISTENT_HEURISTIC;
+    const std::int32_t before = LoadCount(record);
+    CopyGrids(record, out);
+    CopyScalars(record, out);
+    out.aircraft.update_count = before;
+    if (options.hooks.afterCopy != nullptr) {
+      options.hooks.afterCopy(options.hooks.context, attempt);
+    }
+    const std::int32_t afterCopy = LoadCount(record);
+    const bool unchanged = SameBytes(record.coarseGrid, out.coarse, sizeof out.coarse) &&
+                           SameBytes(record.fineGrid, out.fine, sizeof out.fine);
+    const std::int32_t afterCheck = LoadCount(record);
+    if (before == afterCopy && afterCopy == afterCheck && unchanged && SnapshotGridsAgree(out)) {
+      return true;
+    }
+    if (attempt < attempts) {
+      Pause(options, options.retryPauseMs);
+    }
+  }
+  return false;
+}
+
+CClientSegment::CClientSegment(const char* name, std::uint32_t size) : m_attached(false) {
+  SetName(name);
+  m_size = size;
+}
+
+CClientSegment::~CClientSegment() {
+  if (m_attached) {
+    Close();
+  }
+}
+
+int CClientSegment::Attach() {
+  if (!OpenAndMap()) {
+    if (Refused()) {
+      return OROGRID_E_REFUSED;
+    }
+    return LastErrorCode() == platform::FileNotFoundCode() ? OROGRID_E_NO_SEGMENT
+                                                           : OROGRID_E_SYSTEM;
+  }
+  m_attached = true;
+  return OROGRID_OK;
+}
+
+CTrnClient::CTrnClient()
+    : m_pRecordSegment(nullptr),
+      m_pSeqSegment(nullptr),
+      m_pData(nullptr),
+      m_pSeq(nullptr),
+      m_pCounted(nullptr),
+      m_szSeqName{},
+      m_seqNameFits(false),
+      m_nextSeqLookNs(0),
+      m_nextPidCheckNs(0),
+      m_pidAlive(false),
+      m_watching(false),
+      m_lastUpdateCount(0),
+      m_watchStartNs(0),
+      m_lastUpdateChangeNs(0),
+      m_updateMoved(false),
+      m_fingerprint(0),
+      m_seenPublications(0),
+      m_lastPublicationSeenNs(0),
+      m_szLastError{} {}
+
+CTrnClient::~CTrnClient() {
+  if (m_pCounted != nullptr) {
+    platform::ShmAtomicDecrementToZero(&m_pCounted->userCount);
+  }
+  delete m_pSeqSegment;
+  delete m_pRecordSegment;
+}
+
+int CTrnClient::Fail(int code, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(m_szLastError, sizeof m_szLastError, format, args);
+  va_end(args);
+  return code;
+}
+
+int CTrnClient::Open(const char* name, bool countUser) {
+  m_pRecordSegment = new (std::nothrow) CClientSegment(name, trn::kRecordSize);
+  if (m_pRecordSegment == nullptr) {
+    return Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory");
+  }
+  const int attached = m_pRecordSegment->Attach();
+  switch (attached) {
+    case OROGRID_OK:
+      break;
+    case OROGRID_E_NO_SEGMENT:
+      return Fail(attached, "no terrain record \"%s\": start orogrid or the simulation first",
+                  name);
+    default:
+      return Fail(attached, "terrain record \"%s\": %s", name, m_pRecordSegment->GetErrorText());
+  }
+  TrnShmData* record = static_cast<TrnShmData*>(m_pRecordSegment->GetView());
+  // A creator stamps the version text last, first byte last of all.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kInitialiseWaitMs);
+  while (std::atomic_ref<char>(record->interfaceVersion[0]).load(std::memory_order_acquire) ==
+             '\0' &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  char version[trn::kInterfaceVersionBytes + 1];
+  std::memcpy(version, record->interfaceVersion, trn::kInterfaceVersionBytes);
+  version[trn::kInterfaceVersionBytes] = '\0';
+  if (std::strcmp(version, InterfaceVersionText) != 0) {
+    return Fail(OROGRID_E_VERSION_MISMATCH,
+                "terrain record \"%s\": Shared Memory Version Mismatch (found \"%.64s\", "
+                "expected \"%s\")",
+                name, version, InterfaceVersionText);
+  }
+  m_pData = record;
+  if (countUser) {
+    platform::ShmAtomicIncrement(&record->userCount);
+    m_pCounted = record;
+  }
+  const std::size_t nameLength = std::strlen(name);
+  m_seqNameFits = nameLength + sizeof trn::kSeqNameSuffix <= sizeof m_szSeqName;
+  if (m_seqNameFits) {
+    std::snprintf(m_szSeqName, sizeof m_szSeqName, "%s%s", name, trn::kSeqNameSuffix);
+  }
+  RefreshCompanion(MonotonicNs());
+  ClearError();
+  return OROGRID_OK;
+}
+
+void CTrnClient::RefreshCompanion(std::int64_t now) {
+  if (m_pSeq != nullptr || !m_seqNameFits || now < m_nextSeqLookNs) {
+    return;
+  }
+  m_nextSeqLookNs = now + kSeqLookPeriodNs;
+  if (m_pSeqSegment == nullptr) {
+    if (!platform::ShmExists(m_szSeqName)) {
+      return;
+    }
+    m_pSeqSegment = new (std::nothrow) CClientSegment(m_szSeqName, trn::kSeqRecordSize);
+    if (m_pSeqSegment == nullptr) {
+      return;
+    }
+    if (m_pSeqSegment->Attach() != OROGRID_OK) {
+      // Refused or gone again: never trusted; looked at again later.
+      delete m_pSeqSegment;
+      m_pSeqSegment = nullptr;
+      return;
+    }
+  }
+  // The server fills the companion and sets the magic last.
+  const TrnSeqData* seq = static_cast<const TrnSeqData*>(m_pSeqSegment->GetView());
+  const std::uint32_t magic = std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(seq->magic))
+                                  .load(std::memory_order_acquire);
+  if (magic == trn::kSeqMagic && LoadShared(seq->layoutVersion) == trn::kSeqLayoutVersion) {
+    m_pSeq = seq;
+    m_nextPidCheckNs = 0;
+  }
+}
+
+void CTrnClient::Observe(std::int64_t now) {
+  RefreshCompanion(now);
+  const std::int32_t count = LoadShared(m_pData->updateCount);
+  if (!m_watching) {
+    m_watching = true;
+    m_lastUpdateCount = count;
+    m_watchStartNs = now;
+    m_lastUpdateChangeNs = now;
+    m_fingerprint = FineFingerprint();
+    return;
+  }
+  if (count != m_lastUpdateCount) {
+    m_lastUpdateCount = count;
+    m_lastUpdateChangeNs = now;
+    m_updateMoved = true;
+  }
+}
+
+int CTrnClient::Liveness(std::int64_t now) {
+  Observe(now);
+  if (m_pSeq != nullptr) {
+    const std::int64_t heartbeat = LoadShared(m_pSeq->heartbeatNs);
+    if (now - heartbeat >= kAliveWindowNs) {
+      return OROGRID_SERVER_GONE;
+    }
+    if (now >= m_nextPidCheckNs) {
+      m_pidAlive = ProcessAlive(LoadShared(m_pSeq->serverProcessId));
+      m_nextPidCheckNs = now + kPidCheckPeriodNs;
+    }
+    return m_pidAlive ? OROGRID_SERVER_ALIVE : OROGRID_SERVER_GONE;
+  }
+  if (now - m_lastUpdateChangeNs < kAliveWindowNs) {
+    return m_updateMoved ? OROGRID_SERVER_ALIVE : OROGRID_SERVER_UNKNOWN;
+  }
+  return OROGRID_SERVER_GONE;
+}
+
+int CTrnClient::GoneCode(std::int64_t now) {
+  if (Liveness(now) != OROGRID_SERVER_GONE) {
+    return OROGRID_OK;
+  }
+  if (m_pSeq != nullptr) {
+    return Fail(OROGRID_E_SERVER_GONE,
+                "the terrain server (process %u) is gone: no heartbeat for %.1f s; the values "
+                "are its last",
+                static_cast<unsigned>(LoadShared(m_pSeq->serverProcessId)),
+                static_cast<double>(now - LoadShared(m_pSeq->heartbeatNs)) / 1e9);
+  }
+  return Fail(OROGRID_E_SERVER_GONE,
+              "no terrain server is publishing: the record's update count has not moved for "
+              "%.1f s; the values are the last",
+              static_cast<double>(now - m_lastUpdateChangeNs) / 1e9);
+}
+
+std::uint64_t CTrnClient::FineFingerprint() const {
+  // Word-wise mixing is enough to notice a new grid and 8 times faster than
+  // byte-wise hashing.
+  const volatile std::uint64_t* words =
+      reinterpret_cast<const volatile std::uint64_t*>(&m_pData->fineGrid[0][0][0][0]);
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (std::size_t i = 0; i < sizeof m_pData->fineGrid / 8; ++i) {
+    hash = (hash ^ words[i]) * 1099511628211ULL;
+  }
+  return hash;
+}
+
+int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
+  const std::int64_t start = MonotonicNs();
+  const std::int64_t deadline = start + static_cast<std::int64_t>(timeoutMs) * kMsNs;
+  Observe(start);
+  const std::uint64_t startCount = m_pSeq != nullptr ? LoadShared(m_pSeq->publicationCount) : 0;
+  std::uint64_t fingerprint = m_pSeq == nullptr ? FineFingerprint() : 0;
+  for (;;) {
+    const std::int64_t now = MonotonicNs();
+    const int gone = GoneCode(now);
+    if (gone != OROGRID_OK) {
+      return gone;
+    }
+    if (m_pSeq != nullptr) {
+      // The companion may have appeared during the wait: compare from there.
+      if (LoadShared(m_pSeq->publicationCount) != startCount &&
+          (LoadShared(m_pSeq->sequence) & 1U) == 0) {
+        ClearError();
+        return OROGRID_OK;
+      }
+    } else {
+      const std::uint64_t now_print = FineFingerprint();
+      if (now_print != fingerprint) {
+        fingerprint = now_print;
+        ++m_seenPublications;
+        m_lastPublicationSeenNs = now;
+        m_fingerprint = now_print;
+        ClearError();
+        return OROGRID_OK;
+      }
+    }
+    if (now >= deadline) {
+      return Fail(OROGRID_E_TIMEOUT, "no publication within %u ms", timeoutMs);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_pSeq != nullptr ? 1 : 5));
+  }
+}
+
+int CTrnClient::Snapshot(orogrid_snapshot& out) {
+  const std::int64_t start = MonotonicNs();
+  const int gone = GoneCode(start);
+  if (m_pSeq != nullptr) {
+    const TrnSeqData* seq = m_pSeq;
+    bool whole = false;
+    int attempts = 0;
+    std::int64_t now = start;
+    while (!whole && now - start < kSequencedCopyLimitNs) {
+      ++attempts;
+      const std::uint32_t begin = TrnSeqReadBegin(seq);
+      if ((begin & 1U) == 0) {
+        CopyGrids(*m_pData, out);
+        CopyScalars(*m_pData, out);
+        out.publication_count = LoadShared(seq->publicationCount);
+        whole = TrnSeqReadValid(seq, begin);
+      }
+      if (!whole) {
+        // The server is writing: it takes well under a millisecond.
+        if (attempts % 16 == 0) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        } else {
+          std::this_thread::yield();
+        }
+        now = MonotonicNs();
+      }
+    }
+    out.consistency = OROGRID_CONSISTENT_SEQUENCE;
+    out.attempts = attempts;
+    out.pixels_per_degree_x = LoadShared(seq->pixelsPerDegreeX);
+    out.pixels_per_degree_y = LoadShared(seq->pixelsPerDegreeY);
+    out.reserved0 = 0;
+    if (!whole) {
+      const int stillGone = GoneCode(MonotonicNs());
+      if (stillGone != OROGRID_OK) {
+        return stillGone;
+      }
+      return Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving for %d copies", attempts);
+    }
+  } else {
+    const bool whole = TakeHeuristicSnapshot(*m_pData, out, m_heuristics);
+    out.publication_count = 0;
+    out.pixels_per_degree_x = ScaleFromSpan(out.sub_cell_lon_span);
+    out.pixels_per_degree_y = ScaleFromSpan(out.sub_cell_lat_span);
+    out.reserved0 = 0;
+    if (!whole) {
+      return Fail(OROGRID_E_UNSETTLED, "the grids kept changing during %d copies", out.attempts);
+    }
+  }
+  if (gone != OROGRID_OK) {
+    return gone;
+  }
+  ClearError();
+  return OROGRID_OK;
+}
+
+int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
+  const std::int64_t start = MonotonicNs();
+  const int gone = GoneCode(start);
+  if (m_pSeq != nullptr) {
+    bool whole = false;
+    for (int attempt = 0; !whole; ++attempt) {
+      const std::uint32_t begin = TrnSeqReadBegin(m_pSeq);
+      if ((begin & 1U) == 0) {
+        CopyAircraft(*m_pData, out);
+        whole = TrnSeqReadValid(m_pSeq, begin);
+      }
+      if (!whole) {
+        if (MonotonicNs() - start >= kSequencedCopyLimitNs) {
+          return gone != OROGRID_OK ? gone
+                                    : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
+        }
+        std::this_thread::yield();
+      }
+    }
+  } else {
+    // Ten plain fields: two copies that agree.
+    orogrid_aircraft again{};
+    bool whole = false;
+    for (int attempt = 0; attempt < 8 && !whole; ++attempt) {
+      CopyAircraft(*m_pData, out);
+      CopyAircraft(*m_pData, again);
+      whole = SameAircraft(out, again);
+    }
+    if (!whole) {
+      return Fail(OROGRID_E_UNSETTLED, "the aircraft values kept changing");
+    }
+  }
+  if (gone != OROGRID_OK) {
+    return gone;
+  }
+  ClearError();
+  return OROGRID_OK;
+}
+
+int CTrnClient::ReadStatus(orogrid_status& out) {
+  const std::int64_t now = MonotonicNs();
+  out.server_alive = Liveness(now);
+  out.has_companion = m_pSeq != nullptr ? 1 : 0;
+  out.reserved0 = 0;
+  out.update_count = LoadShared(m_pData->updateCount);
+  out.simulation_state = LoadShared(m_pData->simulationState);
+  out.user_count = platform::ShmAtomicLoad(&m_pData->userCount);
+  if (m_pSeq != nullptr) {
+    const TrnSeqData& seq = *m_pSeq;
+    out.server_process_id = LoadShared(seq.serverProcessId);
+    out.tick_period_ms = LoadShared(seq.tickPeriodMillis);
+    out.publication_count = LoadShared(seq.publicationCount);
+    const std::int64_t published = LoadShared(seq.lastPublicationNs);
+    out.publication_age_s =
+        out.publication_count > 0 ? static_cast<double>(now - published) / 1e9 : -1.0;
+    out.heartbeat_age_s = static_cast<double>(now - LoadShared(seq.heartbeatNs)) / 1e9;
+    out.last_tick_us = LoadShared(seq.lastTickMicros);
+    out.max_tick_us = LoadShared(seq.maxTickMicros);
+    out.map_width = LoadShared(seq.mapWidth);
+    out.map_height = LoadShared(seq.mapHeight);
+    out.pixels_per_degree_x = LoadShared(seq.pixelsPerDegreeX);
+    out.pixels_per_degree_y = LoadShared(seq.pixelsPerDegreeY);
+  } else {
+    const std::uint64_t fingerprint = FineFingerprint();
+    if (fingerprint != m_fingerprint) {
+      m_fingerprint = fingerprint;
+      ++m_seenPublications;
+      m_lastPublicationSeenNs = now;
+    }
+    out.server_process_id = 0;
+    out.tick_period_ms = 0;
+    out.publication_count = m_seenPublications;
+    out.publication_age_s =
+        m_seenPublications > 0 ? static_cast<double>(now - m_lastPublicationSeenNs) / 1e9 : -1.0;
+    out.heartbeat_age_s = -1.0;
+    out.last_tick_us = 0;
+    out.max_tick_us = 0;
+    out.map_width = 0;
+    out.map_height = 0;
+    out.pixels_per_degree_x = ScaleFromSpan(LoadShared(m_pData->subCellLonSpan));
+    out.pixels_per_degree_y = ScaleFromSpan(LoadShared(m_pData->subCellLatSpan));
+  }
+  ClearError();
+  return OROGRID_OK;
+}
+
+int CTrnClient::Elevation(double latitude, double longitude, int method, double* metres,
+                          int* grid) {
+  const std::int64_t start = MonotonicNs();
+  const int gone = GoneCode(start);
+  LiveGrids live{m_pData};
+  int code = OROGRID_E_UNSETTLED;
+  if (m_pSeq != nullptr) {
+    const MapScale scale{static_cast<double>(LoadShared(m_pSeq->pixelsPerDegreeX)),
+                         static_cast<double>(LoadShared(m_pSeq->pixelsPerDegreeY))};
+    bool whole = false;
+    while (!whole) {
+      const std::uint32_t begin = TrnSeqReadBegin(m_pSeq);
+      if ((begin & 1U) == 0) {
+        code = LookupElevation(live, scale, latitude, longitude, method, metres, grid);
+        whole = TrnSeqReadValid(m_pSeq, begin);
+      }
+      if (!whole) {
+        if (MonotonicNs() - start >= kSequencedCopyLimitNs) {
+          return gone != OROGRID_OK ? gone
+                                    : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
+        }
+        std::this_thread::yield();
+      }
+    }
+  } else {
+    // Two lookups that agree, with no tick in between.
+    const MapScale scale{static_cast<double>(ScaleFromSpan(LoadShared(m_pData->subCellLonSpan))),
+                         static_cast<double>(ScaleFromSpan(LoadShared(m_pData->subCellLatSpan)))};
+    bool whole = false;
+    for (int attempt = 0; attempt < 8 && !whole; ++attempt) {
+      const std::int32_t before = LoadCount(*m_pData);
+      double first = 0.0;
+      double second = 0.0;
+      int firstGrid = 0;
+      int secondGrid = 0;
+      code = LookupElevation(live, scale, latitude, longitude, method, &first, &firstGrid);
+      const int again =
+          LookupElevation(live, scale, latitude, longitude, method, &second, &secondGrid);
+      whole = code == again && first == second && firstGrid == secondGrid &&
+              LoadCount(*m_pData) == before;
+      if (whole && code == OROGRID_OK) {
+        *metres = first;
+        if (grid != nullptr) {
+          *grid = firstGrid;
+        }
+      }
+    }
+    if (!whole) {
+      return Fail(OROGRID_E_UNSETTLED, "the grids kept changing during the lookup");
+    }
+  }
+  if (code != OROGRID_OK) {
+    switch (code) {
+      case OROGRID_E_OUTSIDE_AREA:
+        return Fail(code, "%.6f, %.6f is outside the published area", latitude, longitude);
+      case OROGRID_E_NO_DATA:
+        return Fail(code, "the server has published no grids yet");
+      default:
+        return Fail(code, "latitude %g, longitude %g or method %d is not valid", latitude,
+                    longitude, method);
+    }
+  }
+  if (gone != OROGRID_OK) {
+    return gone;
+  }
+  ClearError();
+  return OROGRID_OK;
+}
+
+}  // namespace client

@@ -1,0 +1,144 @@
+// CTrnClient: a reader of the terrain record and of its companion
+// "<record>.Seq", behind the C interface of orogrid_client.h.
+//
+// Attaching: the record must exist (the client never creates it), be at
+// least 692672 bytes, belong to this user and carry the interface version
+// text; the client counts itself in userCount only when asked. The
+// companion is optional: while it is missing (an older server, or none yet)
+// the client looks for it again at most every 250 ms, and reads the record
+// with the heuristics below meanwhile.
+//
+// Consistency: with the companion, copies are taken between two looks at
+// its sequence counter and kept only when both saw the same even value.
+// Without it, a snapshot is copied, compared again with the record and
+// checked for agreement of the two grids, and copied again after a pause
+// when anything moved (TakeHeuristicSnapshot).
+//
+// Liveness: with the companion, the server is alive while its heartbeat is
+// younger than 1 s on the machine's monotonic clock and its process exists.
+// Without it, while the record's updateCount (one step per server tick) has
+// moved within the last second this client watched it.
+//
+// Threading: one thread per object; the record is written concurrently by
+// the server and the simulation in other processes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "client/orogrid_client.h"
+#include "shm/BaseSharedMemory.h"
+#include "shm/TrnInterfaceShm.h"
+#include "shm/TrnSeqShm.h"
+
+namespace client {
+
+// Seams of the heuristic copy: afterCopy runs between the copy and the
+// checks (a test plays the writer there); pause replaces the sleep.
+struct HeuristicHooks {
+  void (*afterCopy)(void* context, int attempt) = nullptr;
+  void (*pause)(void* context, int milliseconds) = nullptr;
+  void* context = nullptr;
+};
+
+struct HeuristicOptions {
+  int maxAttempts = 8;
+  int retryPauseMs = 15;  // a fraction of the server's 120 ms tick
+  // Before the first copy, wait up to this long for updateCount to move, so
+  // that the copy starts just after a tick; 0: no wait.
+  int waitForTickMs = 0;
+  HeuristicHooks hooks;
+};
+
+// The heuristic copy of a record without companion. True when a copy passed
+// every check (out.attempts says how many it took); false leaves the last
+// try in out. Fills everything but publication_count and the map scale.
+bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
+                           const HeuristicOptions& options);
+// True when every fine cell's first sub-point has exactly the position of
+// the coarse point it refines, as in one publication.
+bool SnapshotGridsAgree(const orogrid_snapshot& snapshot);
+// Copies the tick's aircraft values (plain reads; the caller makes them
+// consistent).
+void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out);
+
+// The terrain record or its companion, opened and mapped, never created.
+class CClientSegment : public BaseSharedMemory {
+ public:
+  CClientSegment(const char* name, std::uint32_t size);
+  ~CClientSegment();
+  CClientSegment(const CClientSegment&) = delete;
+  CClientSegment& operator=(const CClientSegment&) = delete;
+  // Opens and maps; an OROGRID_ code.
+  int Attach();
+  bool Attached() const { return m_attached; }
+
+ private:
+  bool m_attached;
+};
+
+class CTrnClient {
+ public:
+  static constexpr std::int64_t kAliveWindowNs = 1000000000LL;  // heartbeat younger than 1 s
+
+  CTrnClient();
+  ~CTrnClient();
+  CTrnClient(const CTrnClient&) = delete;
+  CTrnClient& operator=(const CTrnClient&) = delete;
+
+  // Attaches to the record `name` (validated by the caller). OROGRID_ code;
+  // the reason in LastError().
+  int Open(const char* name, bool countUser);
+
+  int WaitPublication(std::uint32_t timeoutMs);
+  int Snapshot(orogrid_snapshot& out);
+  int ReadAircraft(orogrid_aircraft& out);
+  int ReadStatus(orogrid_status& out);
+  int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
+
+  const char* LastError() const { return m_szLastError; }
+  // Sets the last-error text and returns code.
+  int Fail(int code, const char* format, ...);
+  void ClearError() { m_szLastError[0] = '\0'; }
+
+  // Test seam: how snapshots without companion are taken.
+  HeuristicOptions& Heuristics() { return m_heuristics; }
+  bool HasCompanion() const { return m_pSeq != nullptr; }
+
+ private:
+  // Looks for the companion again when missing (at most every 250 ms).
+  void RefreshCompanion(std::int64_t now);
+  // Liveness at `now`: OROGRID_SERVER_*.
+  int Liveness(std::int64_t now);
+  // Watches updateCount (no companion) or the companion's heartbeat.
+  void Observe(std::int64_t now);
+  // OROGRID_E_SERVER_GONE when the server is known gone, else OROGRID_OK.
+  int GoneCode(std::int64_t now);
+  std::uint64_t FineFingerprint() const;
+
+  CClientSegment* m_pRecordSegment;
+  CClientSegment* m_pSeqSegment;
+  const TrnShmData* m_pData;
+  const TrnSeqData* m_pSeq;
+  TrnShmData* m_pCounted;  // the record when this client counted itself
+  char m_szSeqName[BaseSharedMemory::kNameSize];
+  bool m_seqNameFits;
+  std::int64_t m_nextSeqLookNs;
+  std::int64_t m_nextPidCheckNs;
+  bool m_pidAlive;
+
+  // Watching without companion.
+  bool m_watching;
+  std::int32_t m_lastUpdateCount;
+  std::int64_t m_watchStartNs;
+  std::int64_t m_lastUpdateChangeNs;
+  bool m_updateMoved;
+  std::uint64_t m_fingerprint;
+  std::uint64_t m_seenPublications;
+  std::int64_t m_lastPublicationSeenNs;
+
+  HeuristicOptions m_heuristics;
+  char m_szLastError[256];
+};
+
+}  // namespace client

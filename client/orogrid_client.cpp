@@ -1,0 +1,249 @@
+// The C interface over CTrnClient: argument checks, sizes, and a catch of
+// everything at the boundary so that no exception reaches a C caller.
+// Threading: see orogrid_client.h.
+#include "client/orogrid_client.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "client/CTrnClient.h"
+#include "client/TrnElevation.h"
+
+#ifndef OROGRID_CLIENT_VERSION_TEXT
+#define OROGRID_CLIENT_VERSION_TEXT "0.0.0"
+#endif
+
+extern const char g_szOrogridClientRevision[];
+const char g_szOrogridClientRevision[] =
+    "%Z% OrogridClient KT4201:02 orogrid_client $Revision: 1.0 $";
+
+struct orogrid_client {
+  client::CTrnClient reader;
+};
+
+namespace {
+
+// Segment names as the tools accept them: 1..42 letters, digits, '_', '-', '.'.
+bool ValidName(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length == 0 || length >= static_cast<std::size_t>(BaseSharedMemory::kNameSize)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-' || c == '.';
+    if (!ok) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int Internal(orogrid_client* c, const char* what) {
+  if (c != nullptr) {
+    return c->reader.Fail(OROGRID_E_INTERNAL, "internal fault: %s", what);
+  }
+  return OROGRID_E_INTERNAL;
+}
+
+// Runs body, turning any exception into a code.
+template <class Body>
+int Guard(orogrid_client* c, Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return c != nullptr ? c->reader.Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory")
+                        : OROGRID_E_OUT_OF_MEMORY;
+  } catch (const std::exception& e) {
+    return Internal(c, e.what());
+  } catch (...) {
+    return Internal(c, "unknown exception");
+  }
+}
+
+int TooSmall(orogrid_client* c, const char* what, std::size_t given, std::size_t needed) {
+  return c->reader.Fail(OROGRID_E_BUFFER_TOO_SMALL, "%s: %zu bytes given, %zu needed", what, given,
+                        needed);
+}
+
+struct SnapshotGrids {
+  const orogrid_snapshot* s;
+  TrnGridPoint Coarse(int i, int j) const {
+    TrnGridPoint p;
+    std::memcpy(&p, &s->coarse[i][j], sizeof p);
+    return p;
+  }
+  TrnGridPoint Fine(int cx, int cy, int sx, int sy) const {
+    TrnGridPoint p;
+    std::memcpy(&p, &s->fine[cx][cy][sx][sy], sizeof p);
+    return p;
+  }
+};
+static_assert(sizeof(orogrid_point) == sizeof(TrnGridPoint));
+
+}  // namespace
+
+extern "C" {
+
+OROGRID_API const char* OROGRID_CALL orogrid_version(void) { return OROGRID_CLIENT_VERSION_TEXT; }
+
+OROGRID_API int OROGRID_CALL orogrid_api_version(void) { return OROGRID_CLIENT_API_VERSION; }
+
+OROGRID_API const char* OROGRID_CALL orogrid_strerror(int code) {
+  switch (code) {
+    case OROGRID_OK:
+      return "no error";
+    case OROGRID_E_INVALID_ARGUMENT:
+      return "invalid argument";
+    case OROGRID_E_BUFFER_TOO_SMALL:
+      return "structure or buffer too small for this library version";
+    case OROGRID_E_NO_SEGMENT:
+      return "no terrain record: start orogrid or the simulation first";
+    case OROGRID_E_REFUSED:
+      return "terrain record refused: too small, another user's, or writable by others";
+    case OROGRID_E_VERSION_MISMATCH:
+      return "terrain record of another interface version";
+    case OROGRID_E_SYSTEM:
+      return "the operating system refused the terrain record";
+    case OROGRID_E_TIMEOUT:
+      return "no publication within the time given";
+    case OROGRID_E_UNSETTLED:
+      return "the grids kept changing while being copied";
+    case OROGRID_E_OUTSIDE_AREA:
+      return "outside the published area";
+    case OROGRID_E_NO_DATA:
+      return "the server has published no grids yet";
+    case OROGRID_E_SERVER_GONE:
+      return "the terrain server is gone; values are its last";
+    case OROGRID_E_OUT_OF_MEMORY:
+      return "out of memory";
+    case OROGRID_E_INTERNAL:
+      return "internal fault in the client library";
+    default:
+      return "unknown status code";
+  }
+}
+
+OROGRID_API int OROGRID_CALL orogrid_open(const char* segment, unsigned flags,
+                                          orogrid_client** client) {
+  if (client == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  *client = nullptr;
+  const char* name = segment == nullptr ? trn::kMappingName : segment;
+  if (!ValidName(name) || (flags & ~OROGRID_OPEN_COUNT_USER) != 0U) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  return Guard(nullptr, [&] {
+    orogrid_client* made = new (std::nothrow) orogrid_client;
+    if (made == nullptr) {
+      return OROGRID_E_OUT_OF_MEMORY;
+    }
+    const int code = made->reader.Open(name, (flags & OROGRID_OPEN_COUNT_USER) != 0U);
+    if (code != OROGRID_OK) {
+      delete made;
+      return code;
+    }
+    *client = made;
+    return OROGRID_OK;
+  });
+}
+
+OROGRID_API void OROGRID_CALL orogrid_close(orogrid_client* client) {
+  try {
+    delete client;
+  } catch (...) {
+    // Nothing in the destructors throws; nothing may leave here anyway.
+  }
+}
+
+OROGRID_API const char* OROGRID_CALL orogrid_last_error(const orogrid_client* client) {
+  if (client == nullptr) {
+    return "no client handle";
+  }
+  return client->reader.LastError();
+}
+
+OROGRID_API int OROGRID_CALL orogrid_wait_publication(orogrid_client* client, uint32_t timeout_ms) {
+  if (client == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  return Guard(client, [&] { return client->reader.WaitPublication(timeout_ms); });
+}
+
+OROGRID_API int OROGRID_CALL orogrid_snapshot_take(orogrid_client* client,
+                                                   orogrid_snapshot* snapshot, size_t size) {
+  if (client == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  if (snapshot == nullptr) {
+    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "snapshot: null pointer");
+  }
+  if (size < sizeof(orogrid_snapshot)) {
+    return TooSmall(client, "snapshot", size, sizeof(orogrid_snapshot));
+  }
+  return Guard(client, [&] { return client->reader.Snapshot(*snapshot); });
+}
+
+OROGRID_API int OROGRID_CALL orogrid_aircraft_read(orogrid_client* client,
+                                                   orogrid_aircraft* aircraft, size_t size) {
+  if (client == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  if (aircraft == nullptr) {
+    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "aircraft: null pointer");
+  }
+  if (size < sizeof(orogrid_aircraft)) {
+    return TooSmall(client, "aircraft", size, sizeof(orogrid_aircraft));
+  }
+  return Guard(client, [&] { return client->reader.ReadAircraft(*aircraft); });
+}
+
+OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid_status* status,
+                                                 size_t size) {
+  if (client == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  if (status == nullptr) {
+    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "status: null pointer");
+  }
+  if (size < sizeof(orogrid_status)) {
+    return TooSmall(client, "status", size, sizeof(orogrid_status));
+  }
+  return Guard(client, [&] { return client->reader.ReadStatus(*status); });
+}
+
+OROGRID_API int OROGRID_CALL orogrid_elevation(orogrid_client* client, double latitude,
+                                               double longitude, int method, double* metres,
+                                               int* grid) {
+  if (client == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  if (metres == nullptr) {
+    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "metres: null pointer");
+  }
+  return Guard(client,
+               [&] { return client->reader.Elevation(latitude, longitude, method, metres, grid); });
+}
+
+OROGRID_API int OROGRID_CALL orogrid_snapshot_elevation(const orogrid_snapshot* snapshot,
+                                                        size_t size, double latitude,
+                                                        double longitude, int method,
+                                                        double* metres, int* grid) {
+  if (snapshot == nullptr || metres == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  if (size < sizeof(orogrid_snapshot)) {
+    return OROGRID_E_BUFFER_TOO_SMALL;
+  }
+  return Guard(nullptr, [&] {
+    const client::MapScale scale{static_cast<double>(snapshot->pixels_per_degree_x),
+                                 static_cast<double>(snapshot->pixels_per_degree_y)};
+    return client::LookupElevation(SnapshotGrids{snapshot}, scale, latitude, longitude, method,
+                                   metres, grid);
+  });
+}
+
+}  // extern "C"
