@@ -7,6 +7,9 @@
 # countdown. Server lines are marked [orogrid], stand-in lines [sim].
 #   ./run.sh            the demonstration
 #   ./run.sh --server   only the server (on a terminal: q closes, a = About)
+#   ./run.sh --pixels-per-degree K [--server]   the same on a map of K pixels
+#                       per degree (1..120), made once under build/run/maps
+#                       and served with orogrid --map
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh build
@@ -19,8 +22,16 @@ bin="$build/bin"
 [ -f "$bin/Bitmaps/Terrain/KtTerrainMap.bmp" ] || {
   echo "No terrain map at $bin/Bitmaps/Terrain/KtTerrainMap.bmp" >&2; exit 1; }
 
+map_args=()
+if [ "${1:-}" = "--pixels-per-degree" ]; then
+  k="${2:?--pixels-per-degree needs a number of pixels per degree}"; shift 2
+  map="$build/maps/KtTerrainMap-$k.bmp"
+  [ -f "$map" ] || { mkdir -p "$build/maps" && "$bin/orogrid-mapmaker" \
+    /usr/share/ferret-vis/data/etopo5.cdf "$map" --pixels-per-degree "$k"; }
+  map_args=(--map "$map")
+fi
 if [ "${1:-}" = "--server" ]; then
-  exec "$bin/orogrid"
+  exec "$bin/orogrid" "${map_args[@]}"
 fi
 
 pictures="$build/pictures"
@@ -36,7 +47,7 @@ trap 'exit 143' TERM
 
 echo "== Starting the server"
 : > "$log"
-"$bin/orogrid" < /dev/null > >(tee "$log" | sed -u 's/^/[orogrid] /') 2>&1 &
+"$bin/orogrid" "${map_args[@]}" < /dev/null > >(tee "$log" | sed -u 's/^/[orogrid] /') 2>&1 &
 server=$!
 pids+=("$server")
 # Until the server has made the record (the segment appears) or shown its

@@ -11,7 +11,7 @@ bool COrogridApp::InitInstance() {
   Enable3dControls();
   // About 600 KB of grids: kept in static storage, made on first use and
   // destroyed at program exit, after the modal run has ended.
-  static COrogridDlg dlg;
+  static COrogridDlg dlg(nullptr, trn::kMappingName, m_szMapPath);
   m_pMainWnd = &dlg;
   dlg.DoModal();
   return false;

@@ -12,4 +12,10 @@ class COrogridApp : public platform::CWinApp {
   // Runs the whole program; returns false so that the application ends when
   // the dialog ends.
   bool InitInstance() override;
+  // The map to serve instead of the installed one (null: the installed
+  // one). The string must outlive the run.
+  void SetMapPath(const char* path) { m_szMapPath = path; }
+
+ private:
+  const char* m_szMapPath = nullptr;
 };

@@ -244,13 +244,19 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
                    m_lossCountdown);
   }
 
-  // The position is read from the record again while formatting: the
-  // simulation may have moved it since UpdateTerrain took it.
-  FormatStatusLine1(m_statusLine1, m_pShmData->aircraftLatitude, m_pShmData->aircraftLongitude,
-                    m_terrain.Elevation(), m_terrain.TerrainColour(), m_terrain.CellId(),
-                    m_terrain.SubX(), m_terrain.SubY());
-
-  PublishAircraftData();
+  if (m_terrain.MapLost()) {
+    // The map file was cut short on disk: nothing more is read from it or
+    // published (the update count stands still), the reason stays on line 1
+    // and the cycle goes on, so a lost simulation still ends the program.
+    FormatTextSafe(m_statusLine1, kStatusLine1Size, "Sorry :: %s", m_terrain.LoadError());
+  } else {
+    // The position is read from the record again while formatting: the
+    // simulation may have moved it since UpdateTerrain took it.
+    FormatStatusLine1(m_statusLine1, m_pShmData->aircraftLatitude, m_pShmData->aircraftLongitude,
+                      m_terrain.Elevation(), m_terrain.TerrainColour(), m_terrain.CellId(),
+                      m_terrain.SubX(), m_terrain.SubY());
+    PublishAircraftData();
+  }
   if (seq != nullptr) {
     if (published) {
       seq->NotePublication(platform::MonotonicNanoseconds());

@@ -1,5 +1,6 @@
-// Entry point of the orogrid program: the one application object and the
-// framework's run. The program takes no arguments.
+// Entry point of the Windows orogrid program: the one application object
+// and the framework's run. The program takes no arguments and always serves
+// the installed map.
 //
 // Threading: the main thread is the user-interface thread.
 #include "app/Orogrid.h"

@@ -10,30 +10,50 @@
 //    without a trailing line break: the system's message for the last error
 //    (Win32: FormatMessageA of GetLastError) or the reader's own specific
 //    reason ("truncated pixel data", "PNG inside a bitmap file is not
-//    supported", ...; POSIX).
+//    supported", ...).
+//  - Uncompressed 24- and 32-bit files are read in place: from a read-only
+//    mapping of the file, no pixel table, so loading costs the same whatever
+//    the map's size; the headers and the file's length are checked once at
+//    load so no pixel read goes past the file. Other encodings are decoded
+//    into a table of at most kMaxPixels colour values; larger ones are
+//    refused before anything is allocated.
 //      Win32: LoadImageA(NULL, path, IMAGE_BITMAP, 0, 0,
-//             LR_LOADFROMFILE | LR_CREATEDIBSECTION), the bitmap selected
-//             into the memory DC of CreateMemoryDC when there is one.
-//      POSIX: the project's own reader (platform/posix/bmp_reader.h); a
-//             large file is decoded from a read-only mapping of it.
+//             LR_LOADFROMFILE | LR_CREATEDIBSECTION) for every map of at
+//             most kMaxPixels pixels, the bitmap selected into the memory DC
+//             of CreateMemoryDC when there is one. A larger 24- or 32-bit
+//             map is read in place from a read-only file mapping
+//             (CreateFileMappingA, MapViewOfFile); its memory DC is still
+//             made and can be drawn on, but holds no map bitmap
+//             (NativeHandle() is null): a DIB section on the file would need
+//             a writable mapping of the map, and GDI's DIB engine cannot
+//             address a bitmap past 2 GB.
+//      POSIX: the project's own reader (platform/posix/bmp_reader.h) on a
+//             read-only mapping of the file.
 //  - Pixel(x, y) is the colour of pixel (x, y) as 0x00BBGGRR (red in bits
 //    0-7, green 8-15, blue 16-23) whatever the file's bit depth; x is the
 //    column from the west (left) edge, y the row from the top. Any (x, y)
-//    outside the bitmap, or no bitmap loaded, yields 0xFFFFFFFF. Never faults.
-//  - Row(y) gives the Width() colour values of row y (top row 0) in the same
-//    layout, for fast sequential reads; null when y is outside the bitmap.
+//    outside the bitmap, or no bitmap loaded, yields 0xFFFFFFFF. A direct
+//    memory read: no call, no allocation.
+//  - A map read in place may be cut short on disk while it is served
+//    (replacing it by renaming another file over it is harmless: the mapping
+//    keeps the old file). CheckFile() notices a file that no longer holds
+//    the pixel data; ReadGuarded(read, context) runs a batch of pixel reads
+//    and, on POSIX, turns a fault on a page past the file's new end (SIGBUS)
+//    into a false result (the first in-place load installs a SIGBUS handler
+//    for that; faults elsewhere go to the handler that was there before, or
+//    end the program as they would have). Both then mark the map lost: Lost() is true,
+//    ErrorText() says why, and Width() and Height() are 0 so no later read
+//    touches the mapping. Win32 cannot shorten a file while it is mapped
+//    (SetEndOfFile fails), so there both only report an earlier loss.
 //  - CreateMemoryDC(compatibleWith) makes a memory device context compatible
 //    with a native DC (Win32: CreateCompatibleDC of an HDC; null means the
 //    screen). NativeDC() returns it (HDC) and NativeHandle() the loaded
 //    bitmap (HBITMAP), for drawing with the display toolkit. On POSIX there
 //    is no device context: CreateMemoryDC succeeds and both handles are null;
-//    draw from Row() instead.
+//    draw from Pixel() instead.
 //  - SetBitmapLoadFailure(code) is the test seam: while code is not 0, every
 //    Load fails without touching the file, with the system's message for
 //    that code as ErrorText() (platform/system_error.h).
-//  - TerrainMapPath() writes the fixed path of the terrain map: on Win32
-//    "C:\Program Files\Norvalia\Bitmaps\Terrain\KtTerrainMap.bmp"; on POSIX
-//    "<folder of the executable>/Bitmaps/Terrain/KtTerrainMap.bmp".
 //
 // Threading: an object is used from one thread; the failure seam is meant
 // for tests and is not synchronised.
@@ -60,8 +80,9 @@ class CBitmapFile {
  public:
   static constexpr std::uint32_t kOutside = 0xFFFFFFFFu;  // Pixel() off the bitmap
   static constexpr int kErrorTextSize = 512;              // ErrorText() room, NUL included
-  // Largest bitmap accepted, in pixels (512 MB of colour values); larger
-  // ones are refused before anything is allocated.
+  // Largest bitmap decoded into a table, in pixels (512 MB of colour
+  // values); larger ones are refused before anything is allocated. Maps
+  // read in place have no such limit.
   static constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 27;
 
   CBitmapFile();
@@ -80,7 +101,9 @@ class CBitmapFile {
   // Drops the bitmap (and the device context's selection); Width() is 0.
   void Unload();
 
-  bool IsLoaded() const { return m_pixels != nullptr; }
+  bool IsLoaded() const { return m_pTopRow != nullptr; }
+  // True when the map is read in place from the file (no pixel table).
+  bool InPlace() const { return m_inPlace; }
   int Width() const { return m_width; }    // pixels, 0 when nothing is loaded
   int Height() const { return m_height; }  // pixels, 0 when nothing is loaded
 
@@ -90,33 +113,62 @@ class CBitmapFile {
         static_cast<unsigned>(y) >= static_cast<unsigned>(m_height)) {
       return kOutside;
     }
-    return m_pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) +
-                    static_cast<std::size_t>(x)];
-  }
-  // Width() colour values of row y (0 = top), or null outside.
-  const std::uint32_t* Row(int y) const {
-    if (static_cast<unsigned>(y) >= static_cast<unsigned>(m_height)) {
-      return nullptr;
-    }
-    return m_pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width);
+    const std::uint8_t* p = m_pTopRow + static_cast<std::ptrdiff_t>(y) * m_rowStep +
+                            static_cast<std::ptrdiff_t>(x) * m_pixelBytes;
+    return static_cast<std::uint32_t>(p[m_redAt]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[m_blueAt]) << 16);
   }
 
-  // Reason of the last failed Load or CreateMemoryDC; "" after a success.
+  // False, and the map lost, when the file no longer holds all the pixel
+  // data read in place (cut short on disk). True for a table.
+  bool CheckFile();
+  // Calls read(context), which reads pixels; true when it ran to its end.
+  // False when the map is lost or was lost during read (the rest of read
+  // is then skipped). read must not allocate or hold resources across a
+  // pixel read.
+  bool ReadGuarded(void (*read)(void* context), void* context);
+  bool Lost() const { return m_lost; }
+  // A hint for maps read in place: the rows outside firstRow..lastRow (0 =
+  // top) are not needed soon, so the system may drop their pages from the
+  // process's resident memory (they stay in the file's cache and come back
+  // on the next read). Keeps a long flight's memory to the rows around the
+  // aircraft. POSIX: madvise(MADV_DONTNEED); Win32 and tables: nothing.
+  void ReleaseRowsOutside(int firstRow, int lastRow);
+
+  // Reason of the last failed Load or CreateMemoryDC, or of the loss; ""
+  // after a success.
   const char* ErrorText() const { return m_errorText; }
 
   void* NativeHandle() const;  // HBITMAP on Win32, null on POSIX
   void* NativeDC() const;      // memory HDC on Win32, null on POSIX
 
  private:
-  struct Native;  // the platform's handles, if it has any
+  struct Native;  // the platform's handles and mappings
 
   void SetError(const char* text);
   void SetSystemError(int code);
+  // Points the pixel reads at a table of 0x00BBGGRR values, top row first.
+  void UseTable(PixelTable table, int width, int height);
+  // Points the pixel reads at file pixels (blue, green, red[, unused]).
+  void UseFilePixels(const std::uint8_t* bits, std::uint64_t stride, bool topDown,
+                     int bytesPerPixel, int width, int height);
+  // Stops every pixel read; the mapping stays until Unload.
+  void MarkLost(const char* reason);
+  // Win32: the two ways of loading. fileHandle (HANDLE, taken over) is the
+  // open file, headers the platform's record of its first bytes.
+  bool LoadInPlace(void* fileHandle, const void* headers);
+  bool LoadThroughSystem(const char* path);
 
   PixelTable m_storage;
-  const std::uint32_t* m_pixels = nullptr;  // top row first, Width() per row
+  const std::uint8_t* m_pTopRow = nullptr;  // first byte of row 0 (the top)
+  std::ptrdiff_t m_rowStep = 0;             // bytes from one row to the next one down
+  int m_pixelBytes = 0;                     // 3 or 4
+  int m_redAt = 0;                          // byte of red within a pixel
+  int m_blueAt = 0;                         // byte of blue within a pixel
   int m_width = 0;
   int m_height = 0;
+  bool m_inPlace = false;
+  bool m_lost = false;
   std::unique_ptr<Native> m_native;
   char m_errorText[kErrorTextSize] = {};
 };
@@ -124,9 +176,5 @@ class CBitmapFile {
 // Test seam: a non-zero code makes every Load fail with that system error
 // code's message; 0 restores normal loading.
 void SetBitmapLoadFailure(int systemErrorCode);
-
-// The fixed path of the terrain map, written into buf (always terminated).
-// False, with buf empty, when the path cannot be formed or does not fit.
-bool TerrainMapPath(char* buf, int size);
 
 }  // namespace platform

@@ -236,8 +236,8 @@ std::unique_ptr<DeviceContext> CreateMemoryDCForBitmap(void* nativeBitmap);
 // A context drawing on an existing native DC (HDC on Win32, e.g. the
 // terrain bitmap's CBitmapFile::NativeDC()) without owning it: the DC and
 // what is selected into it stay the caller's. Null on POSIX and for null.
-// For the terrain map on POSIX use CreateImageDCFromPixels(Width(),
-// Height(), Row(0), Width()).
+// For the terrain map on POSIX, copy the wanted part with
+// CBitmapFile::Pixel() and use CreateImageDCFromPixels.
 std::unique_ptr<DeviceContext> WrapNativeDC(void* nativeDC);
 
 // Writes an image made by the functions above: PNG on POSIX, 24-bit BMP on

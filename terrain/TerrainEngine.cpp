@@ -7,8 +7,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "platform/module_path.h"
 #include "terrain/CellSize.h"
 #include "terrain/TerrainOverrides.h"
 #include "text/TextFcns.h"
@@ -19,6 +21,7 @@ constexpr int kCoarseLast = trn::kCoarseSize - 1;  // 149
 constexpr double kSubCellFactor = 3.333;           // fraction of a pixel to sub-cell
 constexpr double kMinHeadingMetres = 1.0;
 constexpr double kMaxHeadingMetres = 1000000.0;
+constexpr int kReleaseRowStep = 50;  // rows the grid moves before pages are let go
 
 // Truncation toward zero that never converts a value an int cannot hold
 // (that conversion is undefined): NaN gives nanResult, values at or beyond
@@ -81,10 +84,30 @@ CTerrainEngine::CTerrainEngine() = default;
 
 // --- Map loading ------------------------------------------------------------
 
+bool CTerrainEngine::TerrainMapPath(char* buf, int size) {
+  if (buf == nullptr || size <= 0) {
+    return false;
+  }
+  if (!platform::InstallFolder(buf, size)) {
+    return false;
+  }
+  const char sep = platform::PathSeparator();
+  const char tail[] = {'B', 'i', 't', 'm', 'a', 'p', 's', sep, 'T', 'e', 'r',
+                       'r', 'a', 'i', 'n', sep, 'K', 't', 'T', 'e', 'r', 'r',
+                       'a', 'i', 'n', 'M', 'a', 'p', '.', 'b', 'm', 'p', '\0'};
+  const std::size_t used = std::strlen(buf);
+  if (used + sizeof tail > static_cast<std::size_t>(size)) {
+    buf[0] = '\0';
+    return false;
+  }
+  std::memcpy(buf + used, tail, sizeof tail);
+  return true;
+}
+
 bool CTerrainEngine::LoadTerrainMap(void* clientDC, char* statusLine1, int statusLine1Size,
                                     ITerrainStatusView& view) {
   char path[kLoadErrorSize];
-  if (!platform::TerrainMapPath(path, sizeof path)) {
+  if (!TerrainMapPath(path, sizeof path)) {
     FormatTextSafe(statusLine1, statusLine1Size, "%s", "Loading Kt Orogrid Map");
     view.ShowStatusLines();
     SetLoadError("", "the program's folder, where the map lies, cannot be found");
@@ -114,6 +137,10 @@ bool CTerrainEngine::CreateTerrainDC(void* clientDC, const char* path) {
 }
 
 bool CTerrainEngine::LoadPicture(const char* path) {
+  m_overridesApply = false;
+  m_mapLost = false;
+  m_releasedFirstRow = -1;
+  CopyText(m_szMapPath, path != nullptr ? path : "", kLoadErrorSize);
   if (!m_bitmap.Load(path)) {
     m_mapWidth = 0;
     m_mapHeight = 0;
@@ -137,6 +164,9 @@ bool CTerrainEngine::LoadPicture(const char* path) {
   }
   m_mapWidth = width;
   m_mapHeight = height;
+  // The override table names pixels of the 12 pixel-per-degree map it was
+  // entered for; on any other map its identifiers are other places.
+  m_overridesApply = width == kOverrideMapWidth && height == kOverrideMapHeight;
   return true;
 }
 
@@ -226,11 +256,34 @@ int CTerrainEngine::GetAircraftElevation() const {
 // --- Grids ------------------------------------------------------------------
 
 bool CTerrainEngine::UpdateTerrain() {
-  if (m_pShmData == nullptr) {
+  if (m_pShmData == nullptr || m_mapLost) {
     return false;
   }
+  // Every pixel read of the tick runs under the bitmap's guard: a map file
+  // cut short on disk ends the tick instead of the program.
+  struct Tick {
+    CTerrainEngine* engine;
+    bool published;
+  } tick{this, false};
+  const bool read = m_bitmap.ReadGuarded(
+      [](void* context) {
+        auto* t = static_cast<Tick*>(context);
+        t->published = t->engine->UpdateTerrainUnguarded();
+      },
+      &tick);
+  if (!read) {
+    NoteMapLost();
+    return false;
+  }
+  return tick.published;
+}
+
+bool CTerrainEngine::UpdateTerrainUnguarded() {
   // The order matters: the grids follow the previous tick's position.
   const bool published = RefreshGrids(m_latitude, m_longitude, m_pixelX, m_pixelY);
+  if (m_mapLost) {
+    return false;
+  }
   m_latitude = m_pShmData->aircraftLatitude;
   m_longitude = m_pShmData->aircraftLongitude;
   m_pixelX = LongitudeToPixel(m_longitude);
@@ -241,6 +294,11 @@ bool CTerrainEngine::UpdateTerrain() {
   return published;
 }
 
+void CTerrainEngine::NoteMapLost() {
+  m_mapLost = true;
+  SetLoadError(m_szMapPath, m_bitmap.ErrorText());
+}
+
 bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column, int row) {
   if (!FillCoarseBand(latitude, longitude, column, row)) {
     return false;
@@ -248,6 +306,22 @@ bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column,
   if (m_pShmData == nullptr) {
     ClearCoarseBuffer();  // a complete sweep with nowhere to publish it
     return false;
+  }
+  // Once per publication: a map cut short on disk since the last one is
+  // not published from. The record keeps the last good grids.
+  if (!m_bitmap.CheckFile()) {
+    ClearCoarseBuffer();
+    NoteMapLost();
+    return false;
+  }
+  // The rows of this sweep stay in memory, the rest of a map read in place
+  // may go: a long flight keeps only the pages around the aircraft. Only
+  // once the grid has moved a good part of its height, so a steady flight
+  // pays for it rarely.
+  const int firstRow = ClampSum(0, row, -trn::kCoarseCentre, m_mapHeight - 1);
+  if (m_releasedFirstRow < 0 || std::abs(firstRow - m_releasedFirstRow) >= kReleaseRowStep) {
+    m_bitmap.ReleaseRowsOutside(firstRow, ClampSum(0, firstRow, kCoarseLast, m_mapHeight - 1));
+    m_releasedFirstRow = firstRow;
   }
   std::memcpy(m_pShmData->coarseGrid, m_coarseBuffer, sizeof m_coarseBuffer);
   ClearCoarseBuffer();
@@ -304,7 +378,7 @@ void CTerrainEngine::RefineCell(int a, int b, int i, int j) {
   }
   const int id = MakeCellId(m_pixelX + i - trn::kCoarseCentre, m_pixelY + j - trn::kCoarseCentre);
   const TrnGridPoint& centre = m_pShmData->coarseGrid[i][j];
-  if (!LookupElevationOverride(id)) {
+  if (!m_overridesApply || !LookupElevationOverride(id)) {
     m_subElevation[0][0] = InterpolateSubPoint(kSubNorthWest, i, j);
     m_subElevation[1][0] = InterpolateSubPoint(kSubNorth, i, j);
     m_subElevation[2][0] = InterpolateSubPoint(kSubNorthEast, i, j);

@@ -52,6 +52,9 @@ class CTerrainEngine {
   static constexpr int kBandColumns = 15;      // coarse columns filled per tick
   static constexpr int kMinMapWidth = 360;     // one pixel per degree at least
   static constexpr int kMinMapHeight = 180;
+  // The one map the override table was entered for: 12 pixels per degree.
+  static constexpr int kOverrideMapWidth = 4320;
+  static constexpr int kOverrideMapHeight = 2160;
   // Head of every load error text: "<class>::LoadPicture" and a line feed.
   static constexpr const char kLoadPictureTag[] = "COrogridDlg::LoadPicture\n";
   // Room a status line needs for "Sorry :: " and the longest load error.
@@ -72,7 +75,11 @@ class CTerrainEngine {
 
   // --- Map loading (once, at start-up) ---------------------------------
 
-  // Loads the map from the fixed path (platform::TerrainMapPath). Writes
+  // The installed terrain map's path: Bitmaps/Terrain/KtTerrainMap.bmp
+  // under the install folder (platform::InstallFolder), with the platform's
+  // separator. False with buf empty when it cannot be formed or does not fit.
+  static bool TerrainMapPath(char* buf, int size);
+  // Loads the map from the installed path (TerrainMapPath). Writes
   // "Loading Kt Orogrid Map" into statusLine1 and shows both lines; on
   // failure writes "Sorry :: <load error>" (cut to statusLine1Size - 1
   // characters; kStatusLineSize holds all of it) and shows them again.
@@ -90,7 +97,8 @@ class CTerrainEngine {
   // Loads the bitmap at path and selects it into the terrain DC. On failure
   // m_szLoadError holds kLoadPictureTag, the path, "\n" and the reason, cut
   // to 1023 characters, and nothing is loaded. A map narrower than 360 or
-  // lower than 180 pixels is refused (no whole pixel per degree).
+  // lower than 180 pixels is refused (no whole pixel per degree). The
+  // override table applies only to a map of exactly 4320 x 2160 pixels.
   bool LoadPicture(const char* path);
 
   // Start-up seeding, after a successful load: writes the record's ten grid
@@ -127,8 +135,13 @@ class CTerrainEngine {
 
   // One tick: RefreshGrids with the previous tick's position, then takes the
   // new position from the record and works out pixel, sub-cell, cell id,
-  // colour and elevation. True on a publishing tick.
+  // colour and elevation. True on a publishing tick. When the map file is
+  // found cut short on disk (checked before each publication, and any
+  // fault while reading it) the map is lost: MapLost() turns true,
+  // LoadError() says why, and from then on ticks do nothing; the record
+  // keeps the last grids published.
   bool UpdateTerrain();
+  bool MapLost() const { return m_mapLost; }
   // Fills the next band; when the cycle is complete publishes the coarse
   // grid, clears the buffer, refines and publishes the fine grid. Position
   // arguments are the previous tick's (degrees; column and row). True when
@@ -185,6 +198,7 @@ class CTerrainEngine {
   // --- State for the dialog, the display and tests ------------------------
 
   const char* LoadError() const { return m_szLoadError; }
+  bool OverridesApply() const { return m_overridesApply; }
   const platform::CBitmapFile& TerrainBitmap() const { return m_bitmap; }
   void* TerrainDC() const { return m_bitmap.NativeDC(); }  // HDC on Win32
   int MapWidth() const { return m_mapWidth; }
@@ -218,11 +232,17 @@ class CTerrainEngine {
 
  private:
   void SetLoadError(const char* path, const char* reason);
+  bool UpdateTerrainUnguarded();
+  void NoteMapLost();
 
   TrnShmData* m_pShmData = nullptr;
   platform::CBitmapFile m_bitmap;  // the terrain bitmap in its memory DC
   std::uint32_t m_terrainColour = 0;
   char m_szLoadError[kLoadErrorSize] = {};
+  char m_szMapPath[kLoadErrorSize] = {};  // of the last load, for later reasons
+  bool m_overridesApply = false;          // the map is the table's 4320 x 2160
+  bool m_mapLost = false;
+  int m_releasedFirstRow = -1;  // grid's first row when pages were last let go
   int m_mapWidth = 0;
   int m_mapHeight = 0;
   double m_pixelsPerDegLat = 0.0;

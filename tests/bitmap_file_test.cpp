@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/bitmap.h"
+#include "platform/module_path.h"
 #include "platform/system_error.h"
 #include "tests/support/BmpTestWriter.h"
 
@@ -78,7 +79,6 @@ TEST_F(BitmapFile, TwentyFourBitBothRowOrders) {
     for (int y = 0; y < 3; ++y) {
       for (int x = 0; x < 5; ++x) {
         EXPECT_EQ(m_bitmap.Pixel(x, y), Tag(x, y)) << x << "," << y;
-        EXPECT_EQ(m_bitmap.Row(y)[x], Tag(x, y));
       }
     }
   }
@@ -90,8 +90,6 @@ TEST_F(BitmapFile, ReadsOffTheBitmapGiveAllOnes) {
   for (const auto& p : outside) {
     EXPECT_EQ(m_bitmap.Pixel(p[0], p[1]), 0xFFFFFFFFu) << p[0] << "," << p[1];
   }
-  EXPECT_EQ(m_bitmap.Row(2), nullptr);
-  EXPECT_EQ(m_bitmap.Row(-1), nullptr);
   CBitmapFile empty;
   EXPECT_EQ(empty.Pixel(0, 0), 0xFFFFFFFFu);
   EXPECT_EQ(empty.Width(), 0);
@@ -296,20 +294,157 @@ TEST_F(BitmapFile, MemoryDeviceContextHoldsTheBitmap) {
   EXPECT_EQ(m_bitmap.Pixel(1, 1), Tag(1, 1));
 }
 
-TEST(TerrainMapPath, EndsInTheTerrainFolder) {
-  char path[1024];
-  ASSERT_TRUE(platform::TerrainMapPath(path, sizeof path));
-  std::string p = path;
-  if (p.rfind("C:", 0) == 0) {
-    EXPECT_EQ(p, "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain\\KtTerrainMap.bmp");
+TEST(InstallFolder, ProgramFolderOrFixedRoot) {
+  char folder[1024];
+  ASSERT_TRUE(platform::InstallFolder(folder, sizeof folder));
+  const std::string f = folder;
+  if (f.rfind("C:", 0) == 0) {
+    EXPECT_EQ(f, "C:\\Program Files\\Norvalia\\");
   } else {
-    const std::string tail = "/Bitmaps/Terrain/KtTerrainMap.bmp";
-    ASSERT_GT(p.size(), tail.size());
-    EXPECT_EQ(p.substr(p.size() - tail.size()), tail);
+    char exe[1024];
+    ASSERT_TRUE(platform::ModuleFileName(exe, sizeof exe));
+    EXPECT_EQ(f, std::filesystem::path(exe).parent_path().string() + "/");
   }
   char tiny[8];
-  EXPECT_FALSE(platform::TerrainMapPath(tiny, sizeof tiny));
+  EXPECT_FALSE(platform::InstallFolder(tiny, sizeof tiny));
   EXPECT_STREQ(tiny, "");
+}
+
+// Maps of 120 pixels per degree, 43200 x 21600, whose pixel data is a hole
+// in the file: known pixels at the far corners, the antimeridian and the
+// poles are read where they lie, whatever the row order and depth.
+TEST_F(BitmapFile, FineMapsAreReadInPlace) {
+  struct Case {
+    const char* name;
+    int bitCount;
+    bool topDown;
+    std::uint32_t offBits;
+  } cases[] = {
+      {"24-bit bottom-up", 24, false, 56},
+      {"24-bit top-down", 24, true, 56},
+      {"32-bit bottom-up, offset 138", 32, false, 138},
+  };
+  const int w = 43200;
+  const int h = 21600;
+  const int points[][2] = {{0, 0},     {w - 1, h - 1}, {w - 1, 0},
+                           {0, h - 1}, {w / 2, 0},     {w / 2 - 1, h - 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = s_dir / "fine.bmp";
+    {
+      bmptest::SparseMap map(path, w, h, c.bitCount, c.topDown, c.offBits);
+      for (const auto& p : points) {
+        map.Put(p[0], p[1], Tag(p[0] % 60, p[1] % 40));
+      }
+      ASSERT_TRUE(map.Close());
+    }
+    ASSERT_TRUE(m_bitmap.Load(path.string().c_str())) << m_bitmap.ErrorText();
+    EXPECT_TRUE(m_bitmap.InPlace());
+    EXPECT_EQ(m_bitmap.Width(), w);
+    EXPECT_EQ(m_bitmap.Height(), h);
+    for (const auto& p : points) {
+      EXPECT_EQ(m_bitmap.Pixel(p[0], p[1]), Tag(p[0] % 60, p[1] % 40)) << p[0] << "," << p[1];
+    }
+    EXPECT_EQ(m_bitmap.Pixel(1, 1), 0u);  // the hole reads as zeros
+    EXPECT_EQ(m_bitmap.Pixel(w, 0), CBitmapFile::kOutside);
+    EXPECT_EQ(m_bitmap.Pixel(0, h), CBitmapFile::kOutside);
+    EXPECT_TRUE(m_bitmap.CheckFile());
+    m_bitmap.Unload();
+    std::filesystem::remove(path);
+  }
+}
+
+// The pixel data must be wholly in the file, checked once at load: a map
+// one byte short is refused, not read past its end later.
+TEST_F(BitmapFile, FineMapOneByteShortIsRefused) {
+  const auto path = s_dir / "short.bmp";
+  std::uint64_t end = 0;
+  {
+    bmptest::SparseMap map(path, 43200, 21600);
+    end = map.PixelBytesEnd();
+    ASSERT_TRUE(map.Close());
+  }
+  std::filesystem::resize_file(path, end - 1);
+  EXPECT_FALSE(m_bitmap.Load(path.string().c_str()));
+  EXPECT_FALSE(m_bitmap.IsLoaded());
+  EXPECT_NE(std::string(m_bitmap.ErrorText()).find("truncated pixel data"), std::string::npos)
+      << m_bitmap.ErrorText();
+  std::filesystem::remove(path);
+}
+
+// Replacing the map by renaming another file over it leaves the mapping on
+// the old file; cutting it short in place loses the map, but every read
+// after that is refused, never a crash. (Win32 cannot shorten a mapped
+// file, nor rename over it: there the change fails and the map stays whole.)
+TEST_F(BitmapFile, MapChangedOnDiskWhileServed) {
+  const auto path = s_dir / "served.bmp";
+  const auto other = s_dir / "other.bmp";
+  const int w = 43200;  // past the table's limit: read in place everywhere
+  const int h = 21600;
+  const auto write = [&]() {
+    bmptest::SparseMap map(path, w, h);
+    map.Put(w - 1, 0, 0x123456u);
+    return map.Close();
+  };
+  ASSERT_TRUE(write());
+  ASSERT_TRUE(m_bitmap.Load(path.string().c_str())) << m_bitmap.ErrorText();
+  ASSERT_TRUE(m_bitmap.InPlace());
+
+  ASSERT_TRUE(bmptest::WriteFile(other, bmptest::Make24(2, 2, Tag)));
+  std::error_code ec;
+  std::filesystem::rename(other, path, ec);
+  EXPECT_TRUE(m_bitmap.CheckFile());
+  EXPECT_EQ(m_bitmap.Pixel(w - 1, 0), 0x123456u);
+  m_bitmap.Unload();
+  std::filesystem::remove(other, ec);
+
+  ASSERT_TRUE(write());
+  ASSERT_TRUE(m_bitmap.Load(path.string().c_str())) << m_bitmap.ErrorText();
+  std::filesystem::resize_file(path, 4096, ec);
+  if (ec) {
+    // The system refuses to shorten a mapped file: the map stays whole.
+    EXPECT_TRUE(m_bitmap.CheckFile());
+    EXPECT_EQ(m_bitmap.Pixel(w - 1, 0), 0x123456u);
+    m_bitmap.Unload();
+    std::filesystem::remove(path, ec);
+    return;
+  }
+  // A read of a page past the new end faults; the guard turns that into a
+  // lost map and skips the rest of the batch.
+  struct Probe {
+    const CBitmapFile* bitmap;
+    int x;
+    int y;
+    std::uint32_t colour;
+    bool finished;
+  } probe{&m_bitmap, w - 1, 0, 0, false};
+  EXPECT_FALSE(m_bitmap.ReadGuarded(
+      [](void* context) {
+        auto* p = static_cast<Probe*>(context);
+        p->colour = p->bitmap->Pixel(p->x, p->y);
+        p->finished = true;
+      },
+      &probe));
+  EXPECT_FALSE(probe.finished);
+  EXPECT_TRUE(m_bitmap.Lost());
+  EXPECT_NE(std::string(m_bitmap.ErrorText()).find("cut short"), std::string::npos)
+      << m_bitmap.ErrorText();
+  EXPECT_EQ(m_bitmap.Pixel(w - 1, 0), CBitmapFile::kOutside);
+  EXPECT_EQ(m_bitmap.Width(), 0);
+  EXPECT_FALSE(m_bitmap.CheckFile());
+
+  // The check alone notices a cut too, before any read faults.
+  ASSERT_TRUE(write());
+  ASSERT_TRUE(m_bitmap.Load(path.string().c_str())) << m_bitmap.ErrorText();
+  std::filesystem::resize_file(path, 4096);
+  EXPECT_FALSE(m_bitmap.CheckFile());
+  EXPECT_TRUE(m_bitmap.Lost());
+  EXPECT_EQ(m_bitmap.Pixel(0, 0), CBitmapFile::kOutside);
+  // A new load starts afresh.
+  ASSERT_TRUE(Load(bmptest::Make24(2, 2, Tag)));
+  EXPECT_FALSE(m_bitmap.Lost());
+  EXPECT_EQ(m_bitmap.Pixel(1, 1), Tag(1, 1));
+  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -4,12 +4,15 @@
 // tightly: the tests count ticks through the record's updateCount.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
+#include "tests/support/BmpTestWriter.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/server_process.h"
 
@@ -92,9 +95,69 @@ class OrogridE2E : public ::testing::Test {
     }
   }
 
+  // Waits until the coarse grid's centre is the given cell.
+  bool WaitForCentreOf(std::int32_t cellId, int timeoutMs) {
+    return WaitFor([&] { return ReadVolatile(m_rec->coarseGrid[75][75].cellId) == cellId; },
+                   timeoutMs, 20);
+  }
+
   std::unique_ptr<CTrnShm> m_sim;
   TrnShmData* m_rec = nullptr;
+
+  // The grids published around each known pixel of the fine map carry it:
+  // the centre of the coarse grid, the centre of the fine grid and the
+  // aircraft's cell.
+  void FlyOverFinePoints();
 };
+
+// A 120 pixel-per-degree map, 43200 x 21600 (2,799,360,056 bytes, all but a
+// few pages a hole in the file), with known pixels at the far corner, the
+// antimeridian and the north pole.
+constexpr int kFineWidth = 43200;
+constexpr int kFineHeight = 21600;
+struct FinePoint {
+  int x;
+  int y;
+  int elevation;
+  double latitude;  // the pixel's centre
+  double longitude;
+};
+constexpr FinePoint kFinePoints[] = {
+    {kFineWidth - 1, kFineHeight - 1, 4321, -89.9958, 179.9958},  // south pole, antimeridian
+    {0, 0, 1234, 89.9958, -179.9958},                             // north pole, antimeridian
+    {kFineWidth / 2, 3456, 2345, 61.1958, 0.0042},                // Greenwich
+};
+
+bool WriteFineMap(const std::string& path) {
+  bmptest::SparseMap map(path, kFineWidth, kFineHeight);
+  for (const FinePoint& p : kFinePoints) {
+    map.Put(p.x, p.y, bmptest::ElevationColour(p.elevation));
+  }
+  return map.Close();
+}
+
+void OrogridE2E::FlyOverFinePoints() {
+  for (const FinePoint& p : kFinePoints) {
+    SCOPED_TRACE(p.x);
+    WriteVolatile(m_rec->aircraftLatitude, p.latitude);
+    WriteVolatile(m_rec->aircraftLongitude, p.longitude);
+    const std::int32_t id = p.x * 10000 + p.y;
+    ASSERT_TRUE(WaitForCentreOf(id, 60000)) << "never centred on " << id;
+    // That sweep may have begun at the last point: one more, all here.
+    ASSERT_TRUE(WaitForCount(ReadVolatile(m_rec->updateCount) + 12, 30000));
+    EXPECT_EQ(id, ReadVolatile(m_rec->aircraftCellId));
+    EXPECT_EQ(p.x, ReadVolatile(m_rec->aircraftPixelX));
+    EXPECT_EQ(p.y, ReadVolatile(m_rec->aircraftPixelY));
+    // The coarse grid stops at the map's edges: it starts at column
+    // max(0, x - 75), so the pixel is at index x - that.
+    const int i = p.x - std::max(0, p.x - 75);
+    const int j = p.y - std::max(0, p.y - 75);
+    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->coarseGrid[i][j].elevation)) << i << "," << j;
+    if (i == 75 && j == 75) {
+      EXPECT_EQ(p.elevation, ReadVolatile(m_rec->fineGrid[8][8][1][1].elevation));
+    }
+  }
+}
 
 TEST_F(OrogridE2E, ServesTheSimulationAndEndsAfterItIsLost) {
   e2e::ServerProcess server;
@@ -253,6 +316,76 @@ TEST_F(OrogridE2E, VanishedOutputReaderStillGivesBackTheCount) {
   EXPECT_EQ(1, TrnUserCount(m_rec));
 }
 
+// The installed map at 120 pixels per degree: served in place on Linux and
+// (under Wine) on Windows.
+TEST_F(OrogridE2E, ServesAFineInstalledMap) {
+  e2e::ServerProcess server;
+  std::string reason;
+  ASSERT_TRUE(server.StartWithMap(WriteFineMap, &reason)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+  FlyOverFinePoints();
+  ASSERT_TRUE(server.Close());
+  EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+}
+
+// `orogrid --map FILE` serves that map; the installed one is not needed.
+TEST_F(OrogridE2E, MapOptionServesAnotherMap) {
+  if (!e2e::ServerProcess::ArgumentsSupported()) {
+    GTEST_SKIP() << "the Windows program takes no arguments";
+  }
+  const auto dir = bmptest::ScratchDir("e2e-map");
+  const std::string path = (dir / "fine map.bmp").string();
+  ASSERT_TRUE(WriteFineMap(path));
+  {
+    e2e::ServerProcess server;
+    std::string reason;
+    ASSERT_TRUE(server.StartWithArguments({"--map", path}, &reason)) << reason;
+    ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+    FlyOverFinePoints();
+    ASSERT_TRUE(server.Close());
+    EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+// A map file cut short on disk while it is served: the server says so on
+// status line 1, stops publishing (the record keeps the last grids) and
+// still ends cleanly. Linux only: Windows cannot shorten a mapped file.
+TEST_F(OrogridE2E, MapCutShortWhileServedIsReported) {
+  if (!e2e::ServerProcess::ArgumentsSupported()) {
+    GTEST_SKIP() << "the system cannot shorten a mapped file";
+  }
+  const auto dir = bmptest::ScratchDir("e2e-cut");
+  const std::string path = (dir / "cut.bmp").string();
+  ASSERT_TRUE(WriteFineMap(path));
+  {
+    e2e::ServerProcess server;
+    std::string reason;
+    ASSERT_TRUE(server.StartWithArguments({"--map", path}, &reason)) << reason;
+    ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+    const FinePoint& p = kFinePoints[2];
+    WriteVolatile(m_rec->aircraftLatitude, p.latitude);
+    WriteVolatile(m_rec->aircraftLongitude, p.longitude);
+    ASSERT_TRUE(WaitForCentreOf(p.x * 10000 + p.y, 60000));
+    std::filesystem::resize_file(path, 4096);
+    std::string line;
+    EXPECT_TRUE(server.WaitForStatus(1, "Sorry :: ", 30000, &line)) << server.Output();
+    EXPECT_NE(std::string::npos, line.find("cut short")) << line;
+    const std::int32_t count = ReadVolatile(m_rec->updateCount);
+    SleepMs(1500);
+    EXPECT_EQ(count, ReadVolatile(m_rec->updateCount));
+    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->coarseGrid[75][75].elevation));
+    EXPECT_TRUE(server.Running());
+    ASSERT_TRUE(server.Close());
+    EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+  }
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
 // Tried as a new user would: a second orogrid beside a running one. It
 // must say who serves the record and leave the record alone (both used to
 // publish into it); the first serves on and ends as usual.
@@ -294,5 +427,4 @@ TEST_F(OrogridE2E, SecondServerIsRefusedAndLeavesTheRecordAlone) {
   EXPECT_EQ(0, first.Wait(30000)) << first.Output();
   EXPECT_EQ(1, TrnUserCount(m_rec));
 }
-
 }  // namespace

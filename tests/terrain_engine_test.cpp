@@ -188,7 +188,7 @@ TEST_F(TerrainEngine, StatusLinesWhileLoading) {
   EXPECT_EQ(failed.shown[0], "Loading Kt Orogrid Map");
   EXPECT_EQ(failed.shown[1], std::string("Sorry :: ") + m_engine->LoadError());
   char path[1024];
-  ASSERT_TRUE(platform::TerrainMapPath(path, sizeof path));
+  ASSERT_TRUE(CTerrainEngine::TerrainMapPath(path, sizeof path));
   EXPECT_NE(failed.shown[1].find(path), std::string::npos);
 
   // A short status buffer is cut, not overrun.
@@ -487,6 +487,176 @@ TEST_F(TerrainEngine, OverrideReachesTheAircraftButNotTheColour) {
   EXPECT_EQ(m_engine->Elevation(), 621);  // south-west of the table's picture
   EXPECT_EQ(m_engine->TerrainColour(), bmptest::ElevationColour(2000));  // the map's own
   EXPECT_EQ(m_engine->CellId(), 22960512);
+}
+
+// The table names pixels of the 4320 x 2160 map. On a 24 pixel-per-degree
+// map cell 22960512 is in the Canadian Arctic (68.65 N 84.32 W), where the
+// map says 370 m: the Inn valley's picture must not land there.
+TEST_F(TerrainEngine, OverridesOnlyOnTheirOwnMap) {
+  const auto path = s_dir / "k24.bmp";
+  {
+    bmptest::SparseMap map(path, 8640, 4320);
+    for (int x = 2280; x <= 2312; ++x) {
+      for (int y = 496; y <= 528; ++y) {
+        map.Put(x, y, bmptest::ElevationColour(370));
+      }
+    }
+    ASSERT_TRUE(map.Close());
+  }
+  Start("k24.bmp");
+  EXPECT_FALSE(m_engine->OverridesApply());
+  ASSERT_EQ(Fly(68.65, -84.32, 11), 1);
+  ASSERT_EQ(Fly(68.65, -84.32, 11), 1);
+  const auto& cell = m_record->fineGrid[8][8];
+  EXPECT_EQ(cell[0][0].cellId, 22960512);
+  for (int s = 0; s < 3; ++s) {
+    for (int t = 0; t < 3; ++t) {
+      EXPECT_EQ(cell[s][t].elevation, 370) << s << "," << t;
+    }
+  }
+  EXPECT_EQ(m_engine->Elevation(), 370);
+  std::filesystem::remove(path);
+
+  // A map one pixel wider than 12 per degree is not the table's map either.
+  bmptest::WriteFile(
+      s_dir / "w4321.bmp",
+      bmptest::Make1(4321, 2160, bmptest::ElevationColour(1000), bmptest::ElevationColour(2000),
+                     [](int x, int y) { return x == 2296 && y == 512; }));
+  Start("w4321.bmp");
+  EXPECT_FALSE(m_engine->OverridesApply());
+  Start("world.bmp");
+  EXPECT_TRUE(m_engine->OverridesApply());
+}
+
+// A 120 pixel-per-degree map (2.8 GB, a hole but for a few pixels) served
+// end to end: the grids around far corners, the antimeridian and the poles
+// carry the pixels written there.
+TEST_F(TerrainEngine, FineMapGridsAtTheEdges) {
+  const int w = 43200;
+  const int h = 21600;
+  const auto path = s_dir / "k120.bmp";
+  auto elevationAt = [](int x, int y) { return 100 + (x % 97) * 10 + (y % 89); };
+  const int points[][2] = {{w - 1, h - 1}, {0, 0}, {w / 2, h / 2}, {w - 1, 0}, {0, h - 1}};
+  {
+    bmptest::SparseMap map(path, w, h);
+    for (const auto& p : points) {
+      map.Put(p[0], p[1], bmptest::ElevationColour(elevationAt(p[0], p[1])));
+    }
+    ASSERT_TRUE(map.Close());
+  }
+  Start("k120.bmp");
+  EXPECT_TRUE(m_engine->TerrainBitmap().InPlace());
+  struct Where {
+    double latitude;
+    double longitude;
+    int x;
+    int y;
+  } places[] = {
+      // South pole at the antimeridian's east side: the last pixel.
+      {-89.995, 179.995, w - 1, h - 1},
+      // North pole at -180.
+      {89.995, -179.995, 0, 0},
+      // Greenwich at the equator.
+      {-0.004, 0.004, w / 2, h / 2},
+  };
+  for (const Where& p : places) {
+    SCOPED_TRACE(p.x);
+    Fly(p.latitude, p.longitude, 12);
+    ASSERT_EQ(m_engine->PixelX(), p.x);
+    ASSERT_EQ(m_engine->PixelY(), p.y);
+    Fly(p.latitude, p.longitude, 11);
+    EXPECT_EQ(m_engine->PixelsPerDegLon(), 120.0);
+    const int e = elevationAt(p.x, p.y);
+    // The coarse grid starts at the map's edge there: find the point.
+    bool found = false;
+    for (int i = 0; i < trn::kCoarseSize && !found; ++i) {
+      for (int j = 0; j < trn::kCoarseSize && !found; ++j) {
+        if (m_record->coarseGrid[i][j].elevation == e) {
+          found = true;
+        }
+      }
+    }
+    EXPECT_TRUE(found) << "elevation " << e << " not in the coarse grid";
+    if (p.x == w / 2) {
+      EXPECT_EQ(m_record->coarseGrid[75][75].elevation, e);
+      EXPECT_EQ(m_record->fineGrid[8][8][1][1].elevation, e);
+      EXPECT_EQ(m_engine->Elevation(),
+                m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()].elevation);
+    }
+  }
+  m_engine = std::make_unique<CTerrainEngine>();  // closes the map
+  std::filesystem::remove(path);
+}
+
+// The map file cut short on disk while it is served: no crash, the map is
+// lost with a reason, ticks stop and the record keeps the last grids.
+TEST_F(TerrainEngine, MapCutShortOnDiskStopsServing) {
+  const auto path = s_dir / "cut.bmp";
+  {
+    bmptest::SparseMap map(path, 43200, 21600);  // read in place everywhere
+    map.Put(21600, 10800, bmptest::ElevationColour(555));
+    ASSERT_TRUE(map.Close());
+  }
+  Start("cut.bmp");
+  ASSERT_TRUE(m_engine->TerrainBitmap().InPlace());
+  ASSERT_EQ(Fly(-0.004, 0.004, 22), 2);
+  ASSERT_EQ(m_record->coarseGrid[75][75].elevation, 555);
+  const auto before = std::make_unique<TrnShmData>(*m_record);
+  std::error_code ec;
+  std::filesystem::resize_file(path, 60, ec);
+  if (ec) {
+    m_engine = std::make_unique<CTerrainEngine>();  // closes the map
+    std::filesystem::remove(path, ec);
+    GTEST_SKIP() << "the system cannot shorten a mapped file: " << ec.message();
+  }
+  EXPECT_EQ(Fly(-0.004, 0.004, 22), 0);
+  EXPECT_TRUE(m_engine->MapLost());
+  const std::string reason = m_engine->LoadError();
+  EXPECT_NE(reason.find("cut short"), std::string::npos) << reason;
+  EXPECT_NE(reason.find(path.string()), std::string::npos) << reason;
+  // The record keeps the last grids: every coarse point and fine sub-point.
+  int changed = 0;
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      changed += before->coarseGrid[i][j].elevation != m_record->coarseGrid[i][j].elevation ||
+                 before->coarseGrid[i][j].cellId != m_record->coarseGrid[i][j].cellId;
+    }
+  }
+  for (int a = 0; a < trn::kFineSize; ++a) {
+    for (int b = 0; b < trn::kFineSize; ++b) {
+      for (int s = 0; s < trn::kSubDiv; ++s) {
+        for (int t = 0; t < trn::kSubDiv; ++t) {
+          changed +=
+              before->fineGrid[a][b][s][t].elevation != m_record->fineGrid[a][b][s][t].elevation;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(changed, 0);
+  m_engine = std::make_unique<CTerrainEngine>();
+  std::filesystem::remove(path);
+}
+
+// The installed map lies under the install folder the platform gives: the
+// program's folder on Linux, the fixed install root on Windows.
+TEST(TerrainMapPath, InstalledMapUnderTheInstallFolder) {
+  char path[1024];
+  ASSERT_TRUE(CTerrainEngine::TerrainMapPath(path, sizeof path));
+  const std::string p = path;
+  if (p.rfind("C:", 0) == 0) {
+    EXPECT_EQ(p, "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain\\KtTerrainMap.bmp");
+  } else {
+    const std::string tail = "/Bitmaps/Terrain/KtTerrainMap.bmp";
+    ASSERT_GT(p.size(), tail.size());
+    EXPECT_EQ(p.substr(p.size() - tail.size()), tail);
+    EXPECT_EQ(p.find("//"), std::string::npos) << p;
+  }
+  // Too small for the folder, or for the folder and the tail: refused, empty.
+  for (int size : {8, static_cast<int>(p.size())}) {
+    std::vector<char> small(static_cast<std::size_t>(size), 'x');
+    EXPECT_FALSE(CTerrainEngine::TerrainMapPath(small.data(), size)) << size;
+    EXPECT_EQ(small[0], '\0') << size;
+  }
 }
 
 // --- Cell sizes -------------------------------------------------------------------

@@ -1,7 +1,11 @@
-// POSIX terrain bitmap: the file read whole with open/read and decoded by
-// the project's own reader; there is no device context.
+// POSIX terrain bitmap: the file mapped read-only; uncompressed 24- and
+// 32-bit pixels are read where they lie, other encodings are decoded by the
+// project's own reader into a table. There is no device context.
 // Threading: one object per thread; the failure seam is not synchronised.
+// The bus-error guard is per thread.
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +16,6 @@
 #include <new>
 
 #include "platform/bitmap.h"
-#include "platform/module_path.h"
 #include "platform/posix/bmp_reader.h"
 #include "platform/system_error.h"
 
@@ -21,10 +24,6 @@ namespace platform {
 namespace {
 
 int g_loadFailure = 0;
-
-// A file larger than the largest acceptable bitmap plus generous headers is
-// refused before it is read.
-constexpr std::uint64_t kMaxFileBytes = CBitmapFile::kMaxPixels * 4 + (std::uint64_t{1} << 20);
 
 class FileDescriptor {
  public:
@@ -44,7 +43,33 @@ class FileDescriptor {
 
 }  // namespace
 
-struct CBitmapFile::Native {};
+struct CBitmapFile::Native {
+  int fd = -1;                           // kept open to watch the file's length
+  const std::uint8_t* mapped = nullptr;  // the whole file, read-only
+  std::size_t mappedBytes = 0;
+  std::uint64_t bitsOffset = 0;  // where the pixel data starts in the file
+  std::uint64_t stride = 0;      // bytes per stored row
+  bool topDown = false;
+  std::uint64_t needBytes = 0;  // the file's length the pixel reads rely on
+
+  void Release() {
+    if (mapped != nullptr) {
+      munmap(const_cast<std::uint8_t*>(mapped), mappedBytes);
+      mapped = nullptr;
+      mappedBytes = 0;
+    }
+    if (fd >= 0) {
+      close(fd);
+      fd = -1;
+    }
+    needBytes = 0;
+    bitsOffset = 0;
+    stride = 0;
+    topDown = false;
+  }
+};
+
+namespace {
 
 // Tables this large come from the system as whole pages, huge ones where
 // possible: the page faults of touching fresh memory would otherwise cost
@@ -60,6 +85,55 @@ void* MapAnonymous(std::size_t bytes) {
   madvise(p, bytes, MADV_HUGEPAGE);
   return p;
 }
+
+// The bus-error guard. A page of a file mapping that lies wholly past the
+// file's end raises SIGBUS when read: a map cut short on disk while it is
+// served. ReadGuarded arms the guard for its thread with the mapping's
+// range; a fault inside that range jumps back to ReadGuarded, any other
+// goes to the handler that was there before (or the default action).
+thread_local sigjmp_buf* t_guardJump = nullptr;
+thread_local const std::uint8_t* t_guardBegin = nullptr;
+thread_local const std::uint8_t* t_guardEnd = nullptr;
+struct sigaction g_previousBusAction {};
+bool g_busHandlerInstalled = false;
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const auto* address = static_cast<const std::uint8_t*>(info->si_addr);
+  if (t_guardJump != nullptr && address >= t_guardBegin && address < t_guardEnd) {
+    siglongjmp(*t_guardJump, 1);
+  }
+  if ((g_previousBusAction.sa_flags & SA_SIGINFO) != 0 &&
+      g_previousBusAction.sa_sigaction != nullptr) {
+    g_previousBusAction.sa_sigaction(signal, info, context);
+    return;
+  }
+  if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN) {
+    g_previousBusAction.sa_handler(signal);
+    return;
+  }
+  // Not ours: the default action. A fault repeats on return and ends the
+  // program as it would have without this handler; a sent signal is raised
+  // again.
+  sigaction(SIGBUS, &g_previousBusAction, nullptr);
+  if (info->si_code <= 0) {
+    raise(signal);
+  }
+}
+
+void InstallBusHandler() {
+  if (g_busHandlerInstalled) {
+    return;
+  }
+  struct sigaction action {};
+  action.sa_sigaction = OnBusError;
+  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGBUS, &action, &g_previousBusAction) == 0) {
+    g_busHandlerInstalled = true;
+  }
+}
+
+}  // namespace
 
 void PixelRelease::operator()(std::uint32_t* pixels) const {
   if (pixels == nullptr) {
@@ -82,8 +156,8 @@ PixelTable AllocatePixels(std::size_t count) {
 
 void SetBitmapLoadFailure(int systemErrorCode) { g_loadFailure = systemErrorCode; }
 
-CBitmapFile::CBitmapFile() = default;
-CBitmapFile::~CBitmapFile() = default;
+CBitmapFile::CBitmapFile() : m_native(new Native) {}
+CBitmapFile::~CBitmapFile() { Unload(); }
 
 void CBitmapFile::SetError(const char* text) {
   std::snprintf(m_errorText, sizeof m_errorText, "%s", text);
@@ -96,11 +170,48 @@ bool CBitmapFile::CreateMemoryDC(void* /*compatibleWith*/) {
   return true;
 }
 
-void CBitmapFile::Unload() {
-  m_storage.reset();
-  m_pixels = nullptr;
+void CBitmapFile::UseTable(PixelTable table, int width, int height) {
+  m_storage = std::move(table);
+  m_pTopRow = reinterpret_cast<const std::uint8_t*>(m_storage.get());
+  m_rowStep = static_cast<std::ptrdiff_t>(width) * 4;
+  m_pixelBytes = 4;
+  m_redAt = 0;  // 0x00BBGGRR in memory: red, green, blue, 0
+  m_blueAt = 2;
+  m_width = width;
+  m_height = height;
+  m_inPlace = false;
+}
+
+void CBitmapFile::UseFilePixels(const std::uint8_t* bits, std::uint64_t stride, bool topDown,
+                                int bytesPerPixel, int width, int height) {
+  const auto step = static_cast<std::ptrdiff_t>(stride);
+  m_pTopRow = topDown ? bits : bits + step * (height - 1);
+  m_rowStep = topDown ? step : -step;
+  m_pixelBytes = bytesPerPixel;
+  m_redAt = 2;  // blue, green, red as the file stores them
+  m_blueAt = 0;
+  m_width = width;
+  m_height = height;
+  m_inPlace = true;
+}
+
+void CBitmapFile::MarkLost(const char* reason) {
+  m_lost = true;
   m_width = 0;
   m_height = 0;
+  SetError(reason);
+}
+
+void CBitmapFile::Unload() {
+  m_storage.reset();
+  m_native->Release();
+  m_pTopRow = nullptr;
+  m_rowStep = 0;
+  m_pixelBytes = 0;
+  m_width = 0;
+  m_height = 0;
+  m_inPlace = false;
+  m_lost = false;
 }
 
 bool CBitmapFile::Load(const char* path) {
@@ -129,89 +240,133 @@ bool CBitmapFile::Load(const char* path) {
     return false;
   }
   const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size > kMaxFileBytes) {
+  if (size > SIZE_MAX / 2) {
     std::snprintf(m_errorText, sizeof m_errorText,
-                  "file too large for a terrain bitmap (%llu bytes)",
+                  "file too large to map on this system (%llu bytes)",
                   static_cast<unsigned long long>(size));
     return false;
   }
-  // Large files are decoded straight from a read-only mapping of the page
-  // cache (no copy, no fresh memory to clear); small ones are read.
-  const auto bytesSize = static_cast<std::size_t>(size);
-  if (bytesSize >= kMappedBytes) {
-    void* mapped = mmap(nullptr, bytesSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.Get(), 0);
-    if (mapped == MAP_FAILED) {
-      SetSystemError(errno);
-      return false;
-    }
-    bmp::DecodedBitmap decoded;
-    const bool ok = bmp::DecodeBmp(static_cast<const std::uint8_t*>(mapped), bytesSize, kMaxPixels,
-                                   decoded, m_errorText, kErrorTextSize);
-    munmap(mapped, bytesSize);
-    if (!ok) {
-      return false;
-    }
-    m_storage = std::move(decoded.pixels);
-    m_pixels = m_storage.get();
-    m_width = decoded.width;
-    m_height = decoded.height;
+  if (size == 0) {
+    SetError("file too short for a bitmap header");
+    return false;
+  }
+  // The whole file is mapped but only the pages read are ever loaded: the
+  // headers now, the pixels the grids need later.
+  const auto bytes = static_cast<std::size_t>(size);
+  void* mapped = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.Get(), 0);
+  if (mapped == MAP_FAILED) {
+    SetSystemError(errno);
+    return false;
+  }
+  const auto* data = static_cast<const std::uint8_t*>(mapped);
+  bmp::InPlaceLayout layout;
+  const bmp::Access access = bmp::Inspect(data, bytes, layout, m_errorText, kErrorTextSize);
+  if (access == bmp::Access::kInPlace) {
+    // A map cut short later faults instead of reading; the guard turns
+    // that fault into a lost map.
+    InstallBusHandler();
+    m_native->mapped = data;
+    m_native->mappedBytes = bytes;
+    m_native->needBytes =
+        layout.bitsOffset + layout.stride * static_cast<std::uint64_t>(layout.height);
+    m_native->bitsOffset = layout.bitsOffset;
+    m_native->stride = layout.stride;
+    m_native->topDown = layout.topDown;
+    // The grids read a few bytes of rows far apart: reading ahead around
+    // each would load pages nobody reads.
+    madvise(mapped, bytes, MADV_RANDOM);
+    m_native->fd = fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0);  // -1: the guard alone watches
+    UseFilePixels(data + layout.bitsOffset, layout.stride, layout.topDown, layout.bytesPerPixel,
+                  layout.width, layout.height);
     return true;
   }
-  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[bytesSize + 1]);
-  if (!bytes) {
-    SetSystemError(ENOMEM);
-    return false;
-  }
-  std::size_t got = 0;
-  while (got < bytesSize) {
-    const ssize_t n = read(fd.Get(), bytes.get() + got, bytesSize - got);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      SetSystemError(errno);
-      return false;
-    }
-    if (n == 0) {
-      break;  // the file shrank while being read: decode what is there
-    }
-    got += static_cast<std::size_t>(n);
-  }
+  bool ok = false;
   bmp::DecodedBitmap decoded;
-  if (!bmp::DecodeBmp(bytes.get(), got, kMaxPixels, decoded, m_errorText, kErrorTextSize)) {
+  if (access == bmp::Access::kDecode) {
+    // Decoding reads every byte once, in order.
+    madvise(mapped, bytes, MADV_SEQUENTIAL);
+    ok = bmp::DecodeBmp(data, bytes, kMaxPixels, decoded, m_errorText, kErrorTextSize);
+  }
+  munmap(mapped, bytes);
+  if (!ok) {
     return false;
   }
-  m_storage = std::move(decoded.pixels);
-  m_pixels = m_storage.get();
-  m_width = decoded.width;
-  m_height = decoded.height;
+  UseTable(std::move(decoded.pixels), decoded.width, decoded.height);
+  return true;
+}
+
+bool CBitmapFile::CheckFile() {
+  if (m_lost) {
+    return false;
+  }
+  if (!m_inPlace || m_native->fd < 0) {
+    return true;
+  }
+  struct stat st {};
+  if (fstat(m_native->fd, &st) != 0) {
+    return true;  // cannot tell: the guard still catches a fault
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size < m_native->needBytes) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason,
+                  "the map file was cut short on disk (%llu of %llu bytes): no longer read",
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(m_native->needBytes));
+    MarkLost(reason);
+    return false;
+  }
+  return true;
+}
+
+void CBitmapFile::ReleaseRowsOutside(int firstRow, int lastRow) {
+  if (!m_inPlace || m_lost || firstRow < 0 || lastRow < firstRow || lastRow >= m_height) {
+    return;
+  }
+  const Native& n = *m_native;
+  const auto height = static_cast<std::uint64_t>(m_height);
+  // File rows are stored bottom-up unless the map is top-down.
+  const std::uint64_t firstStored = n.topDown ? static_cast<std::uint64_t>(firstRow)
+                                              : height - 1 - static_cast<std::uint64_t>(lastRow);
+  const std::uint64_t lastStored = n.topDown ? static_cast<std::uint64_t>(lastRow)
+                                             : height - 1 - static_cast<std::uint64_t>(firstRow);
+  const std::uint64_t keepFrom = n.bitsOffset + firstStored * n.stride;
+  const std::uint64_t keepTo = n.bitsOffset + (lastStored + 1) * n.stride;
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t below = keepFrom / page * page;
+  const std::uint64_t above = (keepTo + page - 1) / page * page;
+  auto* base = const_cast<std::uint8_t*>(n.mapped);
+  if (below > 0) {
+    madvise(base, static_cast<std::size_t>(below), MADV_DONTNEED);
+  }
+  if (above < n.mappedBytes) {
+    madvise(base + above, static_cast<std::size_t>(n.mappedBytes - above), MADV_DONTNEED);
+  }
+}
+
+bool CBitmapFile::ReadGuarded(void (*read)(void* context), void* context) {
+  if (m_lost) {
+    return false;
+  }
+  if (!m_inPlace) {
+    read(context);  // a table in memory cannot fault
+    return true;
+  }
+  sigjmp_buf jump;
+  if (sigsetjmp(jump, 1) != 0) {
+    t_guardJump = nullptr;
+    MarkLost("the map file was cut short on disk while being read: no longer read");
+    return false;
+  }
+  t_guardBegin = m_native->mapped;
+  t_guardEnd = m_native->mapped + m_native->mappedBytes;
+  t_guardJump = &jump;
+  read(context);
+  t_guardJump = nullptr;
   return true;
 }
 
 void* CBitmapFile::NativeHandle() const { return nullptr; }
 void* CBitmapFile::NativeDC() const { return nullptr; }
-
-bool TerrainMapPath(char* buf, int size) {
-  static constexpr char kTail[] = "/Bitmaps/Terrain/KtTerrainMap.bmp";
-  if (buf == nullptr || size <= 0) {
-    return false;
-  }
-  if (!ModuleFileName(buf, size)) {
-    return false;
-  }
-  char* slash = std::strrchr(buf, '/');
-  if (slash == nullptr) {
-    buf[0] = '\0';
-    return false;
-  }
-  *slash = '\0';
-  const std::size_t used = static_cast<std::size_t>(slash - buf);
-  if (used + sizeof kTail > static_cast<std::size_t>(size)) {
-    buf[0] = '\0';
-    return false;
-  }
-  std::memcpy(slash, kTail, sizeof kTail);
-  return true;
-}
 
 }  // namespace platform

@@ -251,13 +251,14 @@ bool DecodeRle(const Layout& l, const std::uint8_t* data, std::size_t avail, std
 
 }  // namespace
 
-bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels,
-               DecodedBitmap& out, char* reason, int reasonSize) {
-  out = DecodedBitmap{};
-  if (reason != nullptr && reasonSize > 0) {
-    reason[0] = '\0';
-  }
-  Refusal refuse(reason, reasonSize);
+namespace {
+
+// Reads and checks every header of the file image data[0..size): the
+// layout, where the pixel data starts (*bitsAt) and the stored image size.
+// maxPixels bounds width x height. False (through refuse) when the file is
+// not one the reader accepts.
+bool ParseHeaders(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels, Layout& l,
+                  std::size_t& bitsAtOut, std::uint32_t& sizeImageOut, Refusal& refuse) {
   if (data == nullptr || size < kFileHeaderSize + 4) {
     return refuse("file too short for a bitmap header");
   }
@@ -275,7 +276,6 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixe
     return refuse("truncated bitmap header");
   }
   const std::uint8_t* h = data + kFileHeaderSize;
-  Layout l;
   std::int64_t width = 0;
   std::int64_t height = 0;
   std::uint32_t planes = 0;
@@ -388,6 +388,64 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixe
   if (bitsAt >= size) {
     return refuse("pixel data offset %u outside the file", offBits);
   }
+  bitsAtOut = bitsAt;
+  sizeImageOut = sizeImage;
+  return true;
+}
+
+// Bytes of one stored row: whole 32-bit words.
+std::uint64_t StrideOf(const Layout& l) {
+  return (static_cast<std::uint64_t>(l.width) * l.bitCount + 31) / 32 * 4;
+}
+
+}  // namespace
+
+Access Inspect(const std::uint8_t* data, std::size_t size, InPlaceLayout& out, char* reason,
+               int reasonSize) {
+  out = InPlaceLayout{};
+  if (reason != nullptr && reasonSize > 0) {
+    reason[0] = '\0';
+  }
+  Refusal refuse(reason, reasonSize);
+  Layout l;
+  std::size_t bitsAt = 0;
+  std::uint32_t sizeImage = 0;
+  if (!ParseHeaders(data, size, UINT64_MAX, l, bitsAt, sizeImage, refuse)) {
+    return Access::kRefused;
+  }
+  if (l.compression != kBiRgb || (l.bitCount != 24 && l.bitCount != 32)) {
+    return Access::kDecode;
+  }
+  const std::uint64_t stride = StrideOf(l);
+  const std::uint64_t need = stride * static_cast<std::uint64_t>(l.height);
+  const std::uint64_t avail = size - bitsAt;
+  if (need > avail) {
+    refuse("truncated pixel data (%llu of %llu bytes)", static_cast<unsigned long long>(avail),
+           static_cast<unsigned long long>(need));
+    return Access::kRefused;
+  }
+  out.width = l.width;
+  out.height = l.height;
+  out.topDown = l.topDown;
+  out.bytesPerPixel = static_cast<int>(l.bitCount / 8);
+  out.bitsOffset = bitsAt;
+  out.stride = stride;
+  return Access::kInPlace;
+}
+
+bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels,
+               DecodedBitmap& out, char* reason, int reasonSize) {
+  out = DecodedBitmap{};
+  if (reason != nullptr && reasonSize > 0) {
+    reason[0] = '\0';
+  }
+  Refusal refuse(reason, reasonSize);
+  Layout l;
+  std::size_t bitsAt = 0;
+  std::uint32_t sizeImage = 0;
+  if (!ParseHeaders(data, size, maxPixels, l, bitsAt, sizeImage, refuse)) {
+    return false;
+  }
   const std::size_t avail = size - bitsAt;
 
   const std::size_t count = static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height);
@@ -402,7 +460,7 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixe
     }
     out.pixels = std::move(pixels);
   } else {
-    const std::uint64_t stride = (static_cast<std::uint64_t>(l.width) * bpp + 31) / 32 * 4;
+    const std::uint64_t stride = StrideOf(l);
     const std::uint64_t need = stride * static_cast<std::uint64_t>(l.height);
     if (need > avail) {
       return refuse("truncated pixel data (%zu of %llu bytes)", avail,

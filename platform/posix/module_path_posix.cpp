@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/module_path.h"
 
@@ -24,5 +25,18 @@ bool ModuleFileName(char* buf, int size) {
 char PathSeparator() { return '/'; }
 
 const char* ExecutableSuffix() { return ""; }
+
+bool InstallFolder(char* buf, int size) {
+  if (!ModuleFileName(buf, size)) {
+    return false;
+  }
+  char* slash = std::strrchr(buf, '/');
+  if (slash == nullptr) {
+    buf[0] = '\0';
+    return false;
+  }
+  slash[1] = '\0';  // the executable's own name goes; the separator stays
+  return true;
+}
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // Win32 terrain bitmap: LoadImageA from the file as a DIB section, selected
 // into a memory DC for drawing; its colours are copied once into a 32-bit
-// top-down table (GetDIBits) so pixel reads are plain memory reads.
+// top-down table (GetDIBits) so pixel reads are plain memory reads. A map
+// too large for a table (uncompressed 24 or 32 bits) is read in place from
+// a read-only view of the file.
 // Threading: one object per thread; the failure seam is not synchronised.
 #include <windows.h>
 
@@ -17,7 +19,56 @@ namespace {
 
 int g_loadFailure = 0;
 
-constexpr char kFixedMapPath[] = "C:\\Program Files\\Norvalia\\Bitmaps\\Terrain\\KtTerrainMap.bmp";
+// What the file's first bytes say, for choosing between LoadImageA and
+// reading in place.
+struct Headers {
+  bool isBitmap = false;  // "BM" and a header of 40 bytes or more
+  std::uint32_t offBits = 0;
+  std::uint32_t headerSize = 0;
+  std::int64_t width = 0;
+  std::int64_t height = 0;  // negative: top-down
+  std::uint32_t planes = 0;
+  std::uint32_t bitCount = 0;
+  std::uint32_t compression = 0;
+};
+
+std::uint32_t U16(const unsigned char* p) { return p[0] | (static_cast<std::uint32_t>(p[1]) << 8); }
+std::uint32_t U32(const unsigned char* p) { return U16(p) | (U16(p + 2) << 16); }
+
+bool ReadHeaders(HANDLE file, Headers& h) {
+  unsigned char b[54] = {};
+  DWORD got = 0;
+  if (!ReadFile(file, b, sizeof b, &got, nullptr) || got < sizeof b) {
+    return false;
+  }
+  h.isBitmap = b[0] == 'B' && b[1] == 'M' && U32(b + 14) >= 40;
+  h.offBits = U32(b + 10);
+  h.headerSize = U32(b + 14);
+  h.width = static_cast<std::int32_t>(U32(b + 18));
+  h.height = static_cast<std::int32_t>(U32(b + 22));
+  h.planes = U16(b + 26);
+  h.bitCount = U16(b + 28);
+  h.compression = U32(b + 30);
+  return true;
+}
+
+// Whether a file of these headers is too large for a table: then it is
+// read in place (or refused), never given to LoadImageA.
+bool TooLargeForTable(const Headers& h) {
+  if (!h.isBitmap || h.width <= 0 || h.height == 0 || h.height == INT32_MIN) {
+    return false;
+  }
+  const std::int64_t rows = h.height < 0 ? -h.height : h.height;
+  return static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(rows) >
+         CBitmapFile::kMaxPixels;
+}
+
+HANDLE OpenForReading(const char* path) {
+  // Others may read the map, and rename or delete it (the open file stays),
+  // but not write to it while it is served.
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 
 }  // namespace
 
@@ -25,6 +76,26 @@ struct CBitmapFile::Native {
   HDC dc = nullptr;              // memory DC, or null before CreateMemoryDC
   HBITMAP bitmap = nullptr;      // the loaded bitmap
   HGDIOBJ dcOriginal = nullptr;  // the DC's own bitmap while ours is selected
+  // A map read in place: the file (kept open while it is mapped), its
+  // read-only mapping and view.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE mapping = nullptr;
+  const std::uint8_t* view = nullptr;
+
+  void ReleaseFile() {
+    if (view != nullptr) {
+      UnmapViewOfFile(view);
+      view = nullptr;
+    }
+    if (mapping != nullptr) {
+      CloseHandle(mapping);
+      mapping = nullptr;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      file = INVALID_HANDLE_VALUE;
+    }
+  }
 
   void Deselect() {
     if (dc != nullptr && dcOriginal != nullptr) {
@@ -78,16 +149,67 @@ bool CBitmapFile::CreateMemoryDC(void* compatibleWith) {
   return true;
 }
 
+void CBitmapFile::UseTable(PixelTable table, int width, int height) {
+  m_storage = std::move(table);
+  m_pTopRow = reinterpret_cast<const std::uint8_t*>(m_storage.get());
+  m_rowStep = static_cast<std::ptrdiff_t>(width) * 4;
+  m_pixelBytes = 4;
+  m_redAt = 0;  // 0x00BBGGRR in memory: red, green, blue, 0
+  m_blueAt = 2;
+  m_width = width;
+  m_height = height;
+  m_inPlace = false;
+}
+
+void CBitmapFile::UseFilePixels(const std::uint8_t* bits, std::uint64_t stride, bool topDown,
+                                int bytesPerPixel, int width, int height) {
+  const auto step = static_cast<std::ptrdiff_t>(stride);
+  m_pTopRow = topDown ? bits : bits + step * (height - 1);
+  m_rowStep = topDown ? step : -step;
+  m_pixelBytes = bytesPerPixel;
+  m_redAt = 2;  // blue, green, red as the file stores them
+  m_blueAt = 0;
+  m_width = width;
+  m_height = height;
+  m_inPlace = true;
+}
+
+void CBitmapFile::MarkLost(const char* reason) {
+  m_lost = true;
+  m_width = 0;
+  m_height = 0;
+  SetError(reason);
+}
+
+bool CBitmapFile::CheckFile() { return !m_lost; }
+
+void CBitmapFile::ReleaseRowsOutside(int /*firstRow*/, int /*lastRow*/) {}
+
+bool CBitmapFile::ReadGuarded(void (*read)(void* context), void* context) {
+  if (m_lost) {
+    return false;
+  }
+  // The file stays open while it is mapped and the system refuses to
+  // shorten a mapped file: no read of the view can fault.
+  read(context);
+  return true;
+}
+
 void CBitmapFile::Unload() {
   m_native->Deselect();
   if (m_native->bitmap != nullptr) {
     DeleteObject(m_native->bitmap);
     m_native->bitmap = nullptr;
   }
+  m_native->ReleaseFile();
   m_storage.reset();
-  m_pixels = nullptr;
+  m_pTopRow = nullptr;
+  m_rowStep = 0;
+  m_pixelBytes = 0;
   m_width = 0;
   m_height = 0;
+  m_inPlace = false;
+  m_lost = false;
 }
 
 bool CBitmapFile::Load(const char* path) {
@@ -97,6 +219,78 @@ bool CBitmapFile::Load(const char* path) {
     SetSystemError(g_loadFailure);
     return false;
   }
+  if (path == nullptr) {
+    SetSystemError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  // A map too large for a table is read in place; every other file goes to
+  // LoadImageA as it always has.
+  HANDLE file = OpenForReading(path);
+  Headers h;
+  if (file != INVALID_HANDLE_VALUE && ReadHeaders(file, h) && TooLargeForTable(h)) {
+    return LoadInPlace(file, &h);  // takes the handle over
+  }
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+  }
+  return LoadThroughSystem(path);
+}
+
+bool CBitmapFile::LoadInPlace(void* fileHandle, const void* headers) {
+  const Headers& h = *static_cast<const Headers*>(headers);
+  HANDLE file = static_cast<HANDLE>(fileHandle);
+  m_native->file = file;
+  const std::int64_t rows = h.height < 0 ? -h.height : h.height;
+  if (h.compression != BI_RGB || (h.bitCount != 24 && h.bitCount != 32) || h.planes != 1) {
+    std::snprintf(m_errorText, sizeof m_errorText,
+                  "image too large (%lld x %lld pixels) for its encoding: only uncompressed "
+                  "24- and 32-bit maps are read in place",
+                  static_cast<long long>(h.width), static_cast<long long>(rows));
+    m_native->ReleaseFile();
+    return false;
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) {
+    SetSystemError(static_cast<int>(GetLastError()));
+    m_native->ReleaseFile();
+    return false;
+  }
+  const std::uint64_t stride = (static_cast<std::uint64_t>(h.width) * h.bitCount + 31) / 32 * 4;
+  const std::uint64_t need = stride * static_cast<std::uint64_t>(rows);
+  const auto fileSize = static_cast<std::uint64_t>(size.QuadPart);
+  if (h.offBits < 14 + h.headerSize || h.offBits >= fileSize) {
+    std::snprintf(m_errorText, sizeof m_errorText, "pixel data offset %u outside the file's data",
+                  h.offBits);
+    m_native->ReleaseFile();
+    return false;
+  }
+  if (fileSize - h.offBits < need) {
+    std::snprintf(m_errorText, sizeof m_errorText, "truncated pixel data (%llu of %llu bytes)",
+                  static_cast<unsigned long long>(fileSize - h.offBits),
+                  static_cast<unsigned long long>(need));
+    m_native->ReleaseFile();
+    return false;
+  }
+  m_native->mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (m_native->mapping != nullptr) {
+    m_native->view =
+        static_cast<const std::uint8_t*>(MapViewOfFile(m_native->mapping, FILE_MAP_READ, 0, 0, 0));
+  }
+  if (m_native->view == nullptr) {
+    SetSystemError(static_cast<int>(GetLastError()));
+    m_native->ReleaseFile();
+    return false;
+  }
+  // No bitmap goes into the memory DC: a DIB section on the file would need
+  // a read-write mapping (drawing would then change the map file), and the
+  // system's DIB engine cannot address a bitmap past 2 GB. The DC stays
+  // usable for drawing; the map itself is read from the view.
+  UseFilePixels(m_native->view + h.offBits, stride, h.height < 0, static_cast<int>(h.bitCount / 8),
+                static_cast<int>(h.width), static_cast<int>(rows));
+  return true;
+}
+
+bool CBitmapFile::LoadThroughSystem(const char* path) {
   // A DIB section keeps the file's exact colours whatever the display's
   // depth. RLE files cannot be DIB sections: they load as device bitmaps.
   HANDLE image =
@@ -166,26 +360,11 @@ bool CBitmapFile::Load(const char* path) {
   }
   m_native->bitmap = bitmap;
   m_native->Select();
-  m_storage = std::move(pixels);
-  m_pixels = m_storage.get();
-  m_width = static_cast<int>(width);
-  m_height = static_cast<int>(height);
+  UseTable(std::move(pixels), static_cast<int>(width), static_cast<int>(height));
   return true;
 }
 
 void* CBitmapFile::NativeHandle() const { return m_native->bitmap; }
 void* CBitmapFile::NativeDC() const { return m_native->dc; }
-
-bool TerrainMapPath(char* buf, int size) {
-  if (buf == nullptr || size <= 0) {
-    return false;
-  }
-  if (static_cast<std::size_t>(size) < sizeof kFixedMapPath) {
-    buf[0] = '\0';
-    return false;
-  }
-  std::memcpy(buf, kFixedMapPath, sizeof kFixedMapPath);
-  return true;
-}
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 // Threading: any thread.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/module_path.h"
 
 namespace platform {
@@ -21,5 +23,18 @@ bool ModuleFileName(char* buf, int size) {
 char PathSeparator() { return '\\'; }
 
 const char* ExecutableSuffix() { return ".exe"; }
+
+bool InstallFolder(char* buf, int size) {
+  static constexpr char kInstallRoot[] = "C:\\Program Files\\Norvalia\\";
+  if (buf == nullptr || size <= 0) {
+    return false;
+  }
+  if (static_cast<std::size_t>(size) < sizeof kInstallRoot) {
+    buf[0] = '\0';
+    return false;
+  }
+  std::memcpy(buf, kInstallRoot, sizeof kInstallRoot);
+  return true;
+}
 
 }  // namespace platform

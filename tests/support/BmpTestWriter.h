@@ -171,6 +171,103 @@ inline bool WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
   return std::fclose(f) == 0 && ok;
 }
 
+// A large uncompressed map made without writing its pixels: the headers,
+// then the file's length set (std::filesystem::resize_file: ftruncate or
+// SetEndOfFile) so the pixel data is a hole that reads as zeros (colour 0,
+// 0 m) and costs no disk. Pixels are then set one by one with positioned
+// writes. A 43200 x 21600 map at 24 bits is 2,799,360,054 bytes of which a
+// few pages are real.
+class SparseMap {
+ public:
+  // offBits: where the pixel data starts (54 at the least for a 40-byte
+  // header; the gap up to it is zeros).
+  SparseMap(const std::filesystem::path& path, int width, int height, int bitCount = 24,
+            bool topDown = false, std::uint32_t offBits = 56)
+      : m_height(height), m_bytesPerPixel(bitCount / 8), m_topDown(topDown), m_offBits(offBits) {
+    m_stride =
+        (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4;
+    const std::uint64_t imageSize = m_stride * static_cast<std::uint64_t>(height);
+    Bytes h(offBits, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    const std::uint64_t fileSize = offBits + imageSize;
+    Put32(h, 2, fileSize > 0xFFFFFFFFu ? 0u : static_cast<std::uint32_t>(fileSize));
+    Put32(h, 10, offBits);
+    Put32(h, 14, 40);
+    Put32(h, 18, static_cast<std::uint32_t>(width));
+    Put32(h, 22, static_cast<std::uint32_t>(topDown ? -height : height));
+    Put16(h, 26, 1);
+    Put16(h, 28, static_cast<std::uint32_t>(bitCount));
+    Put32(h, 34, imageSize > 0xFFFFFFFFu ? 0u : static_cast<std::uint32_t>(imageSize));
+    m_ok = WriteFile(path, h);
+    std::error_code ec;
+    std::filesystem::resize_file(path, fileSize, ec);
+    m_ok = m_ok && !ec;
+    m_file = m_ok ? std::fopen(path.string().c_str(), "r+b") : nullptr;
+    m_ok = m_file != nullptr;
+  }
+  ~SparseMap() { Close(); }
+  SparseMap(const SparseMap&) = delete;
+  SparseMap& operator=(const SparseMap&) = delete;
+
+  // Byte offset of pixel (x, y), y from the top.
+  std::uint64_t Offset(int x, int y) const {
+    const int fileRow = m_topDown ? y : m_height - 1 - y;
+    return m_offBits + static_cast<std::uint64_t>(fileRow) * m_stride +
+           static_cast<std::uint64_t>(x) * static_cast<std::uint64_t>(m_bytesPerPixel);
+  }
+  // Sets pixel (x, y) to a colour value 0x00BBGGRR.
+  void Put(int x, int y, std::uint32_t colour) {
+    const std::uint8_t px[4] = {static_cast<std::uint8_t>(colour >> 16),
+                                static_cast<std::uint8_t>(colour >> 8),
+                                static_cast<std::uint8_t>(colour), 0};
+    m_ok = m_ok && Seek(Offset(x, y)) &&
+           std::fwrite(px, 1, static_cast<std::size_t>(m_bytesPerPixel), m_file) ==
+               static_cast<std::size_t>(m_bytesPerPixel);
+  }
+  // Sets count pixels of row y from column x on, in one write.
+  void PutRun(int x, int y, const std::uint32_t* colours, int count) {
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(count) *
+                                 static_cast<std::size_t>(m_bytesPerPixel));
+    for (int k = 0; k < count; ++k) {
+      std::uint8_t* q = px.data() + static_cast<std::size_t>(k) * m_bytesPerPixel;
+      q[0] = static_cast<std::uint8_t>(colours[k] >> 16);
+      q[1] = static_cast<std::uint8_t>(colours[k] >> 8);
+      q[2] = static_cast<std::uint8_t>(colours[k]);
+    }
+    m_ok = m_ok && Seek(Offset(x, y)) && std::fwrite(px.data(), 1, px.size(), m_file) == px.size();
+  }
+  // Closes the file; false when any step failed.
+  bool Close() {
+    if (m_file != nullptr) {
+      m_ok = (std::fclose(m_file) == 0) && m_ok;
+      m_file = nullptr;
+    }
+    return m_ok;
+  }
+  bool Ok() const { return m_ok; }
+  std::uint64_t PixelBytesEnd() const {
+    return m_offBits + m_stride * static_cast<std::uint64_t>(m_height);
+  }
+
+ private:
+  bool Seek(std::uint64_t offset) {
+#if defined(_WIN32)
+    return _fseeki64(m_file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+  }
+
+  int m_height;
+  int m_bytesPerPixel;
+  bool m_topDown;
+  std::uint32_t m_offBits;
+  std::uint64_t m_stride = 0;
+  std::FILE* m_file = nullptr;
+  bool m_ok = false;
+};
+
 // A scratch folder for one test program, removed by the caller.
 inline std::filesystem::path ScratchDir(const std::string& name) {
   std::random_device random;

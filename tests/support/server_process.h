@@ -15,6 +15,7 @@
 // Threading: the test's main thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,15 @@ class ServerProcess {
   // output goes to a pipe this object reads instead of the log file.
   bool Start(const std::vector<unsigned char>& mapBytes, bool withMap, std::string* reason,
              bool outputOnPipe = false);
+  // Writes a map file at the given path; false when it could not.
+  using MapWriter = std::function<bool(const std::string& path)>;
+  // Starts the program with the installed map made by writeMap at the path
+  // the program reads it from (large maps are written in place, not copied).
+  bool StartWithMap(const MapWriter& writeMap, std::string* reason);
+  // Starts the program with these arguments and no installed map. Only where
+  // ArgumentsSupported() (the Windows program takes no arguments).
+  bool StartWithArguments(const std::vector<std::string>& args, std::string* reason);
+  static bool ArgumentsSupported();
   // Whether Start can put the output on a pipe here.
   static bool OutputPipeSupported();
   // Stops reading the pipe and fills it, so the program's next write finds
@@ -53,8 +63,10 @@ class ServerProcess {
   // The program's text output (empty where there is none), for messages.
   std::string Output();
 
+ public:
+  struct Impl;  // the platform's own; public so its helpers can take it
+
  private:
-  struct Impl;
   Impl* m_pImpl;
 };
 

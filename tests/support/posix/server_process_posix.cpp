@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/module_path.h"
 #include "tests/support/server_process.h"
@@ -50,8 +52,12 @@ ServerProcess::~ServerProcess() {
   delete m_pImpl;
 }
 
-bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
-                          std::string* reason, bool outputOnPipe) {
+namespace {
+
+// Puts the program in a fresh folder, lets placeMap write its installed map
+// (or not), and starts it with args and its output as asked.
+bool StartProgram(ServerProcess::Impl& impl, const std::function<bool(const fs::path&)>& placeMap,
+                  const std::vector<std::string>& args, bool outputOnPipe, std::string* reason) {
   char self[4096];
   if (!platform::ModuleFileName(self, static_cast<int>(sizeof(self)))) {
     *reason = "cannot find the test program's path";
@@ -63,27 +69,28 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
     *reason = "cannot make a temporary folder";
     return false;
   }
-  m_pImpl->folder = pattern;
+  impl.folder = pattern;
   std::error_code error;
-  fs::copy_file(program, m_pImpl->folder / "orogrid", error);
+  fs::copy_file(program, impl.folder / "orogrid", error);
   if (error) {
     *reason = "cannot copy " + program.string() + ": " + error.message();
     return false;
   }
-  const fs::path maps = m_pImpl->folder / "Bitmaps" / "Terrain";
+  const fs::path maps = impl.folder / "Bitmaps" / "Terrain";
   fs::create_directories(maps, error);
-  if (withMap) {
-    std::ofstream out(maps / "KtTerrainMap.bmp", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(mapBytes.data()),
-              static_cast<std::streamsize>(mapBytes.size()));
-    if (!out) {
-      *reason = "cannot write the map";
-      return false;
-    }
+  if (!placeMap(maps / "KtTerrainMap.bmp")) {
+    *reason = "cannot write the map";
+    return false;
   }
-  m_pImpl->log = m_pImpl->folder / "output.log";
-  const std::string exe = (m_pImpl->folder / "orogrid").string();
-  const std::string log = m_pImpl->log.string();
+  impl.log = impl.folder / "output.log";
+  const std::string exe = (impl.folder / "orogrid").string();
+  const std::string log = impl.log.string();
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(exe.c_str()));
+  for (const std::string& a : args) {
+    argv.push_back(const_cast<char*>(a.c_str()));
+  }
+  argv.push_back(nullptr);
   int ends[2] = {-1, -1};
   if (outputOnPipe && pipe2(ends, O_CLOEXEC) != 0) {
     *reason = "cannot make a pipe";
@@ -103,19 +110,48 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
     if (chdir("/") != 0 || !outputSet || freopen("/dev/null", "r", stdin) == nullptr) {
       _exit(127);
     }
-    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    execv(exe.c_str(), argv.data());
     _exit(127);
   }
-  m_pImpl->pid = pid;
-  m_pImpl->status = -3;
-  m_pImpl->piped = outputOnPipe;
+  impl.pid = pid;
+  impl.status = -3;
+  impl.piped = outputOnPipe;
   if (outputOnPipe) {
     close(ends[1]);
     fcntl(ends[0], F_SETFL, O_NONBLOCK);
-    m_pImpl->readEnd = ends[0];
-    m_pImpl->reading = true;
+    impl.readEnd = ends[0];
+    impl.reading = true;
   }
   return true;
+}
+
+}  // namespace
+
+bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
+                          std::string* reason, bool outputOnPipe) {
+  const auto place = [&](const fs::path& path) {
+    if (!withMap) {
+      return true;
+    }
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(mapBytes.data()),
+              static_cast<std::streamsize>(mapBytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+  };
+  return StartProgram(*m_pImpl, place, {}, outputOnPipe, reason);
+}
+
+bool ServerProcess::StartWithMap(const MapWriter& writeMap, std::string* reason) {
+  return StartProgram(
+      *m_pImpl, [&](const fs::path& path) { return writeMap(path.string()); }, {}, false, reason);
+}
+
+bool ServerProcess::ArgumentsSupported() { return true; }
+
+bool ServerProcess::StartWithArguments(const std::vector<std::string>& args, std::string* reason) {
+  return StartProgram(
+      *m_pImpl, [](const fs::path&) { return true; }, args, false, reason);
 }
 
 int ServerProcess::Wait(int timeoutMs) {

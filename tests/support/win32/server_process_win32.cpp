@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "tests/support/server_process.h"
@@ -75,29 +76,62 @@ ServerProcess::~ServerProcess() {
   delete m_pImpl;
 }
 
+namespace {
+
+// Puts the installed map in place with placeMap and starts the program.
+bool StartProgram(ServerProcess::Impl& impl, const std::function<bool(const char*)>& placeMap,
+                  std::string* reason);
+
+}  // namespace
+
 bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withMap,
                           std::string* reason, bool outputOnPipe) {
   if (outputOnPipe) {
     *reason = "not supported: the program has no standard output here";
     return false;
   }
+  return StartProgram(
+      *m_pImpl,
+      [&](const char* path) {
+        if (!withMap) {
+          return true;
+        }
+        FILE* out = std::fopen(path, "wb");
+        if (out == nullptr) {
+          return false;
+        }
+        const bool ok = std::fwrite(mapBytes.data(), 1, mapBytes.size(), out) == mapBytes.size();
+        return std::fclose(out) == 0 && ok;
+      },
+      reason);
+}
+
+bool ServerProcess::StartWithMap(const MapWriter& writeMap, std::string* reason) {
+  return StartProgram(
+      *m_pImpl, [&](const char* path) { return writeMap(path); }, reason);
+}
+
+bool ServerProcess::ArgumentsSupported() { return false; }
+
+bool ServerProcess::StartWithArguments(const std::vector<std::string>& /*args*/,
+                                       std::string* reason) {
+  *reason = "not supported: the Windows program takes no arguments";
+  return false;
+}
+
+namespace {
+
+bool StartProgram(ServerProcess::Impl& impl, const std::function<bool(const char*)>& placeMap,
+                  std::string* reason) {
   const char* folders[] = {"C:\\Program Files", "C:\\Program Files\\Norvalia",
                            "C:\\Program Files\\Norvalia\\Bitmaps", kMapFolder};
   for (const char* folder : folders) {
     CreateDirectoryA(folder, nullptr);
   }
   DeleteFileA(kMapPath);
-  if (withMap) {
-    FILE* out = std::fopen(kMapPath, "wb");
-    if (out == nullptr) {
-      *reason = std::string("cannot write ") + kMapPath;
-      return false;
-    }
-    const bool ok = std::fwrite(mapBytes.data(), 1, mapBytes.size(), out) == mapBytes.size();
-    if (std::fclose(out) != 0 || !ok) {
-      *reason = std::string("cannot write ") + kMapPath;
-      return false;
-    }
+  if (!placeMap(kMapPath)) {
+    *reason = std::string("cannot write ") + kMapPath;
+    return false;
   }
   char self[MAX_PATH];
   const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -111,14 +145,16 @@ bool ServerProcess::Start(const std::vector<unsigned char>& mapBytes, bool withM
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, "C:\\",
-                      &startup, &m_pImpl->process)) {
+                      &startup, &impl.process)) {
     *reason = "cannot start " + exe + " (code " + std::to_string(GetLastError()) + ")";
     return false;
   }
-  m_pImpl->started = true;
-  m_pImpl->status = -3;
+  impl.started = true;
+  impl.status = -3;
   return true;
 }
+
+}  // namespace
 
 int ServerProcess::Wait(int timeoutMs) {
   if (m_pImpl->status != -3) {
