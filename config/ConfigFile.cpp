@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/ConfigString.h"
+#include "platform/output_file.h"
 #include "registry/RevisionRegistry.h"
 #include "text/TextFcns.h"
 #include "text/tokenise.h"
@@ -25,12 +26,17 @@ constexpr int kProductNameSize = 100;
 constexpr int kPartNumberSize = 32;
 constexpr int kComponentNameSize = 1024;
 constexpr int kVersionSize = 32;
+// A formatted row: the four columns at their widest and the separators.
+constexpr int kRowSize =
+    kProductNameSize + kPartNumberSize + kComponentNameSize + kVersionSize + 32;
 
 // The one report of the process. The column values carry over from row to
 // row and from report to report: nothing resets them.
 struct ReportState {
-  std::FILE* pFile;
+  platform::COutputFile file;
+  bool bOpen;
   char szFileName[kFileNameSize];
+  char szError[platform::COutputFile::kErrorTextSize];
   char szProductName[kProductNameSize];
   char szPartNumber[kPartNumberSize];
   char szComponentName[kComponentNameSize];
@@ -39,10 +45,22 @@ struct ReportState {
 
 ReportState g_report{};
 
-void WriteRule(std::FILE* file) {
-  std::fputs(kReportRuleHalf, file);
-  std::fputs(kReportRuleHalf, file);
-  std::fputs("\n", file);
+// Writes text to the open report. A failure sticks in the output file and
+// is reported by CloseReport.
+void WriteText(const char* text) {
+  if (g_report.bOpen) {
+    g_report.file.WriteText(text);
+  }
+}
+
+void WriteRule() {
+  WriteText(kReportRuleHalf);
+  WriteText(kReportRuleHalf);
+  WriteText("\n");
+}
+
+void KeepError() {
+  std::snprintf(g_report.szError, sizeof g_report.szError, "%s", g_report.file.ErrorText());
 }
 
 }  // namespace
@@ -51,22 +69,30 @@ bool OpenReport(const char* fileName) {
   // A second OpenReport would otherwise leave the earlier stream open (and
   // its last rows unflushed) for the rest of the process.
   CloseReport();
+  g_report.szError[0] = '\0';
   if (fileName == nullptr || std::strlen(fileName) > static_cast<std::size_t>(kReportFileNameMax)) {
     // A name cut to fit the buffer would name a different file.
+    std::snprintf(g_report.szError, sizeof g_report.szError, "%s",
+                  fileName == nullptr ? "no file name" : "file name too long");
     return false;
   }
   CopyText(g_report.szFileName, fileName, kFileNameSize);
-  g_report.pFile = std::fopen(g_report.szFileName, "w");
-  if (g_report.pFile == nullptr) {
+  if (!g_report.file.Open(g_report.szFileName, platform::COutputFile::Mode::kText)) {
+    KeepError();
     return false;
   }
-  // Write errors on the report are ignored: the report is a record, not a
-  // reason to stop the caller.
-  std::fprintf(g_report.pFile, CONFIG_REPORT_HEADING_FORMAT, kReportIndent, kConfigControlVersion);
-  WriteRule(g_report.pFile);
-  std::fprintf(g_report.pFile, CONFIG_REPORT_TITLE_FORMAT, kTitleProductName, kTitlePartNumber,
-               kTitleComponentName, kTitleVersion);
-  WriteRule(g_report.pFile);
+  g_report.bOpen = true;
+  // A write error does not stop the rows: it sticks in the output file, and
+  // CloseReport reports it and leaves the earlier report in place.
+  char text[kRowSize];
+  std::snprintf(text, sizeof text, CONFIG_REPORT_HEADING_FORMAT, kReportIndent,
+                kConfigControlVersion);
+  WriteText(text);
+  WriteRule();
+  std::snprintf(text, sizeof text, CONFIG_REPORT_TITLE_FORMAT, kTitleProductName, kTitlePartNumber,
+                kTitleComponentName, kTitleVersion);
+  WriteText(text);
+  WriteRule();
   SetRevisionRowWriter(&WriteReportRow);
   return true;
 }
@@ -84,9 +110,7 @@ void WriteReportRow(const char* revision) {
   const int count = TokeniseMax(line, " ", tokens, kMaxTokens);
 
   if (count <= 1) {
-    if (g_report.pFile != nullptr) {
-      std::fputs(kUnrecognisedLine, g_report.pFile);
-    }
+    WriteText(kUnrecognisedLine);
     return;
   }
 
@@ -105,18 +129,27 @@ void WriteReportRow(const char* revision) {
     CopyText(g_report.szVersion, tokens[4], kVersionSize);
   }
 
-  if (g_report.pFile != nullptr) {
-    std::fprintf(g_report.pFile, CONFIG_REPORT_ROW_FORMAT, g_report.szProductName,
-                 g_report.szPartNumber, g_report.szComponentName, g_report.szVersion);
+  if (g_report.bOpen) {
+    char row[kRowSize];
+    std::snprintf(row, sizeof row, CONFIG_REPORT_ROW_FORMAT, g_report.szProductName,
+                  g_report.szPartNumber, g_report.szComponentName, g_report.szVersion);
+    WriteText(row);
   }
 }
 
-void CloseReport() {
+bool CloseReport() {
   SetRevisionRowWriter(nullptr);
-  if (g_report.pFile != nullptr) {
-    std::fclose(g_report.pFile);
-    g_report.pFile = nullptr;
+  if (!g_report.bOpen) {
+    return true;
   }
+  g_report.bOpen = false;
+  if (!g_report.file.Commit()) {
+    KeepError();
+    return false;
+  }
+  return true;
 }
 
-bool IsReportOpen() { return g_report.pFile != nullptr; }
+bool IsReportOpen() { return g_report.bOpen; }
+
+const char* ReportErrorText() { return g_report.szError; }

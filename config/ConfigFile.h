@@ -16,11 +16,14 @@ inline constexpr int kReportFileNameMax = 1023;
 // Revision strings are read up to this many characters; the rest is ignored.
 inline constexpr int kRevisionLineMax = 511;
 
-// Starts a new report at fileName (created, or emptied when it exists;
-// text mode, so the lines end in CR LF on Windows) and writes the heading,
-// the rules and the column titles. A report still open is closed first.
-// Returns false, with no report open and nothing written, when fileName is
-// null, longer than kReportFileNameMax characters or cannot be opened.
+// Starts a new report at fileName and writes the heading, the rules and the
+// column titles; text mode, so the lines end in CR LF on Windows. The
+// report replaces the file only when CloseReport finishes it (an existing
+// regular file stays as it was until then; a device or pipe is written
+// straight through). A report still open is closed first. Returns false,
+// with no report open, nothing written and the reason in
+// ReportErrorText(), when fileName is null, longer than kReportFileNameMax
+// characters, or cannot be written.
 bool OpenReport(const char* fileName);
 
 // Parses one revision string ("%Z% component part-number file $Revision: n $")
@@ -30,7 +33,13 @@ bool OpenReport(const char* fileName);
 // missing from the string repeats the previous row's value in its column.
 void WriteReportRow(const char* revision);
 
-// Closes the report if one is open; afterwards nothing more is written.
-void CloseReport();
+// Finishes the report if one is open and puts it in place; afterwards
+// nothing more is written. False when any write or the finishing failed:
+// the file is then as it was before OpenReport, and ReportErrorText() has
+// the system's reason. True when no report was open.
+bool CloseReport();
 
 bool IsReportOpen();
+
+// Why the last OpenReport or CloseReport failed (empty otherwise).
+const char* ReportErrorText();

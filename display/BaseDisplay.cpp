@@ -391,6 +391,22 @@ void BaseDisplay::SelectBrushObject(const platform::Brush& brush) {
   }
 }
 
+void BaseDisplay::RestoreFont(const platform::Font* previous) {
+  if (previous != nullptr) {
+    m_pDC->SelectFont(previous);
+  } else {
+    m_pDC->SelectDefaultFont();
+  }
+}
+
+void BaseDisplay::RestoreBrush(const platform::Brush* previous) {
+  if (previous != nullptr) {
+    m_pDC->SelectBrush(previous);
+  } else {
+    m_pDC->SelectDefaultBrush();
+  }
+}
+
 void BaseDisplay::SelectPen(bool skip, int widthClass, Colour colour) {
   if (skip) {
     return;

@@ -260,10 +260,21 @@ class BaseDisplay {
   const platform::Brush& BrushFor(Colour colour) const;
   void SelectPenObject(platform::Pen& pen);
   void SelectBrushObject(const platform::Brush& brush);
+  // Undo a temporary selection: select previous again, or the context's own
+  // default when previous is null (nothing was selected before), so the
+  // temporary object can be released while the context does not hold it.
+  void RestoreFont(const platform::Font* previous);
+  void RestoreBrush(const platform::Brush* previous);
   void DrawTextOut(int x, int y, const char* text);
   void DrawClosedPath(const platform::Point (&corners)[4]);
+  // The arrowhead is drawn when bArrowhead is set, whatever the sign of its
+  // length (a negative width class gives a negative length).
   void DrawNeedle(platform::Point centre, int radius, double degrees, int widthClass, Colour colour,
-                  int arrowLength);
+                  bool bArrowhead, int arrowLength);
+  // A number from its parts: whole in the 213 font, tenth (0..9) after it in
+  // the 160 font when tenths is set.
+  void DrawNumberParts(int x, int y, int whole, int tenth, bool tenths);
+  void DrawNumberCentredParts(int x, int y, int whole, int tenth, bool tenths);
   void BlitStrip(const BitmapRecord& record, int offset);
 
  public:

@@ -53,6 +53,23 @@ int Truncate(double value) {
   return static_cast<int>(value);
 }
 
+// The tenths digit (0..9) of a value: its first decimal, without sign. It
+// comes from the value's own fraction, so a value beyond the int range
+// (whose whole part stops at the range's end) still gives a digit, and
+// NaN and infinities give 0.
+int TenthsDigit(double value) { return Truncate(std::fabs(value - std::trunc(value)) * 10.0); }
+
+// The same in float, for float fields: 0.7f is 0.69999999 in double, whose
+// first decimal is 6. Scaled by 10 in float the product rounds to the float
+// grid (0.7f * 10 is 7, 250.7f * 10 is 2507), so the digit is the one the
+// value was written with. A product rounding up to the next whole (0.99999994f)
+// keeps 9.
+int TenthsDigit(float value) {
+  const float tenths = std::fabs(std::trunc(value * 10.0f) - std::trunc(value) * 10.0f);
+  const int digit = Truncate(static_cast<double>(tenths));
+  return digit > 9 ? 9 : digit;
+}
+
 int TextLength(const char* text) { return static_cast<int>(std::strlen(text)); }
 
 // The font code of a text item's or readout's flags: later tests win.
@@ -199,10 +216,9 @@ void BaseDisplay::DrawFreeSizeText(Point pt, const char* text, Colour backColour
   m_pDC->SetBkColour(backColour);
   m_pDC->SetTextColour(textColour);
   DrawTextOut(pt.x, pt.y - size / 20, text);
-  // A selected font cannot be deleted: put the previous one back first.
-  if (previous != nullptr) {
-    m_pDC->SelectFont(previous);
-  }
+  // The font goes with this call and a selected font cannot be released:
+  // put back what was there, the context's own font on a fresh context.
+  RestoreFont(previous);
 }
 
 void BaseDisplay::DrawTiltedBoldText(int x, int y, const char* text) {
@@ -302,11 +318,17 @@ void BaseDisplay::DrawSmallTextItem(TextItem& item, bool lower) {
 // Numbers.
 
 void BaseDisplay::DrawNumber(int x, int y, double value, bool tenths) {
+  DrawNumberParts(x, y, Truncate(value), TenthsDigit(value), tenths);
+}
+
+void BaseDisplay::DrawNumberCentred(int x, int y, double value, bool tenths) {
+  DrawNumberCentredParts(x, y, Truncate(value), TenthsDigit(value), tenths);
+}
+
+void BaseDisplay::DrawNumberParts(int x, int y, int whole, int tenth, bool tenths) {
   if (m_pDC == nullptr) {
     return;
   }
-  const int whole = Truncate(value);
-  const int tenth = std::abs(Truncate((value - whole) * 10));
   char text[20];
   FormatTextSafe(text, sizeof text, "%d", whole);
   SelectFontBySize(213);
@@ -319,12 +341,10 @@ void BaseDisplay::DrawNumber(int x, int y, double value, bool tenths) {
   }
 }
 
-void BaseDisplay::DrawNumberCentred(int x, int y, double value, bool tenths) {
+void BaseDisplay::DrawNumberCentredParts(int x, int y, int whole, int tenth, bool tenths) {
   if (m_pDC == nullptr) {
     return;
   }
-  const int whole = Truncate(value);
-  const int tenth = std::abs(Truncate((value - whole) * 10));
   char text[20];
   FormatTextSafe(text, sizeof text, "%d", whole);
   const int width = TextExtentWidth(213, text);
@@ -366,7 +386,7 @@ void BaseDisplay::DrawNumberByState(int x, int y, float value, int state, bool t
   m_pDC->SetTextColour(SnapColour(colour));
   m_pDC->SetBkColour(backColour);
   if (SetTextColourByState(state)) {
-    DrawNumber(x, y, value, tenths);
+    DrawNumberParts(x, y, Truncate(value), TenthsDigit(value), tenths);
   } else {
     DrawTextOut(x, y, "XXX");
   }
@@ -380,15 +400,16 @@ void BaseDisplay::DrawCentredNumberByState(int x, int y, float value, int state,
   m_pDC->SetTextColour(red);
   m_pDC->SetBkColour(backColour);
   if (SetTextColourByState(state)) {
-    DrawNumberCentred(x, y, value, tenths);
+    DrawNumberCentredParts(x, y, Truncate(value), TenthsDigit(value), tenths);
     return;
   }
   const platform::Font* font = GetFont(213);
-  const platform::Font* previous = font != nullptr ? m_pDC->SelectFont(font) : nullptr;
+  const bool bSelected = font != nullptr && font->IsCreated();
+  const platform::Font* previous = bSelected ? m_pDC->SelectFont(font) : nullptr;
   m_pDC->SetTextColour(orange);
   DrawTextOut(x - 24, y, "XXX");  // 8 pixels per character left of x
-  if (previous != nullptr) {
-    m_pDC->SelectFont(previous);
+  if (bSelected) {
+    RestoreFont(previous);
   }
 }
 
@@ -398,7 +419,7 @@ void BaseDisplay::DrawStateNumber(int x, int y, float value, int state, bool ten
   }
   SetTextColourByState(state);
   if (state == 0 || state == 4 || state == 5) {
-    DrawNumber(x, y, value, tenths);
+    DrawNumberParts(x, y, Truncate(value), TenthsDigit(value), tenths);
   } else if (state == 1) {
     m_pDC->SetTextColour(orange);
     m_pDC->SetBkColour(black);
@@ -483,7 +504,7 @@ void BaseDisplay::DrawReadout(const ReadoutItem& item) {
     return;
   }
   const int whole = Truncate(item.value);
-  const int tenth = std::abs(Truncate((static_cast<double>(item.value) - whole) * 10));
+  const int tenth = TenthsDigit(item.value);
   const int code = FontCodeOfFlags(item.flags, false);
   const int w = code == 160 ? 1 : 2;
   SelectFontBySize(code);
@@ -727,10 +748,8 @@ void BaseDisplay::DrawSwitch(Point centre, int halfSize, int widthClass, int pos
   }
   SelectPen(widthClass, position == 5 ? orange : green);
   platform::Brush brush;
-  const platform::Brush* previous = nullptr;
-  if (brush.CreateSolidBrush(black)) {
-    previous = m_pDC->SelectBrush(&brush);
-  }
+  const bool bTemporary = brush.CreateSolidBrush(black);
+  const platform::Brush* previous = bTemporary ? m_pDC->SelectBrush(&brush) : nullptr;
   const int a = halfSize;
   m_pDC->Rectangle(Rect{centre.x - a, centre.y - a, centre.x + a, centre.y + a});
   if (position == 2 || position == 3) {
@@ -740,9 +759,10 @@ void BaseDisplay::DrawSwitch(Point centre, int halfSize, int widthClass, int pos
     m_pDC->MoveTo(centre.x, centre.y - a);
     m_pDC->LineTo(centre.x, centre.y + a);
   }
-  // The temporary brush goes with this call: put the previous one back.
-  if (previous != nullptr) {
-    m_pDC->SelectBrush(previous);
+  // The temporary brush goes with this call: put back what was there, the
+  // context's own brush on a fresh context.
+  if (bTemporary) {
+    RestoreBrush(previous);
   }
 }
 
@@ -791,7 +811,7 @@ void BaseDisplay::PolarOffset(Point& out, int radius, double angleRadians) {
 }
 
 void BaseDisplay::DrawNeedle(Point centre, int radius, double degrees, int widthClass,
-                             Colour colour, int arrowLength) {
+                             Colour colour, bool bArrowhead, int arrowLength) {
   if (m_pDC == nullptr) {
     return;
   }
@@ -799,7 +819,7 @@ void BaseDisplay::DrawNeedle(Point centre, int radius, double degrees, int width
   const Point tip = NeedlePoint(centre, radius, degrees);
   m_pDC->MoveTo(centre.x, centre.y);
   m_pDC->LineTo(tip.x, tip.y);
-  if (arrowLength >= 0) {
+  if (bArrowhead) {
     DrawArrowhead(centre, radius, arrowLength, degrees < 0 ? degrees + 360 : degrees, widthClass,
                   colour);
   }
@@ -808,17 +828,17 @@ void BaseDisplay::DrawNeedle(Point centre, int radius, double degrees, int width
 void BaseDisplay::DrawPercentNeedle(Point centre, int radius, double percent, int widthClass,
                                     Colour colour) {
   const double p = ClampD(0.0, percent, 100.0);
-  DrawNeedle(centre, radius, p / 100 * 90 - 45, widthClass, colour, 4 * widthClass);
+  DrawNeedle(centre, radius, p / 100 * 90 - 45, widthClass, colour, true, 4 * widthClass);
 }
 
 void BaseDisplay::DrawDegreeNeedle(Point centre, int radius, double degrees, int widthClass,
                                    Colour colour) {
-  DrawNeedle(centre, radius, ClampD(0.0, degrees, 360.0), widthClass, colour, 3 * widthClass);
+  DrawNeedle(centre, radius, ClampD(0.0, degrees, 360.0), widthClass, colour, true, 3 * widthClass);
 }
 
 void BaseDisplay::DrawPlainDegreeNeedle(Point centre, int radius, double degrees, int widthClass,
                                         Colour colour) {
-  DrawNeedle(centre, radius, ClampD(0.0, degrees, 360.0), widthClass, colour, -1);
+  DrawNeedle(centre, radius, ClampD(0.0, degrees, 360.0), widthClass, colour, false, 0);
 }
 
 void BaseDisplay::DrawArrowhead(Point centre, int radius, int length, double degrees,

@@ -154,3 +154,18 @@ const platform::Font* RecordingDC::SelectFont(const platform::Font* font) {
   Record("SelectFont", {font->Desc().height, font->Desc().escapement});
   return previous;
 }
+
+void RecordingDC::SelectDefaultPen() {
+  m_pPen = nullptr;
+  Record("SelectDefaultPen", {});
+}
+
+void RecordingDC::SelectDefaultBrush() {
+  m_pBrush = nullptr;
+  Record("SelectDefaultBrush", {});
+}
+
+void RecordingDC::SelectDefaultFont() {
+  m_pFont = nullptr;
+  Record("SelectDefaultFont", {});
+}

@@ -65,6 +65,9 @@ class RecordingDC final : public platform::DeviceContext {
   const platform::Pen* SelectPen(const platform::Pen* pen) override;
   const platform::Brush* SelectBrush(const platform::Brush* brush) override;
   const platform::Font* SelectFont(const platform::Font* font) override;
+  void SelectDefaultPen() override;
+  void SelectDefaultBrush() override;
+  void SelectDefaultFont() override;
   platform::Colour GetPixel(int, int) const override { return 0; }
   void SetPixel(int, int, platform::Colour) override {}
   int Width() const override { return 0; }

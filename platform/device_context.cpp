@@ -1,11 +1,14 @@
 // Device-context service, the parts every platform shares: point-font
-// heights, logical descriptions and the creation-failure seam.
+// heights, logical descriptions, writing an image to a path and the
+// creation-failure seam.
 // Threading: user-interface thread only; the seam is not synchronised.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/device_context.h"
+#include "platform/output_file.h"
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -46,6 +49,15 @@ bool Font::GetLogFont(LogFont& out) const {
     return false;
   }
   out = m_logFont;
+  return true;
+}
+
+bool WriteImage(DeviceContext& dc, const char* path) {
+  COutputFile out;
+  if (!out.Open(path) || !WriteImage(dc, out) || !out.Commit()) {
+    SetLastSystemError(out.ErrorCode());
+    return false;
+  }
   return true;
 }
 

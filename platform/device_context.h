@@ -27,10 +27,17 @@
 //  - Select* take objects that outlive their selection and return the
 //    object selected before (null for the context's own default). Selecting
 //    an empty object leaves the context as it was and returns null.
+//  - SelectDefault* put the context's own pen, brush or font back (on Win32
+//    the object the HDC held when the context was made, as the first
+//    SelectObject on it returns), so that a temporary object selected on a
+//    fresh context can be released: afterwards the context holds nothing of
+//    the caller's of that kind.
 //  - A fresh image is black; its pen is a 1-pixel black pen, its brush
 //    white, its font the platform's default, text colour black, background
 //    colour white, background mode opaque.
-//  - WriteImage saves an image context as PNG (POSIX) or 24-bit BMP (Win32).
+//  - WriteImage saves an image context as PNG (POSIX) or 24-bit BMP (Win32)
+//    through an output file (platform/output_file.h): a good file is never
+//    replaced by a truncated one and only regular files are replaced.
 //
 // Threading: a device context and the objects selected into it belong to
 // the thread that made them (the user-interface thread).
@@ -40,6 +47,8 @@
 #include <memory>
 
 namespace platform {
+
+class COutputFile;
 
 // Colour value, laid out 0x00BBGGRR.
 using Colour = std::uint32_t;
@@ -205,6 +214,9 @@ class DeviceContext {
   virtual const Pen* SelectPen(const Pen* pen) = 0;
   virtual const Brush* SelectBrush(const Brush* brush) = 0;
   virtual const Font* SelectFont(const Font* font) = 0;
+  virtual void SelectDefaultPen() = 0;
+  virtual void SelectDefaultBrush() = 0;
+  virtual void SelectDefaultFont() = 0;
   // Pixels per logical inch vertically (LOGPIXELSY).
   virtual int LogPixelsY() const { return 96; }
   // Pixel access on images; 0 and no effect outside the image or on
@@ -240,8 +252,15 @@ std::unique_ptr<DeviceContext> CreateMemoryDCForBitmap(void* nativeBitmap);
 // CBitmapFile::Pixel() and use CreateImageDCFromPixels.
 std::unique_ptr<DeviceContext> WrapNativeDC(void* nativeDC);
 
-// Writes an image made by the functions above: PNG on POSIX, 24-bit BMP on
-// Win32. False when dc is not an image or the file cannot be written.
+// Writes an image made by the functions above (PNG on POSIX, 24-bit BMP on
+// Win32) to an open output, which the caller then commits. False when dc
+// is not an image or a write failed (out.ErrorText() says why then).
+bool WriteImage(DeviceContext& dc, COutputFile& out);
+
+// Writes the image to the file at path through an output file and commits
+// it. False when dc is not an image or the file cannot be written, with
+// the system's code of the failure in LastSystemError()
+// (platform/system_error.h).
 bool WriteImage(DeviceContext& dc, const char* path);
 
 // Advance widths in pixels of the characters first..last of the font,

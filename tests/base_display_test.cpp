@@ -3,6 +3,7 @@
 // needles, rotated text, state colours and the shared rotated fonts.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,13 @@
 #include "registry/RevisionRegistry.h"
 
 using namespace DisplayPalette;
+
+#if defined(__SANITIZE_ADDRESS__)
+// The toolkit's temporary fonts and brushes live on the stack: under
+// AddressSanitizer a context still using one after its call returned is
+// reported as well.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+#endif
 
 namespace {
 
@@ -541,4 +549,96 @@ TEST(BaseDisplay, FailedCreationsLeaveTheContextAlone) {
   EXPECT_EQ(dc.CurrentPen(), nullptr);
   EXPECT_EQ(dc.CurrentBrush(), nullptr);
   EXPECT_EQ(dc.Named("LineTo").size(), 1u);
+}
+
+// Regression: DrawFreeSizeText and DrawSwitch left their temporary font and
+// brush selected in a context that had none of the toolkit's selected, so
+// the context went on using a destroyed object.
+TEST(BaseDisplay, TemporaryFontAndBrushNeverOutliveTheirCall) {
+  for (const bool bFresh : {true, false}) {
+    RecordingDC dc;
+    BaseDisplay display;
+    display.AttachDC(&dc);
+    const platform::Font* font = nullptr;
+    const platform::Brush* brush = nullptr;
+    if (!bFresh) {
+      display.SelectFontBySize(160);
+      display.SelectBrush(green);
+      font = dc.CurrentFont();
+      brush = dc.CurrentBrush();
+      ASSERT_NE(font, nullptr);
+      ASSERT_NE(brush, nullptr);
+    }
+    display.DrawFreeSizeText(platform::Point{10, 20}, "Free", black, white, 300);
+    EXPECT_EQ(dc.CurrentFont(), font) << (bFresh ? "fresh context" : "font selected before");
+    display.DrawSwitch(platform::Point{40, 40}, 8, 1, 2);
+    EXPECT_EQ(dc.CurrentBrush(), brush) << (bFresh ? "fresh context" : "brush selected before");
+    // The next call logs the state in force: nothing of the temporary objects.
+    display.DrawTextAt(0, 0, "after");
+    const RecordedCall* after = FindText(dc, "after");
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->hasFont, !bFresh);
+    EXPECT_EQ(after->hasBrush, !bFresh);
+  }
+}
+
+// Regression: the tenths digit was std::abs of a truncation that stops at
+// INT_MIN for values below about -2.1e9 (undefined behaviour, and ".-2147483648").
+TEST_F(BaseDisplayDC, NumbersBeyondTheIntRangeKeepADigit) {
+  const struct {
+    double value;
+    const char* whole;
+    const char* tenths;
+  } cases[] = {{-3000000000.5, "-2147483648", ".5"},
+               {-1e300, "-2147483648", ".0"},
+               {3000000000.25, "2147483647", ".2"},
+               {-std::numeric_limits<double>::infinity(), "-2147483648", ".0"},
+               {std::numeric_limits<double>::quiet_NaN(), "0", ".0"}};
+  for (const auto& c : cases) {
+    dc.Clear();
+    display.DrawNumber(40, 30, c.value, true);
+    EXPECT_EQ(dc.Texts(), (std::vector<std::string>{c.whole, c.tenths})) << c.value;
+    dc.Clear();
+    display.DrawNumberCentred(40, 30, c.value, true);
+    EXPECT_EQ(dc.Texts(), (std::vector<std::string>{c.whole, c.tenths})) << c.value;
+  }
+  dc.Clear();
+  display.DrawReadout(ReadoutItem{0, 0, -3.0e9f, 0, black, DisplayFlags::tenths, white});
+  EXPECT_EQ(dc.Texts(), (std::vector<std::string>{"-2147483648", ".0"}));
+}
+
+// Regression: readouts worked the tenths digit out in double from a float
+// field, so 0.7f showed ".6" and 0.9f ".8". The float operations that take
+// a float value (by state) show the digit the float was written with.
+TEST_F(BaseDisplayDC, FloatValuesShowTheirWrittenTenths) {
+  for (int digit = 0; digit <= 9; ++digit) {
+    for (const float whole : {0.0f, 3.0f, -12.0f, 250.0f}) {
+      const float value = whole + (whole < 0 ? -1.0f : 1.0f) * static_cast<float>(digit) / 10.0f;
+      const char expected[3] = {'.', static_cast<char>('0' + digit), '\0'};
+      dc.Clear();
+      display.DrawReadout(ReadoutItem{0, 0, value, 0, black, DisplayFlags::tenths, white});
+      ASSERT_EQ(dc.Texts().size(), 2u);
+      EXPECT_EQ(dc.Texts()[1], expected) << "readout of " << value;
+      dc.Clear();
+      display.DrawStateNumber(0, 0, value, 0, true);
+      ASSERT_EQ(dc.Texts().size(), 2u);
+      EXPECT_EQ(dc.Texts()[1], expected) << "state number of " << value;
+    }
+  }
+}
+
+// Regression: the needle read a negative arrow length (from a negative width
+// class) as "no arrowhead"; only the plain needle goes without one.
+TEST_F(BaseDisplayDC, NeedlesKeepTheirArrowheadWhateverTheWidthClass) {
+  for (const int widthClass : {-2, -1, 0, 3}) {
+    dc.Clear();
+    display.DrawPercentNeedle(platform::Point{100, 100}, 50, 50, widthClass, yellow);
+    EXPECT_EQ(dc.Named("LineTo").size(), 3u) << "percent needle, width class " << widthClass;
+    dc.Clear();
+    display.DrawDegreeNeedle(platform::Point{100, 100}, 50, 90, widthClass, yellow);
+    EXPECT_EQ(dc.Named("LineTo").size(), 3u) << "degree needle, width class " << widthClass;
+    dc.Clear();
+    display.DrawPlainDegreeNeedle(platform::Point{100, 100}, 50, 90, widthClass, yellow);
+    EXPECT_EQ(dc.Named("LineTo").size(), 1u) << "plain needle, width class " << widthClass;
+  }
 }

@@ -16,6 +16,8 @@
 #include "config/ConfigControl.h"
 #include "config/ConfigFile.h"
 #include "errors/KT_ErrorReportConfig.h"
+#include "platform/output_file.h"
+#include "platform/system_error.h"
 #include "registry/RevisionRegistry.h"
 
 namespace {
@@ -195,12 +197,38 @@ TEST_F(ConfigReport, ReopeningClosesTheEarlierReport) {
             (std::vector<std::vector<std::string>>{{"Two", "KT2", "Two", "2"}}));
 }
 
+// Regression: write errors on the report were ignored, so a full disk left
+// a truncated report where the good one was and the caller saw success.
+TEST_F(ConfigReport, FailedWriteKeepsTheEarlierReportAndSaysWhy) {
+  const fs::path path = Path("full-disk");
+  ASSERT_TRUE(OpenReport(path.string().c_str()));
+  WriteReportRow("%Z% Good KT1 Good $Revision: 1 $");
+  ASSERT_TRUE(CloseReport());
+  const std::string good = ReadReport(path);
+
+  ASSERT_TRUE(OpenReport(path.string().c_str()));
+  platform::SetOutputWriteFailure(platform::FileNotFoundCode());
+  // More than the output's buffer, so the failure happens while rows go on.
+  for (int i = 0; i < 200; ++i) {
+    WriteReportRow("%Z% Lost KT1 Lost $Revision: 1 $");
+  }
+  platform::SetOutputWriteFailure(0);
+  EXPECT_FALSE(CloseReport());
+  EXPECT_FALSE(IsReportOpen());
+  char reason[256];
+  platform::SystemErrorText(platform::FileNotFoundCode(), reason, sizeof reason);
+  EXPECT_STREQ(ReportErrorText(), reason);
+  EXPECT_EQ(ReadReport(path), good);
+  EXPECT_TRUE(CloseReport()) << "nothing open: nothing to fail";
+}
+
 TEST_F(ConfigReport, ReportThatCannotBeOpened) {
   const fs::path open = Path("was-open");
   ASSERT_TRUE(OpenReport(open.string().c_str()));
   const fs::path missing = fs::temp_directory_path() / "orogrid-no-such-folder" / "report.txt";
   EXPECT_FALSE(OpenReport(missing.string().c_str()));
   EXPECT_FALSE(IsReportOpen());
+  EXPECT_NE(ReportErrorText()[0], '\0');
   RegisterRevision("%Z% Lost KT1 Lost $Revision: 1 $");
   EXPECT_FALSE(fs::exists(missing));
   // The report open before the failed attempt was closed, complete.

@@ -12,6 +12,13 @@
 
 using namespace DisplayPalette;
 
+#if defined(__SANITIZE_ADDRESS__)
+// The toolkit's temporary fonts and brushes live on the stack: under
+// AddressSanitizer a context still using one after its call returned is
+// reported as well.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+#endif
+
 namespace {
 
 class DisplayRender : public ::testing::Test {
@@ -114,6 +121,28 @@ TEST(DisplayRenderImage, WritesTheImage) {
   std::remove(path);
   EXPECT_TRUE((magic[0] == 0x89 && magic[1] == 'P') || (magic[0] == 'B' && magic[1] == 'M'));
   EXPECT_FALSE(platform::WriteImage(*dc, "/nonexistent-dir/x/y.img"));
+}
+
+// Regression: on a fresh context DrawFreeSizeText and DrawSwitch left their
+// temporary font and brush selected after destroying them (Cairo then read a
+// destroyed font face; GDI kept the deleted handle selected). Afterwards the
+// context must measure with its own font and fill with its own white brush.
+TEST(DisplayRenderImage, FreshContextGetsItsOwnFontAndBrushBack) {
+  auto dc = platform::CreateImageDC(120, 80);
+  ASSERT_NE(dc, nullptr);
+  const platform::Size before = dc->TextExtent("WWW", 3);
+  ASSERT_GT(before.cx, 0);
+  BaseDisplay display;
+  display.SetDC(dc.get());
+  display.DrawFreeSizeText(platform::Point{4, 40}, "Big", black, white, 480);
+  const platform::Size after = dc->TextExtent("WWW", 3);
+  EXPECT_EQ(after.cx, before.cx);
+  EXPECT_EQ(after.cy, before.cy);
+
+  display.DrawSwitch(platform::Point{60, 40}, 10, 1, 0);
+  EXPECT_EQ(dc->GetPixel(60, 40), black);  // the switch's own black brush
+  dc->Rectangle(platform::Rect{90, 10, 110, 30});
+  EXPECT_EQ(dc->GetPixel(100, 20), white);
 }
 
 TEST(DisplayRenderImage, CopiesPixelsAndBlits) {

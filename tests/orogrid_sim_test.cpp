@@ -305,6 +305,9 @@ TEST(OrogridSim, OptionsTable) {
       {{"--state", "lost", "--route", "r.txt"}, SimCommand::kError, "does not fly"},
       {{"--route", ""}, SimCommand::kError, "--route"},
       {{"--bogus", "1"}, SimCommand::kError, "unknown option --bogus"},
+      {{"--bogus"}, SimCommand::kError, "unknown option --bogus"},  // not "needs a value"
+      {{"-x"}, SimCommand::kError, "unknown option -x"},
+      {{"--version"}, SimCommand::kVersion, ""},
       {{"route.txt"}, SimCommand::kError, "unexpected argument"},
   };
   for (const Case& c : cases) {

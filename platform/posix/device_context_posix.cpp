@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/device_context.h"
+#include "platform/output_file.h"
 
 namespace platform {
 
@@ -279,6 +280,12 @@ class CairoDC final : public DeviceContext {
     }
     return std::exchange(m_pFont, font);
   }
+  void SelectDefaultPen() override { m_pPen = nullptr; }
+  void SelectDefaultBrush() override {
+    m_pBrush = nullptr;
+    m_bDefaultBrush = true;
+  }
+  void SelectDefaultFont() override { m_pFont = nullptr; }
 
   Colour GetPixel(int x, int y) const override {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
@@ -491,13 +498,20 @@ std::unique_ptr<DeviceContext> CreateMemoryDCForBitmap(void*) { return nullptr; 
 
 std::unique_ptr<DeviceContext> WrapNativeDC(void*) { return nullptr; }
 
-bool WriteImage(DeviceContext& dc, const char* path) {
+bool WriteImage(DeviceContext& dc, COutputFile& out) {
   auto* image = dynamic_cast<CairoDC*>(&dc);
-  if (image == nullptr || path == nullptr) {
+  if (image == nullptr || !out.IsOpen()) {
     return false;
   }
   cairo_surface_flush(image->Surface());
-  return cairo_surface_write_to_png(image->Surface(), path) == CAIRO_STATUS_SUCCESS;
+  const cairo_write_func_t write = [](void* closure, const unsigned char* data,
+                                      unsigned int length) {
+    return static_cast<COutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                   : CAIRO_STATUS_WRITE_ERROR;
+  };
+  const cairo_status_t status = cairo_surface_write_to_png_stream(image->Surface(), write, &out);
+  // A write error is in out already; anything else (no memory) is not.
+  return status == CAIRO_STATUS_SUCCESS;
 }
 
 bool MeasureCharWidths(const Font& font, int first, int last, int* widths) {

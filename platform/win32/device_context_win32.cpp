@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/device_context.h"
+#include "platform/output_file.h"
 
 namespace platform {
 
@@ -130,6 +131,18 @@ class GdiDC final : public DeviceContext {
     }
     ::SelectObject(m_hdc, static_cast<HGDIOBJ>(font->NativeHandle()));
     return std::exchange(m_pFont, font);
+  }
+  void SelectDefaultPen() override {
+    ::SelectObject(m_hdc, m_hOriginalPen);
+    m_pPen = nullptr;
+  }
+  void SelectDefaultBrush() override {
+    ::SelectObject(m_hdc, m_hOriginalBrush);
+    m_pBrush = nullptr;
+  }
+  void SelectDefaultFont() override {
+    ::SelectObject(m_hdc, m_hOriginalFont);
+    m_pFont = nullptr;
   }
   int LogPixelsY() const override { return ::GetDeviceCaps(m_hdc, LOGPIXELSY); }
   Colour GetPixel(int x, int y) const override {
@@ -364,9 +377,9 @@ std::unique_ptr<DeviceContext> WrapNativeDC(void* nativeDC) {
   return std::make_unique<GdiDC>(hdc, false, nullptr, nullptr, width, height);
 }
 
-bool WriteImage(DeviceContext& dc, const char* path) {
+bool WriteImage(DeviceContext& dc, COutputFile& out) {
   auto* gdi = dynamic_cast<GdiDC*>(&dc);
-  if (gdi == nullptr || path == nullptr || dc.Width() <= 0 || dc.Height() <= 0) {
+  if (gdi == nullptr || !out.IsOpen() || dc.Width() <= 0 || dc.Height() <= 0) {
     return false;
   }
   ::GdiFlush();
@@ -385,12 +398,7 @@ bool WriteImage(DeviceContext& dc, const char* path) {
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof info;
   file.bfSize = file.bfOffBits + info.biSizeImage;
-  std::FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) {
-    return false;
-  }
-  bool ok =
-      std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&info, sizeof info, 1, out) == 1;
+  bool ok = out.Write(&file, sizeof file) && out.Write(&info, sizeof info);
   std::unique_ptr<unsigned char[]> row(new unsigned char[static_cast<std::size_t>(rowBytes)]());
   for (int y = height - 1; ok && y >= 0; --y) {
     for (int x = 0; x < width; ++x) {
@@ -399,9 +407,9 @@ bool WriteImage(DeviceContext& dc, const char* path) {
       row[x * 3 + 1] = static_cast<unsigned char>((c >> 8) & 0xFF);
       row[x * 3 + 2] = static_cast<unsigned char>(c & 0xFF);
     }
-    ok = std::fwrite(row.get(), static_cast<std::size_t>(rowBytes), 1, out) == 1;
+    ok = out.Write(row.get(), static_cast<std::size_t>(rowBytes));
   }
-  return std::fclose(out) == 0 && ok;
+  return ok;
 }
 
 bool MeasureCharWidths(const Font& font, int first, int last, int* widths) {

@@ -1,20 +1,38 @@
 // orogrid-config-report OUT.txt: writes the configuration report of this
 // build (every component linked into the program registers its revision
 // strings) to OUT.txt, so a release can ship its configuration record.
-// Exit status: 0 written, 1 the report could not be opened, 2 usage.
+// The report replaces OUT.txt only once it is whole; a device or pipe is
+// written straight through.
+// Exit status: 0 written, 1 the report could not be written, 2 usage.
 //
 // Threading: single-threaded.
 #include <cstdio>
-#include <cstring>
 
 #include "config/ConfigControl.h"
 #include "config/ConfigFile.h"
 #include "display/BaseDisplay.h"
 #include "errors/KT_ErrorReportConfig.h"
-#include "platform/system_error.h"
 #include "shm/BaseSharedMemory.h"
+#include "tools/common/ToolCommand.h"
+
+extern const char g_szConfigReportMainRevision[];
+const char g_szConfigReportMainRevision[] =
+    "%Z% OrogridTools KT4104:01 orogrid-config-report $Revision: 1.1 $";
 
 namespace {
+
+const char kUsage[] =
+    "Usage: orogrid-config-report OUT.txt\n"
+    "Writes the configuration report of this build: one row with the revision of\n"
+    "every component linked into the program. OUT.txt is replaced only once the\n"
+    "report is whole; a device or a pipe is written straight through.\n"
+    "\n"
+    "  -h, --help     this text\n"
+    "      --version  the program's revision\n"
+    "\n"
+    "Exit status: 0 written, 1 the report could not be written, 2 bad arguments.\n";
+
+const ToolInfo kTool = {"orogrid-config-report", g_szConfigReportMainRevision, kUsage, 2};
 
 // Every registration routine of the components this program links, in the
 // order their sections appear in the report.
@@ -28,26 +46,19 @@ void RegisterLinkedComponents() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || argv[1][0] == '\0') {
-    std::fprintf(stderr, "usage: orogrid-config-report OUT.txt\n");
-    return 2;
+  const char* path = nullptr;
+  const int parsed = ParseOutputOnlyCommand(kTool, argc, argv, &path);
+  if (parsed >= 0) {
+    return parsed;
   }
-  const char* path = argv[1];
-  if (std::strlen(path) > static_cast<std::size_t>(kReportFileNameMax)) {
-    std::fprintf(stderr,
-                 "orogrid-config-report: cannot open report file: name longer than %d characters\n",
-                 kReportFileNameMax);
-    return 1;
-  }
-  platform::SetLastSystemError(0);
   if (!OpenReport(path)) {
-    char reason[256] = {};
-    platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
-    std::fprintf(stderr, "orogrid-config-report: cannot open report file \"%s\": %s\n", path,
-                 reason);
+    ReportCannotWrite(kTool, path, ReportErrorText());
     return 1;
   }
   RegisterLinkedComponents();
-  CloseReport();
+  if (!CloseReport()) {
+    ReportCannotWrite(kTool, path, ReportErrorText());
+    return 1;
+  }
   return 0;
 }

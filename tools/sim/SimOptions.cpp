@@ -29,6 +29,17 @@ constexpr NumberOption kNumberOptions[] = {
     {"--hold", &SimOptions::holdSeconds, 0.0, 3600.0, false},
 };
 
+// Options that take a value; every other option is unknown.
+bool IsValueOption(const char* arg) {
+  for (const NumberOption& option : kNumberOptions) {
+    if (std::strcmp(arg, option.name) == 0) {
+      return true;
+    }
+  }
+  return std::strcmp(arg, "--segment") == 0 || std::strcmp(arg, "--route") == 0 ||
+         std::strcmp(arg, "--state") == 0;
+}
+
 SimCommand Error(char* error, int errorSize, const char* format, const char* a,
                  const char* b = "") {
   std::snprintf(error, static_cast<std::size_t>(errorSize), format, a, b);
@@ -62,8 +73,14 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       return SimCommand::kHelp;
     }
-    if (std::strncmp(arg, "--", 2) != 0) {
+    if (std::strcmp(arg, "--version") == 0) {
+      return SimCommand::kVersion;
+    }
+    if (arg[0] != '-' || arg[1] == '\0') {
       return Error(error, errorSize, "unexpected argument \"%.100s\"%s", arg);
+    }
+    if (!IsValueOption(arg)) {
+      return Error(error, errorSize, "unknown option %.60s (see --help)%s", arg);
     }
     if (i + 1 >= argc) {
       return Error(error, errorSize, "option %.60s needs a value%s", arg);
@@ -112,8 +129,6 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
                      value);
       }
       options.setStateOnly = true;
-    } else {
-      return Error(error, errorSize, "unknown option %.60s (see --help)%s", arg);
     }
   }
   if (options.setStateOnly && routeGiven) {
@@ -143,7 +158,8 @@ const char* SimUsage() {
          "  --segment NAME      shared-memory segment (default TrnShmSpace)\n"
          "  --state STATE       only set simulationState and leave: waiting (0),\n"
          "                      running (1), lost (0xFFFFFF), or a number (decimal or 0x..)\n"
-         "  --help              this text\n"
+         "  -h, --help          this text\n"
+         "  --version           the program's revision\n"
          "\n"
          "Route file: one waypoint per line, LATITUDE LONGITUDE in decimal degrees\n"
          "(north and east positive), separated by blanks or a comma; '#' starts a\n"

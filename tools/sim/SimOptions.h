@@ -21,7 +21,7 @@ struct SimOptions {
   std::int32_t state = 0;
 };
 
-enum class SimCommand { kFly, kSetState, kHelp, kError };
+enum class SimCommand { kFly, kSetState, kHelp, kVersion, kError };
 
 // Parses argv[1..argc). On kError, error holds a one-line reason.
 SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error,

@@ -14,6 +14,7 @@
 
 #include "client/orogrid_client.h"
 #include "shm/CTrnShm.h"
+#include "tools/common/ToolCommand.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"
 #include "tools/sim/SimMonitor.h"
@@ -225,11 +226,13 @@ int Fly(const SimOptions& options, const CRoute& route) {
 int main(int argc, char** argv) {
   SimOptions options;
   char error[256];
+  const ToolInfo tool = {"orogrid-sim", g_szOrogridSimRevision, SimUsage(), kExitBadInput};
   const SimCommand command = ParseSimOptions(argc, argv, options, error, sizeof error);
   switch (command) {
     case SimCommand::kHelp:
-      std::fputs(SimUsage(), stdout);
-      return 0;
+      return AnswerStandardOption(tool, StandardOption::kHelp);
+    case SimCommand::kVersion:
+      return AnswerStandardOption(tool, StandardOption::kVersion);
     case SimCommand::kError:
       std::fprintf(stderr, "orogrid-sim: %s\n", error);
       return kExitBadInput;

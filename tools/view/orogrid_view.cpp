@@ -1,8 +1,11 @@
 // orogrid-view: draws the grids Orogrid publishes into a picture file (PNG
 // on Linux, BMP on Windows), once or every N seconds. It reads the terrain
 // record through the client library as a reader only: it never creates the
-// segment and writes nothing into it; it warns when the server is gone. Each picture is written to
-// a temporary file first and then renamed, so a watcher never sees half a picture.
+// segment and writes nothing into it; it warns when the server is gone. Each
+// picture replaces a regular OUT only once it is whole (a temporary file
+// beside it, renamed over it), so a watcher never sees half a picture; a
+// device or a pipe is written straight through and a symbolic link is
+// followed to its target.
 //
 // Threading: one thread; a signal handler only raises a flag.
 #include <chrono>
@@ -15,7 +18,9 @@
 #include "client/orogrid_client.h"
 #include "display/BaseDisplay.h"
 #include "platform/device_context.h"
+#include "platform/output_file.h"
 #include "shm/BaseSharedMemory.h"
+#include "tools/common/ToolCommand.h"
 #include "tools/sim/Route.h"
 #include "tools/view/Picture.h"
 #include "tools/view/Snapshot.h"
@@ -38,17 +43,23 @@ const char kUsage[] =
     "Draws the terrain grids Orogrid publishes: the 150 x 150 coarse grid as coloured\n"
     "relief with the aircraft's pixel and heading, readouts of the values under the\n"
     "aircraft, and the 17 x 17 x 3 x 3 fine grid enlarged. Writes OUT as PNG on Linux,\n"
-    "BMP on Windows (through OUT.tmp and a rename).\n"
+    "BMP on Windows. A regular OUT is replaced only once the picture is whole (through\n"
+    "a temporary file beside it and a rename); a device or a pipe is written straight\n"
+    "through, and a symbolic link is followed to its target.\n"
     "\n"
     "  --every SECONDS  draw again every SECONDS (0.2..3600) until interrupted, until\n"
     "                   the simulation state becomes lost, or until --count pictures\n"
     "  --count N        stop after N pictures (with --every; default: no limit)\n"
     "  --segment NAME   shared-memory segment (default TrnShmSpace); it must exist:\n"
     "                   the picture tool never creates it and writes nothing into it\n"
+    "  -h, --help       this text\n"
+    "  --version        the program's revision\n"
     "\n"
     "Exit status: 0 pictures written, 1 bad arguments, 2 no segment (or another\n"
     "version), 3 the grids kept changing while being copied, 4 the file could not be\n"
     "written.\n";
+
+const ToolInfo kTool = {"orogrid-view", g_szOrogridViewRevision, kUsage, kExitBadInput};
 
 struct ViewOptions {
   const char* out = nullptr;
@@ -62,19 +73,28 @@ bool ParseNumber(const char* text, double low, double high, double& value) {
 }
 
 int ParseArguments(int argc, char** argv, ViewOptions& options) {
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+      continue;
     }
-    if (std::strncmp(arg, "--", 2) != 0) {
+    if (optionsEnded || !LooksLikeOption(arg)) {
       if (options.out != nullptr) {
         std::fprintf(stderr, "orogrid-view: more than one output file (\"%s\")\n", arg);
         return kExitBadInput;
       }
       options.out = arg;
       continue;
+    }
+    const StandardOption standard = StandardOptionOf(arg);
+    if (standard != StandardOption::kNone) {
+      return AnswerStandardOption(kTool, standard);
+    }
+    if (std::strcmp(arg, "--every") != 0 && std::strcmp(arg, "--count") != 0 &&
+        std::strcmp(arg, "--segment") != 0) {
+      return RefuseUnknownOption(kTool, arg);
     }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "orogrid-view: option %s needs a value\n", arg);
@@ -105,9 +125,6 @@ int ParseArguments(int argc, char** argv, ViewOptions& options) {
         return kExitBadInput;
       }
       options.segment = value;
-    } else {
-      std::fprintf(stderr, "orogrid-view: unknown option %s (see --help)\n", arg);
-      return kExitBadInput;
     }
   }
   if (options.out == nullptr || options.out[0] == '\0') {
@@ -121,21 +138,15 @@ int ParseArguments(int argc, char** argv, ViewOptions& options) {
   return -1;  // go on
 }
 
-// Writes the picture under a temporary name and renames it into place.
-bool WritePicture(platform::DeviceContext& dc, const char* out) {
-  char temp[420];
-  std::snprintf(temp, sizeof temp, "%s.tmp", out);
-  if (!platform::WriteImage(dc, temp)) {
-    std::remove(temp);
+// Writes the picture to path through an output file: a regular file is
+// replaced only once the picture is whole. False with the reason printed.
+bool WritePicture(platform::DeviceContext& dc, const char* path) {
+  static platform::COutputFile out;  // 8 KB of buffer: not on the stack
+  if (!out.Open(path) || !platform::WriteImage(dc, out) || !out.Commit()) {
+    ReportCannotWrite(kTool, path,
+                      out.ErrorText()[0] != '\0' ? out.ErrorText() : "the image cannot be encoded");
+    out.Abandon();
     return false;
-  }
-  if (std::rename(temp, out) != 0) {
-    // Windows does not rename over an existing file.
-    std::remove(out);
-    if (std::rename(temp, out) != 0) {
-      std::remove(temp);
-      return false;
-    }
   }
   return true;
 }
@@ -195,7 +206,6 @@ int main(int argc, char** argv) {
       FromClientSnapshot(clientCopy, snapshot);
       picture::DrawTerrainPicture(display, snapshot);
       if (!WritePicture(*dc, options.out)) {
-        std::fprintf(stderr, "orogrid-view: cannot write \"%s\"\n", options.out);
         return kExitWriteFailed;
       }
       ++written;

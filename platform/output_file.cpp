@@ -1,0 +1,81 @@
+// The platform-neutral part of COutputFile (output_file.h): buffering, line
+// ends, the sticky first failure and the test seam. Opening, system writes
+// and committing are in posix/ and win32/.
+//
+// Threading: see output_file.h.
+#include "platform/output_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/output_file_internal.h"
+#include "platform/system_error.h"
+
+namespace platform {
+namespace {
+
+int g_writeFailure = 0;
+
+}  // namespace
+
+void SetOutputWriteFailure(int code) { g_writeFailure = code; }
+
+COutputFile::~COutputFile() { Abandon(); }
+
+void COutputFile::ClearError() {
+  m_bFailed = false;
+  m_nError = 0;
+  m_szError[0] = '\0';
+}
+
+bool COutputFile::Fail(int code) {
+  char text[kErrorTextSize];
+  SystemErrorText(code, text, sizeof text);
+  return FailWithText(code, text);
+}
+
+bool COutputFile::FailWithText(int code, const char* text) {
+  if (!m_bFailed) {
+    m_bFailed = true;
+    m_nError = code;
+    std::snprintf(m_szError, sizeof m_szError, "%s", text);
+  }
+  return false;
+}
+
+bool COutputFile::Write(const void* data, std::size_t size) {
+  if (!IsOpen() || m_bFailed) {
+    return false;
+  }
+  if (g_writeFailure != 0) {
+    return Fail(g_writeFailure);
+  }
+  const auto* bytes = static_cast<const char*>(data);
+  const bool crlf = m_mode == Mode::kText && detail::OutputLineEndIsCrLf();
+  for (std::size_t i = 0; i < size; ++i) {
+    // Room for a CR LF pair.
+    if (m_nBuffered + 2 > sizeof m_buffer && !Flush()) {
+      return false;
+    }
+    if (crlf && bytes[i] == '\n') {
+      m_buffer[m_nBuffered++] = '\r';
+    }
+    m_buffer[m_nBuffered++] = bytes[i];
+  }
+  return true;
+}
+
+bool COutputFile::WriteText(const char* text) {
+  return text != nullptr && Write(text, std::strlen(text));
+}
+
+bool COutputFile::Flush() {
+  if (m_nBuffered == 0) {
+    return true;
+  }
+  const std::size_t size = m_nBuffered;
+  m_nBuffered = 0;
+  return WriteOut(m_buffer, size);
+}
+
+}  // namespace platform

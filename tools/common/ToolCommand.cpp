@@ -1,0 +1,83 @@
+// The shared command-line conventions of the tools (ToolCommand.h).
+//
+// Threading: no shared state.
+#include "tools/common/ToolCommand.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/system_error.h"
+
+StandardOption StandardOptionOf(const char* arg) {
+  if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+    return StandardOption::kHelp;
+  }
+  if (std::strcmp(arg, "--version") == 0) {
+    return StandardOption::kVersion;
+  }
+  return StandardOption::kNone;
+}
+
+int AnswerStandardOption(const ToolInfo& tool, StandardOption option) {
+  platform::SetLastSystemError(0);
+  bool ok = true;
+  if (option == StandardOption::kHelp) {
+    ok = std::fputs(tool.usage, stdout) >= 0;
+  } else if (option == StandardOption::kVersion) {
+    ok = std::printf("%s\n", tool.revision) >= 0;
+  }
+  ok = std::fflush(stdout) == 0 && ok && std::ferror(stdout) == 0;
+  if (!ok) {
+    char reason[256];
+    platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
+    std::fprintf(stderr, "%s: cannot write to standard output: %s\n", tool.name, reason);
+    return 1;
+  }
+  return 0;
+}
+
+bool LooksLikeOption(const char* arg) { return arg[0] == '-' && arg[1] != '\0'; }
+
+int RefuseUnknownOption(const ToolInfo& tool, const char* arg) {
+  std::fprintf(stderr, "%s: unknown option \"%s\" (see %s --help)\n", tool.name, arg, tool.name);
+  return tool.usageStatus;
+}
+
+int RefuseCommandLine(const ToolInfo& tool, const char* format, const char* what) {
+  std::fprintf(stderr, "%s: ", tool.name);
+  std::fprintf(stderr, format, what);
+  std::fprintf(stderr, " (see %s --help)\n", tool.name);
+  return tool.usageStatus;
+}
+
+void ReportCannotWrite(const ToolInfo& tool, const char* path, const char* reason) {
+  std::fprintf(stderr, "%s: cannot write \"%s\": %s\n", tool.name, path, reason);
+}
+
+int ParseOutputOnlyCommand(const ToolInfo& tool, int argc, const char* const* argv,
+                           const char** path) {
+  *path = nullptr;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && LooksLikeOption(arg)) {
+      const StandardOption option = StandardOptionOf(arg);
+      if (option == StandardOption::kNone) {
+        return RefuseUnknownOption(tool, arg);
+      }
+      return AnswerStandardOption(tool, option);
+    }
+    if (*path != nullptr) {
+      return RefuseCommandLine(tool, "one output file only; \"%s\" is one too many", arg);
+    }
+    *path = arg;
+  }
+  if (*path == nullptr || (*path)[0] == '\0') {
+    return RefuseCommandLine(tool, "%sno output file given", "");
+  }
+  return -1;
+}

@@ -1,0 +1,48 @@
+// Command-line conventions every Orogrid tool shares: --help (-h) and
+// --version answer on standard output with status 0, an unknown option is
+// refused as unknown (never taken for a file or as wanting a value), "--"
+// ends the options, and a failed output says
+//   TOOL: cannot write "PATH": REASON
+// with the system's reason. Answers written to standard output are checked
+// like any other output.
+//
+// Threading: no shared state; the functions write to the standard streams.
+#pragma once
+
+struct ToolInfo {
+  const char* name;      // "orogrid-panel"
+  const char* revision;  // the program's revision string, shown by --version
+  const char* usage;     // the text of --help
+  int usageStatus;       // exit status of a command-line error
+};
+
+enum class StandardOption { kNone, kHelp, kVersion };
+
+// kHelp for "--help" and "-h", kVersion for "--version", else kNone.
+StandardOption StandardOptionOf(const char* arg);
+
+// Prints the help text or the revision to standard output. Returns the
+// exit status: 0, or 1 when standard output cannot be written (the reason
+// then goes to standard error).
+int AnswerStandardOption(const ToolInfo& tool, StandardOption option);
+
+// Whether arg is spelled as an option ("-x", "--name"); "-" alone is not.
+bool LooksLikeOption(const char* arg);
+
+// "TOOL: unknown option "ARG" (see TOOL --help)" on standard error; returns
+// tool.usageStatus.
+int RefuseUnknownOption(const ToolInfo& tool, const char* arg);
+
+// "TOOL: MESSAGE (see TOOL --help)" on standard error, MESSAGE a printf
+// format with one string argument; returns tool.usageStatus.
+int RefuseCommandLine(const ToolInfo& tool, const char* format, const char* what);
+
+// "TOOL: cannot write "PATH": REASON" on standard error.
+void ReportCannotWrite(const ToolInfo& tool, const char* path, const char* reason);
+
+// The whole command line of a tool that takes one output path and no other
+// option: answers --help and --version, refuses unknown options and any
+// number of paths but one. Returns -1 with *path set when the tool should
+// go on, else the exit status to leave with.
+int ParseOutputOnlyCommand(const ToolInfo& tool, int argc, const char* const* argv,
+                           const char** path);
