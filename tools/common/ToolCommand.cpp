@@ -24,16 +24,22 @@ int AnswerStandardOption(const ToolInfo& tool, StandardOption option) {
   if (option == StandardOption::kHelp) {
     ok = std::fputs(tool.usage, stdout) >= 0;
   } else if (option == StandardOption::kVersion) {
-    ok = std::printf("%s\n", tool.revision) >= 0;
+    ok = std::printf("%s %s\n%s\n", tool.name, OROGRID_VERSION, tool.revision) >= 0;
   }
-  ok = std::fflush(stdout) == 0 && ok && std::ferror(stdout) == 0;
-  if (!ok) {
-    char reason[256];
-    platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
-    std::fprintf(stderr, "%s: cannot write to standard output: %s\n", tool.name, reason);
-    return 1;
+  return FinishStandardOutput(tool, ok ? 0 : 1);
+}
+
+int FinishStandardOutput(const ToolInfo& tool, int status) {
+  // A failed printf may have set the error indicator without an errno of
+  // its own; the flush reports the reason when it fails too.
+  const bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (ok) {
+    return status;
   }
-  return 0;
+  char reason[256];
+  platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
+  std::fprintf(stderr, "%s: cannot write to standard output: %s\n", tool.name, reason);
+  return 1;
 }
 
 bool LooksLikeOption(const char* arg) { return arg[0] == '-' && arg[1] != '\0'; }

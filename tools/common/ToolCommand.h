@@ -1,5 +1,7 @@
 // Command-line conventions every Orogrid tool shares: --help (-h) and
-// --version answer on standard output with status 0, an unknown option is
+// --version answer on standard output with status 0 (--version as
+// "TOOL VERSION" and the revision string on a second line, the version being
+// the project's release, as the server prints it), an unknown option is
 // refused as unknown (never taken for a file or as wanting a value), "--"
 // ends the options, and a failed output says
 //   TOOL: cannot write "PATH": REASON
@@ -21,10 +23,15 @@ enum class StandardOption { kNone, kHelp, kVersion };
 // kHelp for "--help" and "-h", kVersion for "--version", else kNone.
 StandardOption StandardOptionOf(const char* arg);
 
-// Prints the help text or the revision to standard output. Returns the
+// Prints the help text or the version to standard output. Returns the
 // exit status: 0, or 1 when standard output cannot be written (the reason
 // then goes to standard error).
 int AnswerStandardOption(const ToolInfo& tool, StandardOption option);
+
+// Flushes what the tool printed to standard output at the end of a run.
+// Returns status when all of it reached standard output, else 1 with
+// "TOOL: cannot write to standard output: REASON" on standard error.
+int FinishStandardOutput(const ToolInfo& tool, int status);
 
 // Whether arg is spelled as an option ("-x", "--name"); "-" alone is not.
 bool LooksLikeOption(const char* arg);
