@@ -798,6 +798,10 @@ TEST(MapMakerTool, HelpVersionAndUnknownOptions) {
                        run.err.find("takes no value") != std::string::npos;
     EXPECT_TRUE(named) << option << ": " << run.err;
   }
+  // After "--" a name that starts with a dash is a path.
+  run = RunTool(dir, {"--", "-in.tif", "out.bmp"});
+  EXPECT_EQ(run.ExitCode(), 1) << run.err;
+  EXPECT_NE(run.err.find("-in.tif"), std::string::npos) << run.err;
   run = RunTool(dir, {"in.tif", "out.bmp", "--pixels-per-degree"});
   EXPECT_EQ(run.ExitCode(), 2);
   EXPECT_NE(run.err.find("--pixels-per-degree needs"), std::string::npos) << run.err;

@@ -32,7 +32,9 @@ int AnswerStandardOption(const ToolInfo& tool, StandardOption option) {
 int FinishStandardOutput(const ToolInfo& tool, int status) {
   // A failed printf may have set the error indicator without an errno of
   // its own; the flush reports the reason when it fails too.
-  const bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  // The close reports what only it can (a file system that writes late).
+  ok = std::fclose(stdout) == 0 && ok;
   if (ok) {
     return status;
   }

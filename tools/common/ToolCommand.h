@@ -28,8 +28,9 @@ StandardOption StandardOptionOf(const char* arg);
 // then goes to standard error).
 int AnswerStandardOption(const ToolInfo& tool, StandardOption option);
 
-// Flushes what the tool printed to standard output at the end of a run.
-// Returns status when all of it reached standard output, else 1 with
+// Flushes and closes standard output at the end of a run (nothing may be
+// printed to it afterwards). Returns status when all that was printed
+// reached standard output, else 1 with
 // "TOOL: cannot write to standard output: REASON" on standard error.
 int FinishStandardOutput(const ToolInfo& tool, int status);
 

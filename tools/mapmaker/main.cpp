@@ -90,10 +90,6 @@ extern "C" void OnStopSignal(int signal) {
   std::signal(signal, SIG_DFL);
 }
 
-int UsageError(const char* format, const char* what) {
-  return RefuseCommandLine(kTool, format, what);
-}
-
 struct ProgressBar {
   int lastPercent = -1;
 };
@@ -132,7 +128,8 @@ int main(int argc, char** argv) {
     }
     if (optionsEnded || !LooksLikeOption(arg)) {
       if (pathCount == 2) {
-        return UsageError("one input and one output only; \"%s\" is one too many", arg);
+        return RefuseCommandLine(kTool, "one input and one output only; \"%s\" is one too many",
+                                 arg);
       }
       paths[pathCount++] = arg;
       continue;
@@ -161,33 +158,35 @@ int main(int argc, char** argv) {
     const StandardOption standard = StandardOptionOf(arg);
     if (standard != StandardOption::kNone) {
       if (inlineValue != nullptr) {
-        return UsageError("%s takes no value", name);
+        return RefuseCommandLine(kTool, "%s takes no value", name);
       }
       return AnswerStandardOption(kTool, standard);
     }
     if (is("-k", "--pixels-per-degree")) {
       const char* v = value();
       if (!ParseInt(v, 1, mapmaker::kMaxPixelsPerDegree, &options.pixelsPerDegree)) {
-        return UsageError("--pixels-per-degree needs a whole number 1..120, not \"%s\"",
-                          v ? v : "");
+        return RefuseCommandLine(
+            kTool, "--pixels-per-degree needs a whole number 1..120, not \"%s\"", v ? v : "");
       }
     } else if (is("-a", "--aggregate")) {
       const char* v = value();
       if (!mapmaker::ParseAggregate(v, &options.aggregate)) {
-        return UsageError("--aggregate is nearest, mean or maximum, not \"%s\"", v ? v : "");
+        return RefuseCommandLine(kTool, "--aggregate is nearest, mean or maximum, not \"%s\"",
+                                 v ? v : "");
       }
     } else if (is("-n", "--keep-negative")) {
       options.keepNegative = true;
     } else if (is("-b", "--band")) {
       const char* v = value();
       if (!ParseInt(v, 1, 1000000, &options.band)) {
-        return UsageError("--band needs a band number from 1, not \"%s\"", v ? v : "");
+        return RefuseCommandLine(kTool, "--band needs a band number from 1, not \"%s\"",
+                                 v ? v : "");
       }
     } else if (is(nullptr, "--fill-distance")) {
       const char* v = value();
       if (!ParseInt(v, 0, 1000000, &options.fillDistance)) {
-        return UsageError("--fill-distance needs a number of pixels from 0, not \"%s\"",
-                          v ? v : "");
+        return RefuseCommandLine(
+            kTool, "--fill-distance needs a number of pixels from 0, not \"%s\"", v ? v : "");
       }
     } else if (is(nullptr, "--no-relief")) {
       options.relief = false;
@@ -197,13 +196,14 @@ int main(int argc, char** argv) {
       return RefuseUnknownOption(kTool, argv[i]);
     }
     if (inlineValue != nullptr && !usedValue) {
-      return UsageError("%s takes no value", name);
+      return RefuseCommandLine(kTool, "%s takes no value", name);
     }
   }
   if (pathCount < 2) {
-    return UsageError("%s", pathCount == 0
-                                ? "an input elevation model and an output bitmap are needed"
-                                : "an output bitmap (OUTPUT.bmp) is needed");
+    return RefuseCommandLine(kTool, "%s",
+                             pathCount == 0
+                                 ? "an input elevation model and an output bitmap are needed"
+                                 : "an output bitmap (OUTPUT.bmp) is needed");
   }
 
   if (options.fillDistance > mapmaker::MaxFillDistance(options.pixelsPerDegree)) {
