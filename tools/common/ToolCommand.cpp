@@ -46,6 +46,26 @@ int FinishStandardOutput(const ToolInfo& tool, int status) {
 
 bool LooksLikeOption(const char* arg) { return arg[0] == '-' && arg[1] != '\0'; }
 
+bool CArgumentReader::Next() {
+  while (++m_nIndex < m_nCount) {
+    const char* word = m_ppArgs[m_nIndex];
+    if (!m_bOptionsEnded && std::strcmp(word, "--") == 0) {
+      m_bOptionsEnded = true;
+      continue;
+    }
+    m_bIsOption = !m_bOptionsEnded && LooksLikeOption(word);
+    return true;
+  }
+  return false;
+}
+
+const char* CArgumentReader::TakeValue() {
+  if (m_nIndex + 1 >= m_nCount) {
+    return nullptr;
+  }
+  return m_ppArgs[++m_nIndex];
+}
+
 int RefuseUnknownOption(const ToolInfo& tool, const char* arg) {
   std::fprintf(stderr, "%s: unknown option \"%s\" (see %s --help)\n", tool.name, arg, tool.name);
   return tool.usageStatus;
@@ -65,14 +85,10 @@ void ReportCannotWrite(const ToolInfo& tool, const char* path, const char* reaso
 int ParseOutputOnlyCommand(const ToolInfo& tool, int argc, const char* const* argv,
                            const char** path) {
   *path = nullptr;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-      continue;
-    }
-    if (!optionsEnded && LooksLikeOption(arg)) {
+  CArgumentReader args(argc, argv);
+  while (args.Next()) {
+    const char* arg = args.Word();
+    if (args.IsOption()) {
       const StandardOption option = StandardOptionOf(arg);
       if (option == StandardOption::kNone) {
         return RefuseUnknownOption(tool, arg);

@@ -37,6 +37,28 @@ int FinishStandardOutput(const ToolInfo& tool, int status);
 // Whether arg is spelled as an option ("-x", "--name"); "-" alone is not.
 bool LooksLikeOption(const char* arg);
 
+// Walks a command line word by word. The first "--" ends the options and is
+// itself skipped; every word after it is an operand.
+class CArgumentReader {
+ public:
+  CArgumentReader(int argc, const char* const* argv) : m_nCount(argc), m_ppArgs(argv) {}
+  // Moves to the next word; false past the last one.
+  bool Next();
+  const char* Word() const { return m_ppArgs[m_nIndex]; }
+  // The word is spelled as an option and stands before any "--".
+  bool IsOption() const { return m_bIsOption; }
+  // Takes the word after the current one as its value; nullptr when the
+  // command line ends first.
+  const char* TakeValue();
+
+ private:
+  int m_nCount;
+  const char* const* m_ppArgs;
+  int m_nIndex = 0;
+  bool m_bOptionsEnded = false;
+  bool m_bIsOption = false;
+};
+
 // "TOOL: unknown option "ARG" (see TOOL --help)" on standard error; returns
 // tool.usageStatus.
 int RefuseUnknownOption(const ToolInfo& tool, const char* arg);

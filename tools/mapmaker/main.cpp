@@ -119,14 +119,10 @@ int main(int argc, char** argv) {
   const char* paths[2] = {nullptr, nullptr};
   int pathCount = 0;
   bool quiet = false;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-      continue;
-    }
-    if (optionsEnded || !LooksLikeOption(arg)) {
+  CArgumentReader args(argc, argv);
+  while (args.Next()) {
+    const char* arg = args.Word();
+    if (!args.IsOption()) {
       if (pathCount == 2) {
         return RefuseCommandLine(kTool, "one input and one output only; \"%s\" is one too many",
                                  arg);
@@ -149,7 +145,7 @@ int main(int argc, char** argv) {
       if (inlineValue != nullptr) {
         return inlineValue;
       }
-      return i + 1 < argc ? argv[++i] : nullptr;
+      return args.TakeValue();
     };
     const auto is = [&](const char* shortName, const char* longName) {
       return (shortName != nullptr && std::strcmp(arg, shortName) == 0) ||
@@ -193,7 +189,7 @@ int main(int argc, char** argv) {
     } else if (is("-q", "--quiet")) {
       quiet = true;
     } else {
-      return RefuseUnknownOption(kTool, argv[i]);
+      return RefuseUnknownOption(kTool, args.Word());
     }
     if (inlineValue != nullptr && !usedValue) {
       return RefuseCommandLine(kTool, "%s takes no value", name);
