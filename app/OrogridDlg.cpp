@@ -9,6 +9,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/resource.h"
+#include "platform/monotonic_clock.h"
 #include "text/TextFcns.h"
 
 COrogridDlg::COrogridDlg(platform::CDialog* parent)
@@ -33,6 +34,11 @@ void COrogridDlg::DoDataExchange(platform::CDataExchange* pDX) {
 }
 
 void COrogridDlg::ShowStatusLines() { UpdateData(false); }
+
+void COrogridDlg::ShowFailure(const char* reason) {
+  FormatTextSafe(m_statusLine1, kStatusLine1Size, "Sorry :: %s", reason);
+  UpdateData(false);
+}
 
 bool COrogridDlg::OnInitDialog() {
   platform::CDialog::OnInitDialog();
@@ -114,11 +120,14 @@ bool COrogridDlg::StartServer() {
   m_pTerrainDCView = platform::WrapNativeDC(m_terrain.TerrainDC());
   m_display.SetDC(m_pTerrainDCView.get());
   ReleaseClientDC(clientDC);
+  // A server that cannot serve gives the hold back, so that another one can.
   if (!loaded) {
+    m_pSeqShm.reset();
     return false;
   }
 
   if (!SetTimer(kTimerId, kTimerPeriodMs)) {
+    m_pSeqShm.reset();
     return false;
   }
   m_phase = 0;
@@ -131,26 +140,53 @@ bool COrogridDlg::StartServer() {
   m_terrain.UpdatePixelWidth();
   m_terrain.UpdatePixelHeight();
   m_terrain.UpdatePixelSizeAlongHeading();
+  if (m_pSeqShm != nullptr) {
+    m_pSeqShm->Announce(m_terrain.MapWidth(), m_terrain.MapHeight(), kTimerPeriodMs,
+                        platform::MonotonicNanoseconds());
+  }
   return true;
 }
 
 bool COrogridDlg::ConnectTerrainShm() {
   m_pShmData = nullptr;
   m_terrain.AttachRecord(nullptr);
+  // The hold first: a second server must not count itself in, or write
+  // anything into, a record that another one serves.
+  m_pSeqShm = std::make_unique<CTrnSeqShm>(m_szSegmentName);
+  switch (m_pSeqShm->Attach()) {
+    case CTrnSeqShm::AttachResult::kServing:
+      break;
+    case CTrnSeqShm::AttachResult::kServedElsewhere: {
+      char reason[128];
+      FormatTextSafe(reason, static_cast<int>(sizeof reason), "%s is already served by process %u",
+                     m_szSegmentName, static_cast<unsigned>(m_pSeqShm->HolderProcessId()));
+      m_pSeqShm.reset();
+      ShowFailure(reason);
+      return false;
+    }
+    case CTrnSeqShm::AttachResult::kUnavailable:
+      // Readers lose the tear-free copies and the heartbeat; the record is
+      // served as before.
+      m_pSeqShm.reset();
+      break;
+  }
   m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
   if (m_pTrnShm->IsConnected()) {
     m_pShmData = m_pTrnShm->GetData();
     m_terrain.AttachRecord(m_pShmData);
     return m_pShmData != nullptr;
   }
+  m_pSeqShm.reset();
+  ShowFailure(m_pTrnShm->Reason());
   return false;
 }
 
 void COrogridDlg::ReleaseTerrainShm() {
+  m_serverReady = false;
+  m_pSeqShm.reset();
   if (m_pTrnShm == nullptr) {
     return;
   }
-  m_serverReady = false;
   // The view may be unmapped with the object: drop every pointer into it.
   m_pShmData = nullptr;
   m_terrain.AttachRecord(nullptr);
@@ -187,7 +223,15 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
     return;
   }
 
-  m_terrain.UpdateTerrain();
+  // Every write of this tick into the record lies inside one odd sequence
+  // step; the texts are shown only after it, so that no window work
+  // lengthens the time readers wait.
+  const std::int64_t tickStartNs = platform::MonotonicNanoseconds();
+  CTrnSeqShm* seq = m_pSeqShm.get();
+  if (seq != nullptr) {
+    seq->BeginTick(tickStartNs);
+  }
+  const bool published = m_terrain.UpdateTerrain();
 
   const std::int32_t state = m_pShmData->simulationState;
   if (state == trn::kSimulationWaiting) {
@@ -205,16 +249,21 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
     // published (the update count stands still), the reason stays on line 1
     // and the cycle goes on, so a lost simulation still ends the program.
     FormatTextSafe(m_statusLine1, kStatusLine1Size, "Sorry :: %s", m_terrain.LoadError());
-    UpdateData(false);
   } else {
     // The position is read from the record again while formatting: the
     // simulation may have moved it since UpdateTerrain took it.
     FormatStatusLine1(m_statusLine1, m_pShmData->aircraftLatitude, m_pShmData->aircraftLongitude,
                       m_terrain.Elevation(), m_terrain.TerrainColour(), m_terrain.CellId(),
                       m_terrain.SubX(), m_terrain.SubY());
-    UpdateData(false);
     PublishAircraftData();
   }
+  if (seq != nullptr) {
+    if (published) {
+      seq->NotePublication(platform::MonotonicNanoseconds());
+    }
+    seq->EndTick();
+  }
+  UpdateData(false);
 
   m_phase = m_phase + 1;
   if (m_phase > kPhaseCount - 1) {
@@ -237,6 +286,10 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
       break;
     default:
       break;
+  }
+  // The phase may have ended the dialog and released the companion.
+  if (m_pSeqShm != nullptr) {
+    m_pSeqShm->NoteTickDuration(platform::MonotonicNanoseconds() - tickStartNs);
   }
 }
 

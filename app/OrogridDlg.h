@@ -1,8 +1,15 @@
 // The main dialog of Orogrid: the home of all run-time state. Dialog
-// initialisation starts the server (connection to the terrain record, the
-// terrain map, the 120 ms timer); every timer tick refreshes the grids, shows
-// the two status lines and publishes the aircraft's cell data into the
-// record; the loss countdown ends the dialog when the simulation has gone.
+// initialisation starts the server (the companion record and the server's
+// hold, the connection to the terrain record, the terrain map, the 120 ms
+// timer); every timer tick refreshes the grids, shows the two status lines
+// and publishes the aircraft's cell data into the record; the loss countdown
+// ends the dialog when the simulation has gone.
+//
+// One server per record: a dialog that finds the record's hold taken by
+// another server shows "Sorry :: <record> is already served by process N"
+// and leaves the record alone. Each tick's writes into the record (grids and
+// fields) lie between one odd and one even step of the companion's sequence,
+// so a reader copies a whole tick's results or retries.
 //
 // Threading: the user-interface thread only (dialog initialisation, timer
 // and window messages). The record is shared with other processes without
@@ -15,6 +22,7 @@
 #include "display/BaseDisplay.h"
 #include "platform/app_framework.h"
 #include "platform/device_context.h"
+#include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnInterfaceShm.h"
 #include "terrain/TerrainEngine.h"
@@ -50,10 +58,14 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   // map, start the timer, seed the record and the engine. False at the first
   // step that fails (later steps undone).
   bool StartServer();
-  // Creates the connection object and takes the record when it is usable.
+  // Takes the record's companion and hold, then creates the connection
+  // object and takes the record when it is usable. A record another server
+  // holds is not touched at all. Any failure leaves its reason on status
+  // line 1 ("Sorry :: ...").
   bool ConnectTerrainShm();
-  // Gives the connection back (lowers the record's user count); clears
-  // m_serverReady and the record pointer first.
+  // Gives the connection back (lowers the record's user count) and the
+  // companion with the hold; clears m_serverReady and the record pointer
+  // first.
   void ReleaseTerrainShm();
   // One step of the loss countdown; true when the dialog must end.
   bool CheckSimulationLoss();
@@ -66,6 +78,8 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   bool ServerReady() const { return m_serverReady; }
   TrnShmData* ShmData() const { return m_pShmData; }
   const CTrnShm* TrnShm() const { return m_pTrnShm.get(); }
+  // The companion while this dialog serves through it, else null.
+  const CTrnSeqShm* SeqShm() const { return m_pSeqShm.get(); }
   int Phase() const { return m_phase; }
   int LossCountdown() const { return m_lossCountdown; }
   const CTerrainEngine& Terrain() const { return m_terrain; }
@@ -81,6 +95,8 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
 
  private:
   void ShowStatusLines() override;  // ITerrainStatusView
+  // "Sorry :: " and the reason on status line 1, shown at once.
+  void ShowFailure(const char* reason);
 
   char m_statusLine1[kStatusLine1Size] = {};
   char m_statusLine2[kStatusLine2Size] = {};
@@ -88,6 +104,9 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   bool m_serverReady = false;
   TrnShmData* m_pShmData = nullptr;
   std::unique_ptr<CTrnShm> m_pTrnShm;
+  // The companion and the hold; null when another server holds the record
+  // or the companion cannot be had (the record is then served alone).
+  std::unique_ptr<CTrnSeqShm> m_pSeqShm;
   // The terrain map, its memory DC, the engine state, the cell sizes and the
   // two grid back buffers.
   CTerrainEngine m_terrain;

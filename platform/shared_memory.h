@@ -24,7 +24,8 @@
 //    refusals set ShmAccessDeniedCode().
 //  - The counter operations are atomic read-modify-writes visible to every
 //    process mapping the same bytes (full barriers).
-// Test seam: SetShmFault makes one kind of call fail with a chosen code.
+// Test seams: SetShmFault makes one kind of call fail with a chosen code;
+// SetShmNameFault makes one name fail to be created or opened.
 //
 // Threading: any thread; the fault setting is process-wide and meant for
 // single-threaded tests.
@@ -81,5 +82,8 @@ int ShmAccessDeniedCode();
 // returned `code` (kForeignOwner makes ShmOpen see a foreign owner).
 enum class ShmFault { kNone, kCreate, kOpen, kMap, kForeignOwner };
 void SetShmFault(ShmFault fault, int code);
+// Test seam: while name is not null, ShmCreate and ShmOpen of exactly that
+// name fail with `code` (one segment unavailable, the others as usual).
+void SetShmNameFault(const char* name, int code);
 
 }  // namespace platform

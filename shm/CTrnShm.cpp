@@ -44,7 +44,11 @@ std::int32_t TrnUserCount(const TrnShmData* data) {
 }
 
 CTrnShm::CTrnShm(const char* name)
-    : m_connected(false), m_versionOk(false), m_pData(nullptr), m_createdRecord(false) {
+    : m_connected(false),
+      m_versionOk(false),
+      m_pData(nullptr),
+      m_createdRecord(false),
+      m_szReason{} {
   SetName(name);
   m_size = trn::kRecordSize;
 
@@ -72,6 +76,7 @@ CTrnShm::CTrnShm(const char* name)
       platform::SystemErrorText(LastErrorCode(), message, sizeof message);
     }
     SetReport(kCaption, message);
+    CopyText(m_szReason, message, kReasonSize);
   }
 }
 
@@ -95,6 +100,7 @@ bool CTrnShm::AttachExisting() {
     platform::ShmAtomicIncrement(&m_pData->userCount);
   } else {
     SetReport(kCaption, kMismatchText);
+    CopyText(m_szReason, kMismatchText, kReasonSize);
   }
   return m_versionOk;
 }

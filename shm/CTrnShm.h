@@ -32,6 +32,7 @@ class CTrnShm : public BaseSharedMemory {
   static constexpr const char* kCaption = "CTrnShm::CTrnShm";
   static constexpr const char* kMismatchText =
       "Shared Memory Version Mismatch\nPlease rebuild software";
+  static constexpr int kReasonSize = 256;
 
   // Runs the attach protocol on the segment `name` (at most 42 characters;
   // tests and tools pass their own). Never fails outwardly: read IsConnected.
@@ -52,6 +53,10 @@ class CTrnShm : public BaseSharedMemory {
   bool IsMapped() const { return m_connected; }
   // This object created and initialised the record (first user).
   bool CreatedRecord() const { return m_createdRecord; }
+  // Why IsConnected() is false, without the report's caption (the refusal,
+  // the version mismatch or the system's text); empty when connected. For
+  // the owner to show its user.
+  const char* Reason() const { return m_szReason; }
 
  private:
   bool AttachExisting();
@@ -62,6 +67,7 @@ class CTrnShm : public BaseSharedMemory {
   bool m_versionOk;
   TrnShmData* m_pData;
   bool m_createdRecord;
+  char m_szReason[kReasonSize];
 };
 
 // Atomic helpers on a mapped record's userCount, for tools that watch it.

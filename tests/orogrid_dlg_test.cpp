@@ -13,16 +13,37 @@
 #include "app/OrogridResources.h"
 #include "app/resource.h"
 #include "platform/app_framework.h"
+#include "platform/process_id.h"
+#include "platform/segment_hold.h"
 #include "platform/shared_memory.h"
+#include "platform/system_error.h"
 #include "shm/CTrnShm.h"
+#include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
 using testsupport::UniqueName;
 
 bool RefuseTimer(unsigned /*id*/, unsigned /*periodMs*/) { return false; }
+
+// A plain segment of the test's own naming and size: a reader's view of the
+// companion, or a record made by a foreign or careless creator.
+class TestSegment : public BaseSharedMemory {
+ public:
+  TestSegment(const std::string& name, std::uint32_t size) {
+    SetName(name.c_str());
+    m_size = size;
+  }
+  ~TestSegment() { Close(); }
+  TestSegment(const TestSegment&) = delete;
+  TestSegment& operator=(const TestSegment&) = delete;
+  TrnSeqData* Seq() const { return static_cast<TrnSeqData*>(GetView()); }
+};
+
+bool OnWindows() { return platform::FileNotFoundCode() == 2; }
 
 class OrogridDlg : public ::testing::Test {
  protected:
@@ -41,6 +62,8 @@ class OrogridDlg : public ::testing::Test {
 
   void TearDown() override {
     platform::SetTimerStartHook(nullptr);
+    platform::SetShmNameFault(nullptr, 0);
+    platform::SetSegmentHoldFault(0);
     if (m_dlg != nullptr) {
       m_dlg->OnDestroy();
     }
@@ -49,6 +72,7 @@ class OrogridDlg : public ::testing::Test {
     // Processes that were not the last to leave keep their handles until
     // they end; the test's own segment name goes with the test.
     platform::ShmRemoveName(m_segment.c_str());
+    platform::ShmRemoveName(Companion().c_str());
     std::error_code ignored;
     std::filesystem::remove(m_mapPath, ignored);
   }
@@ -66,6 +90,8 @@ class OrogridDlg : public ::testing::Test {
       m_dlg->OnTimer(COrogridDlg::kTimerId);
     }
   }
+
+  std::string Companion() const { return m_segment + trn::kSeqNameSuffix; }
 
   void Place(double latitude, double longitude, double heading = 0.0) {
     m_rec->aircraftLatitude = latitude;
@@ -343,8 +369,11 @@ TEST_F(OrogridDlg, NotConnectedNeverTouchesTheRecord) {
   EXPECT_FALSE(dlg.ServerReady());
   EXPECT_EQ(nullptr, dlg.ShmData());
   EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
-  EXPECT_STREQ("", dlg.StatusLine1());
+  EXPECT_STREQ("Sorry :: Shared Memory Version Mismatch\nPlease rebuild software",
+               dlg.StatusLine1());
+  EXPECT_STREQ(dlg.StatusLine1(), dlg.GetDlgItemText(IDC_STATUS_LINE1));
   EXPECT_STREQ("", dlg.StatusLine2());
+  EXPECT_EQ(nullptr, dlg.SeqShm());  // a server that cannot serve holds nothing
   Tick(12);
   EXPECT_STREQ("Awaiting Shared memory connection", dlg.StatusLine1());
   EXPECT_STREQ("", dlg.StatusLine2());
@@ -410,6 +439,194 @@ TEST_F(OrogridDlg, SystemCloseEndsTheDialog) {
   dlg.OnSysCommand(platform::kScClose, 0);
   EXPECT_TRUE(dlg.IsModalEnded());
   EXPECT_EQ(dlg.Icon(), dlg.OnQueryDragIcon());
+}
+
+// Regression: a refused segment left both lines empty and the server idle
+// without a word. The reason now shows on status line 1; the refusal itself
+// is unchanged (nothing counted, nothing written).
+TEST_F(OrogridDlg, RefusedSegmentShowsTheReason) {
+  struct Case {
+    const char* what;
+    bool posixOnly;
+    const char* expected;  // after "Sorry :: Shared memory <name> refused: "
+  };
+  const Case cases[] = {
+      {"foreign owner", false, "owned by another user"},
+      {"writable by group", true, "writable by group or others"},
+      {"too small", false, "smaller than 692672 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.posixOnly && OnWindows()) {
+      continue;
+    }
+    const std::string name = UniqueName("OroRefused");
+    const std::uint32_t size = std::string(c.what) == "too small" ? 4096 : trn::kRecordSize;
+    TestSegment creator(name, size);
+    ASSERT_TRUE(creator.CreateAndMap()) << creator.GetErrorText();
+    if (std::string(c.what) == "writable by group") {
+      ASSERT_TRUE(testsupport::ShmLoosenModeForTest(name.c_str()));
+    }
+    if (std::string(c.what) == "foreign owner") {
+      platform::SetShmFault(platform::ShmFault::kForeignOwner, 0);
+    }
+    COrogridDlg dlg(nullptr, name.c_str(), m_mapPath.c_str());
+    dlg.OnInitDialog();
+    platform::SetShmFault(platform::ShmFault::kNone, 0);
+    EXPECT_FALSE(dlg.ServerReady());
+    EXPECT_EQ(nullptr, dlg.ShmData());
+    EXPECT_EQ("Sorry :: Shared memory " + name + " refused: " + c.expected,
+              std::string(dlg.StatusLine1()));
+    EXPECT_STREQ(dlg.StatusLine1(), dlg.GetDlgItemText(IDC_STATUS_LINE1));
+    EXPECT_STREQ("", dlg.StatusLine2());
+    EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+    // Nothing of the refused segment was written, not even the count.
+    for (std::uint32_t i = 0; i < creator.MappedSize() && i < size; ++i) {
+      if (static_cast<unsigned char*>(creator.GetView())[i] != 0) {
+        ADD_FAILURE() << "byte " << i << " written";
+        break;
+      }
+    }
+    dlg.OnDestroy();
+    platform::ShmRemoveName(name.c_str());
+    platform::ShmRemoveName((name + trn::kSeqNameSuffix).c_str());
+  }
+}
+
+TEST_F(OrogridDlg, CompanionCarriesTheServerAndItsTicks) {
+  Place(10.5, 20.5);
+  COrogridDlg& dlg = Start();
+  ASSERT_NE(nullptr, dlg.SeqShm());
+  TestSegment view(Companion(), trn::kSeqRecordSize);
+  ASSERT_TRUE(view.OpenAndMap()) << view.GetErrorText();
+  const TrnSeqData& seq = *view.Seq();
+  EXPECT_EQ(trn::kSeqMagic, seq.magic);
+  EXPECT_EQ(trn::kSeqLayoutVersion, seq.layoutVersion);
+  EXPECT_EQ(platform::ThisProcessId(), seq.serverProcessId);
+  EXPECT_EQ(testmap::kWidth, seq.mapWidth);
+  EXPECT_EQ(testmap::kHeight, seq.mapHeight);
+  EXPECT_EQ(1, seq.pixelsPerDegreeX);
+  EXPECT_EQ(1, seq.pixelsPerDegreeY);
+  EXPECT_EQ(120u, seq.tickPeriodMillis);
+  EXPECT_EQ(0u, seq.publicationCount);
+  EXPECT_EQ(0u, seq.sequence & 1u);
+
+  // One odd and one even step per tick; a publication every eleventh tick.
+  std::uint32_t sequence = seq.sequence;
+  std::int64_t heartbeat = seq.heartbeatNs;
+  for (int tick = 1; tick <= 23; ++tick) {
+    Tick();
+    EXPECT_EQ(sequence + 2u, seq.sequence) << "tick " << tick;
+    EXPECT_GE(seq.heartbeatNs, heartbeat) << "tick " << tick;
+    sequence = seq.sequence;
+    heartbeat = seq.heartbeatNs;
+    EXPECT_EQ(static_cast<std::uint64_t>(tick / 11), seq.publicationCount) << "tick " << tick;
+  }
+  EXPECT_GT(seq.heartbeatNs, 0);
+  EXPECT_GT(seq.lastPublicationNs, 0);
+  EXPECT_LE(seq.lastPublicationNs, seq.heartbeatNs + 1000000000);
+  EXPECT_GE(seq.maxTickMicros, seq.lastTickMicros);
+  EXPECT_EQ(200 * 10000 + 79, m_rec->coarseGrid[75][75].cellId);  // and the record is served
+
+  // The companion goes with the server; the record stays for its other user.
+  dlg.OnDestroy();
+  view.Close();
+  EXPECT_TRUE(platform::ShmExists(m_segment.c_str()));
+  if (!OnWindows()) {  // Win32 keeps a name while the creating process lives
+    EXPECT_FALSE(platform::ShmExists(Companion().c_str()));
+  }
+}
+
+// A second server beside a running one attached to the same record, both
+// wrote it: the second must leave it alone and say who serves it.
+TEST_F(OrogridDlg, SecondServerIsRefusedAndLeavesTheRecordAlone) {
+  COrogridDlg& first = Start();
+  Tick(3);
+  ASSERT_EQ(2, m_rec->userCount);
+
+  COrogridDlg second(nullptr, m_segment.c_str(), m_mapPath.c_str());
+  second.OnInitDialog();
+  EXPECT_FALSE(second.ServerReady());
+  EXPECT_EQ("Sorry :: " + m_segment + " is already served by process " +
+                std::to_string(platform::ThisProcessId()),
+            std::string(second.StatusLine1()));
+  EXPECT_STREQ(second.StatusLine1(), second.GetDlgItemText(IDC_STATUS_LINE1));
+  EXPECT_EQ(nullptr, second.TrnShm());  // never attached: not counted
+  EXPECT_EQ(nullptr, second.SeqShm());
+  EXPECT_FALSE(second.IsTimerRunning(COrogridDlg::kTimerId));
+  EXPECT_EQ(2, m_rec->userCount);
+  EXPECT_EQ(3, m_rec->updateCount);
+  second.OnTimer(COrogridDlg::kTimerId);  // a stray tick writes nothing
+  EXPECT_EQ(3, m_rec->updateCount);
+  second.OnDestroy();
+  EXPECT_EQ(2, m_rec->userCount);
+
+  // The first serves on, still alone.
+  Tick();
+  EXPECT_EQ(4, m_rec->updateCount);
+  ASSERT_NE(nullptr, first.SeqShm());
+  EXPECT_EQ(platform::ThisProcessId(), first.SeqShm()->Data()->serverProcessId);
+
+  // Once it has left, the next server takes over.
+  first.OnDestroy();
+  COrogridDlg next(nullptr, m_segment.c_str(), m_mapPath.c_str());
+  next.OnInitDialog();
+  EXPECT_TRUE(next.ServerReady()) << next.StatusLine1();
+  EXPECT_NE(nullptr, next.SeqShm());
+  next.OnDestroy();
+}
+
+TEST_F(OrogridDlg, WithoutCompanionOrHoldTheRecordIsStillServed) {
+  struct Case {
+    const char* what;
+    bool holdFails;
+  };
+  for (const Case c : {Case{"companion cannot be made", false}, Case{"hold fails", true}}) {
+    SCOPED_TRACE(c.what);
+    if (c.holdFails) {
+      platform::SetSegmentHoldFault(platform::ShmAccessDeniedCode());
+    } else {
+      platform::SetShmNameFault(Companion().c_str(), platform::ShmAccessDeniedCode());
+    }
+    COrogridDlg& dlg = Start();
+    EXPECT_TRUE(dlg.ServerReady());
+    EXPECT_EQ(nullptr, dlg.SeqShm());
+    EXPECT_STREQ("Loading Kt Orogrid Map", dlg.StatusLine1());
+    Tick(11);
+    EXPECT_EQ(11, m_rec->updateCount);
+    EXPECT_EQ(150, m_rec->coarseSizeX);
+    if (!OnWindows()) {
+      EXPECT_FALSE(platform::ShmExists(Companion().c_str()));
+    }
+    m_dlg->OnDestroy();
+    m_dlg.reset();
+    platform::SetShmNameFault(nullptr, 0);
+    platform::SetSegmentHoldFault(0);
+  }
+}
+
+// A server killed inside a tick leaves an odd sequence and its own fields
+// behind; the next server takes the companion over and makes it whole.
+TEST_F(OrogridDlg, CompanionLeftByADeadServerIsTakenOver) {
+  TestSegment left(Companion(), trn::kSeqRecordSize);
+  ASSERT_TRUE(left.CreateAndMap()) << left.GetErrorText();
+  TrnSeqData& seq = *left.Seq();
+  seq.magic = trn::kSeqMagic;
+  seq.layoutVersion = trn::kSeqLayoutVersion;
+  seq.sequence = 41;
+  seq.serverProcessId = 0x7FFFFFF0u;
+  seq.publicationCount = 999;
+  seq.maxTickMicros = 123456;
+
+  COrogridDlg& dlg = Start();
+  ASSERT_NE(nullptr, dlg.SeqShm());
+  EXPECT_EQ(42u, seq.sequence);
+  EXPECT_EQ(platform::ThisProcessId(), seq.serverProcessId);
+  EXPECT_EQ(0u, seq.publicationCount);
+  EXPECT_EQ(0u, seq.maxTickMicros);
+  EXPECT_EQ(trn::kSeqMagic, seq.magic);
+  Tick();
+  EXPECT_EQ(44u, seq.sequence);
 }
 
 }  // namespace

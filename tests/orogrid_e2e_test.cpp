@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shm/CTrnShm.h"
+#include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/BmpTestWriter.h"
 #include "tests/support/TestSupport.h"
@@ -28,6 +29,34 @@ constexpr double kLatitude = -10.5;
 constexpr double kLongitude = -33.5;
 constexpr int kPixelX = 146;
 constexpr int kPixelY = 100;
+
+// A reader's view of the server's companion record.
+class CompanionView : public BaseSharedMemory {
+ public:
+  CompanionView() {
+    SetName("TrnShmSpace.Seq");
+    m_size = trn::kSeqRecordSize;
+  }
+  ~CompanionView() { Close(); }
+  CompanionView(const CompanionView&) = delete;
+  CompanionView& operator=(const CompanionView&) = delete;
+  const TrnSeqData* Seq() const { return static_cast<const TrnSeqData*>(GetView()); }
+
+  // Opens the companion once a server has announced itself in it; its
+  // process id, or 0 when none did within timeoutMs.
+  std::uint32_t WaitForServer(int timeoutMs) {
+    const long long end = NowMs() + timeoutMs;
+    while (NowMs() < end) {
+      if (GetView() != nullptr || OpenAndMap()) {
+        if (ReadVolatile(Seq()->magic) == trn::kSeqMagic) {
+          return ReadVolatile(Seq()->serverProcessId);
+        }
+      }
+      SleepMs(20);
+    }
+    return 0;
+  }
+};
 
 class OrogridE2E : public ::testing::Test {
  protected:
@@ -357,4 +386,45 @@ TEST_F(OrogridE2E, MapCutShortWhileServedIsReported) {
   std::filesystem::remove_all(dir, ec);
 }
 
+// Tried as a new user would: a second orogrid beside a running one. It
+// must say who serves the record and leave the record alone (both used to
+// publish into it); the first serves on and ends as usual.
+TEST_F(OrogridE2E, SecondServerIsRefusedAndLeavesTheRecordAlone) {
+  e2e::ServerProcess first;
+  std::string reason;
+  ASSERT_TRUE(first.Start(testmap::Bytes(), true, &reason)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << first.Output();
+  CompanionView companion;
+  const std::uint32_t firstId = companion.WaitForServer(30000);
+  ASSERT_NE(0u, firstId) << companion.GetErrorText();
+  EXPECT_EQ(120u, ReadVolatile(companion.Seq()->tickPeriodMillis));
+  EXPECT_EQ(testmap::kWidth, ReadVolatile(companion.Seq()->mapWidth));
+  ASSERT_TRUE(WaitForCount(3, 30000));
+
+  e2e::ServerProcess second;
+  ASSERT_TRUE(second.Start(testmap::Bytes(), true, &reason)) << reason;
+  std::string line;
+  ASSERT_TRUE(second.WaitForStatus(1, "Sorry :: ", 60000, &line)) << second.Output();
+  EXPECT_EQ("Sorry :: TrnShmSpace is already served by process " + std::to_string(firstId), line);
+  // Never attached: the count is the simulation's and the first server's,
+  // and the update count was never reset by a second start-up.
+  const std::int32_t atRefusal = ReadVolatile(m_rec->updateCount);
+  EXPECT_EQ(2, TrnUserCount(m_rec));
+  EXPECT_GE(atRefusal, 3);
+  const std::uint64_t publications = ReadVolatile(companion.Seq()->publicationCount);
+  ASSERT_TRUE(WaitForCount(atRefusal + 23, 60000));
+  EXPECT_EQ(2, TrnUserCount(m_rec));
+  EXPECT_EQ(firstId, ReadVolatile(companion.Seq()->serverProcessId));
+  // One writer: two publications in 23 ticks, as one server makes them.
+  const std::uint64_t more = ReadVolatile(companion.Seq()->publicationCount) - publications;
+  EXPECT_GE(more, 2u);
+  EXPECT_LE(more, 3u);
+  EXPECT_TRUE(second.Running());
+
+  ASSERT_TRUE(second.Close());
+  EXPECT_EQ(0, second.Wait(30000)) << second.Output();
+  ASSERT_TRUE(first.Close());
+  EXPECT_EQ(0, first.Wait(30000)) << first.Output();
+  EXPECT_EQ(1, TrnUserCount(m_rec));
+}
 }  // namespace

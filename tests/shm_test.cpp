@@ -11,8 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/monotonic_clock.h"
+#include "platform/process_id.h"
+#include "platform/segment_hold.h"
 #include "platform/shared_memory.h"
 #include "platform/system_error.h"
+#include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"
 #include "tests/support/process.h"
@@ -32,6 +36,8 @@ class ShmFixture : public ::testing::Test {
   }
   void TearDown() override {
     platform::SetShmFault(platform::ShmFault::kNone, 0);
+    platform::SetSegmentHoldFault(0);
+    platform::ShmRemoveName(Companion().c_str());
     // Objects that left without being the last keep their views by design;
     // the name goes so that nothing of this run stays behind.
     platform::ShmRemoveName(m_name);
@@ -50,6 +56,7 @@ class ShmFixture : public ::testing::Test {
     return WaitFor([&] { return raw.OpenAndMap() || (raw.Close(), false); }, 20000) &&
            WaitFor([&] { return TrnUserCount(Record(raw)) >= 1; }, 20000);
   }
+  std::string Companion() const { return std::string(m_name) + trn::kSeqNameSuffix; }
   static TrnShmData* Record(const RawSegment& raw) {
     return static_cast<TrnShmData*>(raw.GetView());
   }
@@ -60,6 +67,7 @@ class ShmFixture : public ::testing::Test {
 
 using BaseSharedMemoryTest = ShmFixture;
 using CTrnShmTest = ShmFixture;
+using CTrnSeqShmTest = ShmFixture;
 
 TEST_F(BaseSharedMemoryTest, OpenOfMissingNameReportsFileNotFound) {
   RawSegment segment(m_name, 4096);
@@ -361,6 +369,84 @@ TEST_F(CTrnShmTest, StormOfAttachersKeepsTheCountExact) {
     platform::ShmRemoveIfStale(m_name);
     platform::ShmRemoveName(m_name);
   }
+}
+
+TEST(PlatformProcessAndClock, OwnProcessIsAliveAndTheClockNeverGoesBack) {
+  EXPECT_NE(0u, platform::ThisProcessId());
+  EXPECT_TRUE(platform::IsProcessAlive(platform::ThisProcessId()));
+  EXPECT_FALSE(platform::IsProcessAlive(0));
+  std::int64_t last = platform::MonotonicNanoseconds();
+  EXPECT_GT(last, 0);
+  for (int i = 0; i < 1000; ++i) {
+    const std::int64_t now = platform::MonotonicNanoseconds();
+    ASSERT_GE(now, last);
+    last = now;
+  }
+}
+
+// Two holds in one process conflict as two processes' do, and the hold does
+// not disturb the segment's own liveness: the last Close still removes it.
+TEST_F(CTrnSeqShmTest, HoldIsExclusiveInOneProcessAndLeavesTheSegmentsLifetimeAlone) {
+  RawSegment segment(m_name, 128);
+  ASSERT_TRUE(segment.CreateAndMap()) << segment.GetErrorText();
+  platform::SegmentHold first = platform::kNoSegmentHold;
+  platform::SegmentHold second = platform::kNoSegmentHold;
+  ASSERT_EQ(platform::HoldStatus::kAcquired, platform::TakeSegmentHold(m_name, &first));
+  EXPECT_EQ(platform::HoldStatus::kHeldElsewhere, platform::TakeSegmentHold(m_name, &second));
+  EXPECT_EQ(platform::kNoSegmentHold, second);
+  RawSegment reader(m_name, 128);
+  EXPECT_TRUE(reader.OpenAndMap()) << reader.GetErrorText();  // readers still join
+  reader.Close();
+  platform::ReleaseSegmentHold(first);
+  ASSERT_EQ(platform::HoldStatus::kAcquired, platform::TakeSegmentHold(m_name, &second));
+  platform::ReleaseSegmentHold(second);
+  segment.Close();
+  if (!OnWindows()) {
+    EXPECT_FALSE(platform::ShmExists(m_name));
+  }
+  platform::SetSegmentHoldFault(platform::ShmAccessDeniedCode());
+  RawSegment again(m_name, 128);
+  ASSERT_TRUE(again.CreateAndMap());
+  EXPECT_EQ(platform::HoldStatus::kFailed, platform::TakeSegmentHold(m_name, &first));
+  EXPECT_EQ(platform::ShmAccessDeniedCode(), platform::LastSystemError());
+  again.Close();
+}
+
+// A server in another process holds the companion; a second one learns its
+// process id and is refused. Killed, the holder leaves the hold free and
+// its companion stale; the next server takes both over.
+TEST_F(CTrnSeqShmTest, KilledServerGivesTheHoldToTheNext) {
+  const testsupport::ProcessHandle server = Start(kChildServe);
+  RawSegment view(Companion().c_str(), trn::kSeqRecordSize);
+  const TrnSeqData* seq = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return view.OpenAndMap() || (view.Close(), false); }, 20000));
+  seq = static_cast<const TrnSeqData*>(view.GetView());
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(seq->magic)).load() ==
+               trn::kSeqMagic;
+      },
+      20000));
+  const std::uint32_t serverId = seq->serverProcessId;
+  EXPECT_NE(platform::ThisProcessId(), serverId);
+  EXPECT_TRUE(platform::IsProcessAlive(serverId));
+  {
+    CTrnSeqShm second(m_name);
+    EXPECT_EQ(CTrnSeqShm::AttachResult::kServedElsewhere, second.Attach());
+    EXPECT_EQ(serverId, second.HolderProcessId());
+    EXPECT_FALSE(second.Serving());
+  }
+  ASSERT_TRUE(testsupport::KillProcess(server));
+  EXPECT_EQ(-1, testsupport::WaitProcess(server));
+  EXPECT_FALSE(platform::IsProcessAlive(serverId));
+  EXPECT_EQ(trn::kSeqMagic, seq->magic);  // stale, as readers will find it
+
+  CTrnSeqShm next(m_name);
+  ASSERT_EQ(CTrnSeqShm::AttachResult::kServing, next.Attach()) << next.GetErrorText();
+  EXPECT_EQ(platform::ThisProcessId(), seq->serverProcessId);
+  EXPECT_EQ(0u, seq->magic);  // until the new server announces itself
+  next.Release();
+  view.Close();
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 //
 // Threading: single-threaded.
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "registry/RevisionRegistry.h"
+#include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
 #include "shm_test_support.h"
 
@@ -32,6 +35,18 @@ int Hold(const char* name) {
           120000)) {
     return 11;
   }
+  return 0;
+}
+
+// Serves the record `name` through its companion until killed (or for two
+// minutes at most).
+int Serve(const char* name) {
+  CTrnSeqShm seq(name);
+  if (seq.Attach() != CTrnSeqShm::AttachResult::kServing) {
+    return 30;
+  }
+  seq.Announce(360, 180, 120, 1);
+  std::this_thread::sleep_for(std::chrono::seconds(120));
   return 0;
 }
 
@@ -91,6 +106,9 @@ int main(int argc, char** argv) {
   const char* name = argv[2];
   if (std::strcmp(command, kChildHold) == 0) {
     return Hold(name);
+  }
+  if (std::strcmp(command, kChildServe) == 0) {
+    return Serve(name);
   }
   if (std::strcmp(command, kChildAttachLeave) == 0) {
     return AttachLeave(name);

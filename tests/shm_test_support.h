@@ -29,6 +29,7 @@ inline constexpr char kChildAttachLeave[] = "attach-leave";  // exit code = coun
 inline constexpr char kChildPeek[] = "peek";                 // latitude 12.5 -> longitude 33.25
 inline constexpr char kChildStorm[] = "storm";               // argv[3] rounds; exit = failures
 inline constexpr char kChildRegister[] = "register";  // exit = rows registered by two objects
+inline constexpr char kChildServe[] = "serve";        // hold the record's companion until killed
 
 // Path of the child program next to the running one.
 inline bool ChildProgramPath(char* path, int size) {

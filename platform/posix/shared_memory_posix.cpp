@@ -77,6 +77,16 @@ int g_creationCount = 0;
 
 ShmFault g_fault = ShmFault::kNone;
 int g_faultCode = 0;
+char g_nameFault[64] = {};
+int g_nameFaultCode = 0;
+
+bool NameFaulted(const char* name) {
+  if (g_nameFault[0] != '\0' && name != nullptr && std::strcmp(name, g_nameFault) == 0) {
+    errno = g_nameFaultCode;
+    return true;
+  }
+  return false;
+}
 
 bool Faulted(ShmFault kind) {
   if (g_fault != ShmFault::kNone && g_fault == kind) {
@@ -201,7 +211,7 @@ Probe JoinLive(const char* path, int flags, int* fdOut) {
 ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   *created = false;
   char path[kMaxName + 2];
-  if (Faulted(ShmFault::kCreate) || !MakePath(name, path)) {
+  if (Faulted(ShmFault::kCreate) || NameFaulted(name) || !MakePath(name, path)) {
     return ShmStatus::kFailed;
   }
   for (int attempt = 0; attempt < kRetries; ++attempt) {
@@ -252,7 +262,7 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
 ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
   *handle = kNoShmHandle;
   char path[kMaxName + 2];
-  if (Faulted(ShmFault::kOpen) || !MakePath(name, path)) {
+  if (Faulted(ShmFault::kOpen) || NameFaulted(name) || !MakePath(name, path)) {
     return ShmStatus::kFailed;
   }
   int fd = -1;
@@ -398,6 +408,11 @@ int ShmAccessDeniedCode() { return EACCES; }
 void SetShmFault(ShmFault fault, int code) {
   g_fault = fault;
   g_faultCode = code;
+}
+
+void SetShmNameFault(const char* name, int code) {
+  std::snprintf(g_nameFault, sizeof g_nameFault, "%s", name == nullptr ? "" : name);
+  g_nameFaultCode = code;
 }
 
 }  // namespace platform

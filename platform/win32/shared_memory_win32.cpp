@@ -5,6 +5,9 @@
 // Threading: any thread. The fault seam is meant for single-threaded tests.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/shared_memory.h"
 
 namespace platform {
@@ -12,6 +15,16 @@ namespace {
 
 ShmFault g_fault = ShmFault::kNone;
 int g_faultCode = 0;
+char g_nameFault[64] = {};
+int g_nameFaultCode = 0;
+
+bool NameFaulted(const char* name) {
+  if (g_nameFault[0] != '\0' && name != nullptr && std::strcmp(name, g_nameFault) == 0) {
+    SetLastError(static_cast<DWORD>(g_nameFaultCode));
+    return true;
+  }
+  return false;
+}
 
 bool Faulted(ShmFault kind) {
   if (g_fault != ShmFault::kNone && g_fault == kind) {
@@ -27,7 +40,7 @@ HANDLE AsHandle(ShmHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   *created = false;
-  if (Faulted(ShmFault::kCreate)) {
+  if (Faulted(ShmFault::kCreate) || NameFaulted(name)) {
     return ShmStatus::kFailed;
   }
   // The handle is the process's creation handle: never closed, so the
@@ -45,7 +58,7 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
 
 ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
   *handle = kNoShmHandle;
-  if (Faulted(ShmFault::kOpen)) {
+  if (Faulted(ShmFault::kOpen) || NameFaulted(name)) {
     return ShmStatus::kFailed;
   }
   HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
@@ -144,6 +157,11 @@ int ShmAccessDeniedCode() { return ERROR_ACCESS_DENIED; }
 void SetShmFault(ShmFault fault, int code) {
   g_fault = fault;
   g_faultCode = code;
+}
+
+void SetShmNameFault(const char* name, int code) {
+  std::snprintf(g_nameFault, sizeof g_nameFault, "%s", name == nullptr ? "" : name);
+  g_nameFaultCode = code;
 }
 
 }  // namespace platform
