@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "shm/TrnInterfaceShm.h"
 #include "terrain/TerrainEngine.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapMaker.h"
-#include "tools/mapmaker/MapOutput.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void BM_RawMapWrite(benchmark::State& state) {
   std::vector<std::uint8_t> bytes(band, 0x55);
   const std::string path = ScratchMapPath();
   for (auto _ : state) {
-    mapmaker::CMapOutput out;
+    platform::COutputFile out;
     bool ok = out.Open(path.c_str());
     std::uint8_t header[mapmaker::kBitmapPixelOffset] = {};
     ok = ok && out.Write(header, sizeof header);
@@ -85,7 +85,7 @@ void BM_RawMapWrite(benchmark::State& state) {
       ok = out.Write(bytes.data(), bytes.size());
     }
     if (!ok || !out.Commit()) {
-      state.SkipWithError(out.GetError());
+      state.SkipWithError(out.ErrorText());
       break;
     }
   }

@@ -15,10 +15,14 @@ namespace platform {
 namespace {
 
 int g_writeFailure = 0;
+std::uint64_t g_writeFailureAfter = 0;  // bytes still accepted before it
 
 }  // namespace
 
-void SetOutputWriteFailure(int code) { g_writeFailure = code; }
+void SetOutputWriteFailure(int code, std::uint64_t afterBytes) {
+  g_writeFailure = code;
+  g_writeFailureAfter = afterBytes;
+}
 
 COutputFile::~COutputFile() { Abandon(); }
 
@@ -48,16 +52,42 @@ bool COutputFile::Write(const void* data, std::size_t size) {
     return false;
   }
   if (g_writeFailure != 0) {
-    return Fail(g_writeFailure);
+    if (size > g_writeFailureAfter) {
+      const auto accepted = static_cast<std::size_t>(g_writeFailureAfter);
+      g_writeFailureAfter = 0;
+      // The bytes before the failure reach the file, as on a disk that fills.
+      if (accepted > 0 && Gather(static_cast<const char*>(data), accepted)) {
+        Flush();
+      }
+      return Fail(g_writeFailure);
+    }
+    g_writeFailureAfter -= size;
   }
-  const auto* bytes = static_cast<const char*>(data);
-  const bool crlf = m_mode == Mode::kText && detail::OutputLineEndIsCrLf();
+  return Gather(static_cast<const char*>(data), size);
+}
+
+bool COutputFile::Gather(const char* bytes, std::size_t size) {
+  if (m_mode == Mode::kBinary || !detail::OutputLineEndIsCrLf()) {
+    // Large writes (map bands) go straight to the system, small ones fill
+    // the buffer first.
+    if (m_nBuffered + size > sizeof m_buffer) {
+      if (!Flush()) {
+        return false;
+      }
+      if (size >= sizeof m_buffer) {
+        return WriteOut(bytes, size);
+      }
+    }
+    std::memcpy(m_buffer + m_nBuffered, bytes, size);
+    m_nBuffered += size;
+    return true;
+  }
   for (std::size_t i = 0; i < size; ++i) {
     // Room for a CR LF pair.
     if (m_nBuffered + 2 > sizeof m_buffer && !Flush()) {
       return false;
     }
-    if (crlf && bytes[i] == '\n') {
+    if (bytes[i] == '\n') {
       m_buffer[m_nBuffered++] = '\r';
     }
     m_buffer[m_nBuffered++] = bytes[i];

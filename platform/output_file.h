@@ -9,17 +9,19 @@
 //        file beside the target ("<target>.<pid>-<n>.tmp"), which Commit
 //        flushes to the disk and renames over the target; an existing file
 //        keeps its permissions, a read-only one is refused;
-//      a device or a pipe (FIFO on POSIX; NUL, CON or a named pipe on
-//        Win32): the output is written straight through to it (opening a
-//        FIFO waits for its reader);
-//      a folder, a socket, or anything the system will not open for
+//      a character device or a pipe (FIFO on POSIX; NUL, CON or a named
+//        pipe on Win32): the output is written straight through to it
+//        (opening a FIFO waits for its reader);
+//      a folder, a block device (an output written over a disk would
+//        destroy it), a socket, or anything the system will not open for
 //        writing: refused.
 //  - Write(data, size) buffers and writes every byte or fails. The first
 //    failure sticks: later writes do nothing, Commit fails and removes the
 //    temporary file, and ErrorCode()/ErrorText() keep that first failure.
 //  - Commit() writes what is buffered, closes the file and checks the close
-//    (and, for a replacement, flushes the file to the disk and renames it
-//    over the target). Only then is the output in place.
+//    (and, for a replacement, flushes the file to the disk, renames it over
+//    the target and flushes the folder's entry where the system can). Only
+//    then is the output in place.
 //  - Abandon(), and the destructor of an output that was not committed,
 //    close and remove the temporary file; the target stays as it was.
 //  - ErrorCode() is the system's error code of the failure (errno on POSIX,
@@ -27,8 +29,10 @@
 //    a fixed buffer, never empty after a failure.
 //  - In text mode a line feed becomes the platform's line end (CR LF on
 //    Win32); binary mode writes the bytes as they are.
-//  - SetOutputWriteFailure(code) is the test seam: while code is not 0,
-//    every Write fails with that code, as a full disk would.
+//  - SetOutputWriteFailure(code, afterBytes) is the test seam: while code
+//    is not 0, once afterBytes more bytes have been given to Write (through
+//    any COutputFile), every Write fails with that code, as a full disk
+//    would; the bytes before that point are written.
 //
 // Threading: an object is used from one thread; the seam is process-wide
 // and meant for single-threaded tests.
@@ -75,6 +79,7 @@ class COutputFile {
   bool Fail(int code);
   bool FailWithText(int code, const char* text);
   bool Flush();
+  bool Gather(const char* bytes, std::size_t size);
   bool WriteOut(const char* data, std::size_t size);
   void CloseAndRemove();
   void ClearError();
@@ -91,6 +96,6 @@ class COutputFile {
   char m_buffer[kBufferSize] = {};
 };
 
-void SetOutputWriteFailure(int code);
+void SetOutputWriteFailure(int code, std::uint64_t afterBytes = 0);
 
 }  // namespace platform

@@ -29,12 +29,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "terrain/TerrainEngine.h"
 #include "terrain/TerrainOverrides.h"
 #include "tests/support/TestSupport.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapMaker.h"
-#include "tools/mapmaker/MapOutput.h"
 
 namespace fs = std::filesystem;
 using mapmaker::Aggregate;
@@ -112,6 +112,25 @@ bool Make(const std::string& in, const std::string& out, const MapOptions& optio
     *error = maker.GetError();
   }
   return ok;
+}
+
+// The files beside path whose names start with its own and a dot: the
+// temporary files a writer left ("map.bmp.123-0.tmp").
+std::vector<std::string> Leftovers(const std::string& path) {
+  const fs::path target(path);
+  const std::string prefix = target.filename().string() + ".";
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(target.parent_path())) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+      found.push_back(entry.path().filename().string());
+    }
+  }
+  return found;
+}
+
+// The temporary file a process writes beside path first.
+std::string TemporaryOf(const std::string& path, pid_t pid) {
+  return path + "." + std::to_string(pid) + "-0.tmp";
 }
 
 }  // namespace
@@ -440,13 +459,13 @@ TEST(MapMaker, FailuresAreClearAndLoseNothing) {
     std::string text;
     std::getline(kept, text);
     EXPECT_EQ(text, "previous map") << c.name;
-    EXPECT_FALSE(fs::exists(dir.File("keep.bmp.part"))) << c.name;
+    EXPECT_TRUE(Leftovers(dir.File("keep.bmp")).empty()) << c.name;
   }
   options.pixelsPerDegree = 1;
   MapSummary s;
   ASSERT_TRUE(Make(dir.File("ok.tif"), dir.File("keep.bmp"), options, &s));
   EXPECT_EQ(fs::file_size(dir.File("keep.bmp")), s.fileBytes);
-  EXPECT_FALSE(fs::exists(dir.File("keep.bmp.part")));
+  EXPECT_TRUE(Leftovers(dir.File("keep.bmp")).empty());
 }
 
 TEST(MapEncoding, CorruptBitmapsAreRefused) {
@@ -779,13 +798,17 @@ TEST(MapMakerTool, HelpVersionAndUnknownOptions) {
                        run.err.find("takes no value") != std::string::npos;
     EXPECT_TRUE(named) << option << ": " << run.err;
   }
+  // After "--" a name that starts with a dash is a path.
+  run = RunTool(dir, {"--", "-in.tif", "out.bmp"});
+  EXPECT_EQ(run.ExitCode(), 1) << run.err;
+  EXPECT_NE(run.err.find("-in.tif"), std::string::npos) << run.err;
   run = RunTool(dir, {"in.tif", "out.bmp", "--pixels-per-degree"});
   EXPECT_EQ(run.ExitCode(), 2);
   EXPECT_NE(run.err.find("--pixels-per-degree needs"), std::string::npos) << run.err;
   // Output that does not reach standard output is a failure, with the reason.
   run = RunTool(dir, {"--help"}, "/dev/full");
   EXPECT_EQ(run.ExitCode(), 1);
-  EXPECT_NE(run.err.find("cannot write standard output: No space left on device"),
+  EXPECT_NE(run.err.find("cannot write to standard output: No space left on device"),
             std::string::npos)
       << run.err;
 }
@@ -809,8 +832,8 @@ TEST(MapMakerTool, OutputTargetsKeepWhatTheyAre) {
   ASSERT_TRUE(map.Load(dir.File("maps/world.bmp")));
   EXPECT_EQ(map.Elevation(100, 50), 10);
   EXPECT_EQ(fs::status(dir.File("maps/world.bmp")).permissions(), fs::perms(0640));
-  EXPECT_FALSE(fs::exists(dir.File("maps/world.bmp.part")));
-  EXPECT_FALSE(fs::exists(dir.File("link2.bmp.part")));
+  EXPECT_TRUE(Leftovers(dir.File("maps/world.bmp")).empty());
+  EXPECT_TRUE(Leftovers(dir.File("link2.bmp")).empty());
 
   run = RunTool(dir, {dir.File("w.tif"), "/dev/null", "-k", "1", "-q"});
   EXPECT_EQ(run.ExitCode(), 0) << run.err;
@@ -828,7 +851,7 @@ TEST(MapMakerTool, OutputTargetsKeepWhatTheyAre) {
 
   run = RunTool(dir, {dir.File("w.tif"), dir.File("maps"), "-k", "1", "-q"});
   EXPECT_EQ(run.ExitCode(), 1);
-  EXPECT_NE(run.err.find("cannot write " + dir.File("maps") + ": Is a directory"),
+  EXPECT_NE(run.err.find("cannot write \"" + dir.File("maps") + "\": Is a directory"),
             std::string::npos)
       << run.err;
   EXPECT_TRUE(fs::is_directory(dir.File("maps")));
@@ -836,12 +859,13 @@ TEST(MapMakerTool, OutputTargetsKeepWhatTheyAre) {
   // A full device gets the system's reason.
   run = RunTool(dir, {dir.File("w.tif"), "/dev/full", "-k", "1", "-q"});
   EXPECT_EQ(run.ExitCode(), 1);
-  EXPECT_NE(run.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
+  EXPECT_NE(run.err.find("cannot write \"/dev/full\": No space left on device"), std::string::npos)
       << run.err;
 }
 
-// Stopped while writing, the maker removes its .part and the old map stays.
-TEST(MapMakerTool, StopSignalsRemoveThePartFile) {
+// Stopped while writing, the maker removes its temporary file and the old
+// map stays.
+TEST(MapMakerTool, StopSignalsRemoveTheTemporaryFile) {
   ScratchDir dir;
   WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 700.0f));
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -851,60 +875,64 @@ TEST(MapMakerTool, StopSignalsRemoveThePartFile) {
     const pid_t pid = StartTool({dir.File("w.tif"), map, "-k", "120", "-q"}, dir.File("out.txt"),
                                 dir.File("err.txt"));
     ASSERT_GT(pid, 0);
+    const std::string temporary = TemporaryOf(map, pid);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     const auto started = [&]() {
       std::error_code ec;
-      const std::uintmax_t size = fs::file_size(map + ".part", ec);
+      const std::uintmax_t size = fs::file_size(temporary, ec);
       return !ec && size >= (1u << 20);
     };
     while (!started() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_TRUE(fs::exists(map + ".part")) << "signal " << signal;
+    ASSERT_TRUE(fs::exists(temporary)) << "signal " << signal;
     kill(pid, signal);
     const int status = WaitTool(pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
         << "signal " << signal << ", status " << status;
-    EXPECT_FALSE(fs::exists(map + ".part")) << "signal " << signal;
+    EXPECT_TRUE(Leftovers(map).empty()) << "signal " << signal;
     EXPECT_EQ(ReadText(map), "good map") << "signal " << signal;
     EXPECT_NE(ReadText(dir.File("err.txt")).find("unchanged"), std::string::npos);
   }
 }
 
-// A write that fails part way (a full disk) leaves the old map and no .part.
-TEST(MapOutput, FailedWritesLeaveTheOldMap) {
+// A write that fails part way (a full disk) leaves the old map and no
+// temporary file.
+TEST(MapMaker, FailedWritesLeaveTheOldMap) {
   ScratchDir dir;
   WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 10.0f));
   { std::ofstream(dir.File("map.bmp")) << "good map"; }
   for (std::uint64_t after : {0ull, 100ull, 150000ull}) {
-    mapmaker::SetMapOutputFailure(after, ENOSPC);
+    platform::SetOutputWriteFailure(ENOSPC, after);
     MapOptions options;
     options.pixelsPerDegree = 1;
     MapSummary s;
     std::string error;
     EXPECT_FALSE(Make(dir.File("w.tif"), dir.File("map.bmp"), options, &s, &error));
-    mapmaker::SetMapOutputFailure(0, 0);
-    EXPECT_NE(error.find("cannot write " + dir.File("map.bmp.part") + ": No space left on device"),
+    platform::SetOutputWriteFailure(0);
+    EXPECT_NE(error.find("cannot write \"" + dir.File("map.bmp") + "\": No space left on device"),
               std::string::npos)
         << error;
     EXPECT_EQ(ReadText(dir.File("map.bmp")), "good map");
-    EXPECT_FALSE(fs::exists(dir.File("map.bmp.part")));
+    EXPECT_TRUE(Leftovers(dir.File("map.bmp")).empty());
   }
 }
 
-// A .part left by a killed run is replaced, not written through: a link
-// planted there does not lead the map onto another file.
-TEST(MapOutput, LeftoverPartFileIsReplaced) {
+// A link planted under the temporary file's name (or a leftover of a killed
+// run) is never written through: the name is skipped, the map still made.
+TEST(MapMaker, PlantedTemporaryNameIsNotWrittenThrough) {
   ScratchDir dir;
   WriteRaster(dir.File("w.tif"), WorldDegrees(), std::vector<float>(360 * 180, 10.0f));
   { std::ofstream(dir.File("precious.txt")) << "precious"; }
-  fs::create_symlink(dir.File("precious.txt"), dir.File("map.bmp.part"));
+  const std::string planted = TemporaryOf(dir.File("map.bmp"), getpid());
+  fs::create_symlink(dir.File("precious.txt"), planted);
   MapOptions options;
   options.pixelsPerDegree = 1;
   MapSummary s;
   ASSERT_TRUE(Make(dir.File("w.tif"), dir.File("map.bmp"), options, &s));
   EXPECT_EQ(ReadText(dir.File("precious.txt")), "precious");
-  EXPECT_FALSE(fs::exists(dir.File("map.bmp.part")));
+  EXPECT_EQ(Leftovers(dir.File("map.bmp")),
+            std::vector<std::string>{fs::path(planted).filename().string()});
   EXPECT_FALSE(fs::is_symlink(dir.File("map.bmp")));
   EXPECT_EQ(fs::file_size(dir.File("map.bmp")), s.fileBytes);
 }

@@ -111,6 +111,42 @@ TEST_F(OutputFile, FailedWriteOrAbandonKeepsTheGoodFile) {
   EXPECT_EQ(CountEntries(), 1);
 }
 
+// Writes larger than the buffer go straight to the system; what was
+// buffered before them must reach the file first.
+TEST_F(OutputFile, SmallAndLargeWritesKeepTheirOrder) {
+  const fs::path out = m_dir / "mixed.bin";
+  COutputFile file;
+  ASSERT_TRUE(file.Open(out.string().c_str()));
+  const std::string large(COutputFile::kBufferSize + 3, 'L');
+  const std::string pieces[] = {
+      "head", large, "mid", std::string(COutputFile::kBufferSize - 2, 'f'), large, "tail"};
+  std::string expected;
+  for (const std::string& piece : pieces) {
+    ASSERT_TRUE(file.Write(piece.data(), piece.size()));
+    expected += piece;
+  }
+  ASSERT_TRUE(file.Commit()) << file.ErrorText();
+  EXPECT_EQ(ReadFile(out), expected);
+}
+
+// The seam fails a write part way, after a count of bytes, as a disk that
+// fills during a long output does.
+TEST_F(OutputFile, SeamFailsAfterAGivenNumberOfBytes) {
+  const fs::path out = m_dir / "map.bmp";
+  WriteFile(out, "good");
+  const int code = platform::FileNotFoundCode();
+  COutputFile file;
+  ASSERT_TRUE(file.Open(out.string().c_str()));
+  platform::SetOutputWriteFailure(code, 6);
+  EXPECT_TRUE(file.WriteText("abc"));
+  EXPECT_TRUE(file.WriteText("def"));
+  EXPECT_FALSE(file.WriteText("g"));
+  EXPECT_EQ(file.ErrorCode(), code);
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(ReadFile(out), "good");
+  EXPECT_EQ(CountEntries(), 1);
+}
+
 TEST_F(OutputFile, RefusesFoldersAndMissingFolders) {
   COutputFile file;
   EXPECT_FALSE(file.Open(m_dir.string().c_str()));
@@ -205,6 +241,26 @@ TEST_F(OutputFile, WritesThroughAFifo) {
   struct stat info {};
   ASSERT_EQ(lstat(fifo.string().c_str(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the FIFO was replaced";
+}
+
+// A block device node (the numbers of the first loop device) is refused
+// before anything opens it: an output written over a disk destroys it.
+TEST_F(OutputFile, RefusesBlockDevices) {
+  const fs::path disk = m_dir / "disk";
+  if (mknod(disk.string().c_str(), S_IFBLK | 0600, makedev(7, 0)) != 0) {
+    GTEST_SKIP() << "cannot make device nodes here";
+  }
+  fs::create_symlink("disk", m_dir / "disk-link");
+  COutputFile file;
+  for (const char* name : {"disk", "disk-link"}) {
+    EXPECT_FALSE(file.Open((m_dir / name).string().c_str())) << name;
+    EXPECT_NE(std::string(file.ErrorText()).find("block device"), std::string::npos)
+        << file.ErrorText();
+  }
+  struct stat info {};
+  ASSERT_EQ(lstat(disk.string().c_str(), &info), 0);
+  EXPECT_TRUE(S_ISBLK(info.st_mode));
+  EXPECT_EQ(CountEntries(), 2);
 }
 
 // Device nodes with the numbers of the null device (1, 3) and the full

@@ -1,7 +1,7 @@
 // POSIX output files: symbolic links resolved by hand (lstat/readlink) so the
 // temporary file lands beside the final target, O_EXCL temporary files,
-// fsync and rename for regular files, plain open and write for devices and
-// FIFOs.
+// fsync and rename for regular files (then fsync of the folder), plain open
+// and write for character devices and FIFOs; block devices are refused.
 //
 // Threading: see output_file.h.
 #include <fcntl.h>
@@ -27,7 +27,7 @@ namespace {
 // Links followed before giving up, as the kernel does (ELOOP).
 constexpr int kMaxLinks = 40;
 
-enum class TargetKind { kAbsent, kRegular, kStream, kRefused };
+enum class TargetKind { kAbsent, kRegular, kStream, kBlockDevice, kRefused };
 
 // Follows path through symbolic links into target (kPathMax + 1 bytes).
 // Returns the kind of the final target; on kRefused, *error is the reason.
@@ -72,8 +72,11 @@ TargetKind ResolveTarget(const char* path, char* target, std::size_t size, struc
   if (S_ISREG(info->st_mode)) {
     return TargetKind::kRegular;
   }
-  if (S_ISCHR(info->st_mode) || S_ISBLK(info->st_mode) || S_ISFIFO(info->st_mode)) {
+  if (S_ISCHR(info->st_mode) || S_ISFIFO(info->st_mode)) {
     return TargetKind::kStream;
+  }
+  if (S_ISBLK(info->st_mode)) {
+    return TargetKind::kBlockDevice;
   }
   *error = S_ISDIR(info->st_mode) ? EISDIR : ENXIO;
   return TargetKind::kRefused;
@@ -99,6 +102,12 @@ bool COutputFile::Open(const char* path, Mode mode) {
   const TargetKind kind = ResolveTarget(path, m_szTarget, sizeof m_szTarget, &info, &error);
   if (kind == TargetKind::kRefused) {
     return Fail(error);
+  }
+  if (kind == TargetKind::kBlockDevice) {
+    // An output written over a disk or a partition would destroy it.
+    return FailWithText(ENXIO,
+                        "it is a block device; outputs go to files, pipes and "
+                        "character devices only");
   }
   if (kind == TargetKind::kStream) {
     // Devices and FIFOs are written as they are: a rename would replace the

@@ -24,19 +24,47 @@ int AnswerStandardOption(const ToolInfo& tool, StandardOption option) {
   if (option == StandardOption::kHelp) {
     ok = std::fputs(tool.usage, stdout) >= 0;
   } else if (option == StandardOption::kVersion) {
-    ok = std::printf("%s\n", tool.revision) >= 0;
+    ok = std::printf("%s %s\n%s\n", tool.name, OROGRID_VERSION, tool.revision) >= 0;
   }
-  ok = std::fflush(stdout) == 0 && ok && std::ferror(stdout) == 0;
-  if (!ok) {
-    char reason[256];
-    platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
-    std::fprintf(stderr, "%s: cannot write to standard output: %s\n", tool.name, reason);
-    return 1;
+  return FinishStandardOutput(tool, ok ? 0 : 1);
+}
+
+int FinishStandardOutput(const ToolInfo& tool, int status) {
+  // A failed printf may have set the error indicator without an errno of
+  // its own; the flush reports the reason when it fails too.
+  bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  // The close reports what only it can (a file system that writes late).
+  ok = std::fclose(stdout) == 0 && ok;
+  if (ok) {
+    return status;
   }
-  return 0;
+  char reason[256];
+  platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
+  std::fprintf(stderr, "%s: cannot write to standard output: %s\n", tool.name, reason);
+  return 1;
 }
 
 bool LooksLikeOption(const char* arg) { return arg[0] == '-' && arg[1] != '\0'; }
+
+bool CArgumentReader::Next() {
+  while (++m_nIndex < m_nCount) {
+    const char* word = m_ppArgs[m_nIndex];
+    if (!m_bOptionsEnded && std::strcmp(word, "--") == 0) {
+      m_bOptionsEnded = true;
+      continue;
+    }
+    m_bIsOption = !m_bOptionsEnded && LooksLikeOption(word);
+    return true;
+  }
+  return false;
+}
+
+const char* CArgumentReader::TakeValue() {
+  if (m_nIndex + 1 >= m_nCount) {
+    return nullptr;
+  }
+  return m_ppArgs[++m_nIndex];
+}
 
 int RefuseUnknownOption(const ToolInfo& tool, const char* arg) {
   std::fprintf(stderr, "%s: unknown option \"%s\" (see %s --help)\n", tool.name, arg, tool.name);
@@ -57,14 +85,10 @@ void ReportCannotWrite(const ToolInfo& tool, const char* path, const char* reaso
 int ParseOutputOnlyCommand(const ToolInfo& tool, int argc, const char* const* argv,
                            const char** path) {
   *path = nullptr;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-      continue;
-    }
-    if (!optionsEnded && LooksLikeOption(arg)) {
+  CArgumentReader args(argc, argv);
+  while (args.Next()) {
+    const char* arg = args.Word();
+    if (args.IsOption()) {
       const StandardOption option = StandardOptionOf(arg);
       if (option == StandardOption::kNone) {
         return RefuseUnknownOption(tool, arg);

@@ -20,15 +20,15 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "registry/RevisionRegistry.h"
 #include "tools/mapmaker/MapEncoding.h"
-#include "tools/mapmaker/MapOutput.h"
 
 namespace mapmaker {
 
 extern const char kMapEncodingRevision[];
 extern const char kMapMakerRevision[];
-const char kMapMakerRevision[] = "%Z% OrogridTools KT9001:01 MapMaker $Revision: 1.1 $";
+const char kMapMakerRevision[] = "%Z% OrogridTools KT9001:01 MapMaker $Revision: 1.2 $";
 
 namespace {
 
@@ -757,19 +757,15 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
 
   // The output is claimed before the long work so that an unwritable place is
   // reported at once; a finished map replaces a file only by renaming.
-  CMapOutput out;
-  if (!out.Open(output)) {
-    std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
+  platform::COutputFile out;
+  // "cannot write "OUTPUT": REASON", as every tool says it.
+  const auto outputFailed = [&]() {
+    std::snprintf(m_szError, sizeof m_szError, "cannot write \"%s\": %s", output, out.ErrorText());
     return false;
-  }
-  const auto stopped = [&]() {
-    if (m_pStop == nullptr || *m_pStop == 0) {
-      return false;
-    }
-    std::snprintf(m_szError, sizeof m_szError, "stopped by signal %d; %s is unchanged",
-                  static_cast<int>(*m_pStop), output);
-    return true;
   };
+  if (!out.Open(output)) {
+    return outputFailed();
+  }
 
   // The map is written from the south edge up, one degree of rows (a band)
   // at a time. Writing band y0..y1 - 1 needs its rows filled and their
@@ -778,7 +774,8 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
   // ahead, northward; the ring never holds rows it would overwrite before
   // they are written (see the slot count). A band is written by a second
   // thread while the next one is made; every return waits for that write
-  // (the future is destroyed before out, which then removes the .part).
+  // (the future is destroyed before out, which then removes its temporary
+  // file).
   const int D = s.fillDistance;
   const int halo = D + 1;
   const int slots = std::min(H, 2 * k + 2 * D + 2);
@@ -797,11 +794,19 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
                                           std::vector<std::uint8_t>(bandBytes, 0)};
     int current = 0;
     std::future<bool> writing;
-    const auto written = [&]() {
-      if (writing.valid() && !writing.get()) {
-        std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
+    const auto written = [&]() { return !writing.valid() || writing.get() || outputFailed(); };
+    // Asked to stop: the band being written is waited for, then the
+    // temporary file is removed at once, before the caller reports and ends.
+    const auto stopped = [&]() {
+      if (m_pStop == nullptr || *m_pStop == 0) {
         return false;
       }
+      if (writing.valid()) {
+        writing.wait();
+      }
+      out.Abandon();
+      std::snprintf(m_szError, sizeof m_szError, "stopped by signal %d; %s is unchanged",
+                    static_cast<int>(*m_pStop), output);
       return true;
     };
 
@@ -811,8 +816,7 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
       return false;
     }
     if (!out.Write(header, sizeof header)) {
-      std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
-      return false;
+      return outputFailed();
     }
     int sampledTop = H;  // rows sampledTop..H - 1 have been sampled
     for (int y0 = H - k; y0 >= 0; y0 -= k) {
@@ -906,8 +910,7 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
     return false;
   }
   if (!out.Commit()) {
-    std::snprintf(m_szError, sizeof m_szError, "%s", out.GetError());
-    return false;
+    return outputFailed();
   }
   s.cellsWritten = static_cast<std::int64_t>(W) * H;
   return true;

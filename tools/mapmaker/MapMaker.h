@@ -60,9 +60,10 @@ using ProgressFunction = void (*)(double fraction, void* context);
 
 class CMapMaker {
  public:
-  // Reads input and writes the bitmap to output (see CMapOutput: a plain
-  // file is replaced by renaming a finished "<target>.part" over it, links
-  // are followed, character devices and pipes are written through), so a
+  // Reads input and writes the bitmap to output through a COutputFile (a
+  // plain file is replaced by renaming a finished temporary file over it,
+  // links are followed, character devices and pipes are written through,
+  // folders and block devices are refused), so a
   // failure never leaves a half-written map nor destroys an existing one.
   // Returns false with the reason in GetError().
   bool MakeMap(const char* input, const char* output, const MapOptions& options,

@@ -8,17 +8,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/system_error.h"
 #include "platform/terminal.h"
+#include "tools/common/ToolCommand.h"
 #include "tools/mapmaker/MapEncoding.h"
 #include "tools/mapmaker/MapMaker.h"
 
 namespace {
 
-const char kRevision[] = "%Z% OrogridTools KT9001:03 orogrid-mapmaker $Revision: 1.1 $";
+const char kRevision[] = "%Z% OrogridTools KT9001:03 orogrid-mapmaker $Revision: 1.2 $";
 
 const char kUsage[] =
-    "usage: orogrid-mapmaker INPUT OUTPUT.bmp [options]\n"
+    "Usage: orogrid-mapmaker INPUT OUTPUT.bmp [options]\n"
     "\n"
     "Makes the Orogrid terrain bitmap from an elevation model in latitude/longitude\n"
     "that GDAL can open: GeoTIFF tiles, netCDF grids (ETOPO, GEBCO), VRT mosaics.\n"
@@ -30,10 +30,11 @@ const char kUsage[] =
     "\n"
     "The map is written in bands of rows, so memory stays bounded (about 250 MB at\n"
     "120 pixels per degree). An existing OUTPUT is replaced only once the new map\n"
-    "is complete and on the disk: it is written to OUTPUT.part and renamed. A\n"
-    "symbolic link is followed (the file it points to is replaced, the link stays);\n"
-    "a pipe or a character device is written straight through; a folder or a block\n"
-    "device is refused. Stopped by INT, TERM or HUP, the maker removes OUTPUT.part.\n"
+    "is complete and on the disk: it is written to a temporary file beside it\n"
+    "(OUTPUT.PID-N.tmp) and renamed. A symbolic link is followed (the file it points\n"
+    "to is replaced, the link stays); a pipe or a character device is written\n"
+    "straight through; a folder or a block device is refused. Stopped by INT, TERM\n"
+    "or HUP, the maker removes the temporary file and leaves OUTPUT as it was.\n"
     "\n"
     "options:\n"
     "  -k, --pixels-per-degree K  whole pixels per degree, 1..120 (default 12, a\n"
@@ -61,7 +62,10 @@ const char kUsage[] =
     "  -q, --quiet                no progress bar, no summary (warnings and errors stay)\n"
     "  -h, --help                 this text\n"
     "      --version              the program's version\n"
-    "Options that take a value also take it as --option=VALUE.\n";
+    "Options that take a value also take it as --option=VALUE; \"--\" ends the\n"
+    "options.\n";
+
+const ToolInfo kTool = {"orogrid-mapmaker", kRevision, kUsage, 2};
 
 bool ParseInt(const char* text, int low, int high, int* value) {
   if (text == nullptr || *text == '\0') {
@@ -84,31 +88,6 @@ volatile std::sig_atomic_t g_stopSignal = 0;
 extern "C" void OnStopSignal(int signal) {
   g_stopSignal = signal;
   std::signal(signal, SIG_DFL);
-}
-
-// Flushes and closes standard output; false, with the system's reason on
-// standard error, when what was printed did not all reach it.
-bool CloseStdout() {
-  bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-  int code = ok ? 0 : platform::LastSystemError();
-  if (std::fclose(stdout) != 0 && ok) {
-    ok = false;
-    code = platform::LastSystemError();
-  }
-  if (ok) {
-    return true;
-  }
-  char why[256];
-  platform::SystemErrorText(code, why, sizeof why);
-  std::fprintf(stderr, "orogrid-mapmaker: cannot write standard output: %s\n", why);
-  return false;
-}
-
-int UsageError(const char* format, const char* what) {
-  std::fprintf(stderr, "orogrid-mapmaker: ");
-  std::fprintf(stderr, format, what);
-  std::fprintf(stderr, "\n(orogrid-mapmaker --help lists the options)\n");
-  return 2;
 }
 
 struct ProgressBar {
@@ -140,8 +119,17 @@ int main(int argc, char** argv) {
   const char* paths[2] = {nullptr, nullptr};
   int pathCount = 0;
   bool quiet = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
+  CArgumentReader args(argc, argv);
+  while (args.Next()) {
+    const char* arg = args.Word();
+    if (!args.IsOption()) {
+      if (pathCount == 2) {
+        return RefuseCommandLine(kTool, "one input and one output only; \"%s\" is one too many",
+                                 arg);
+      }
+      paths[pathCount++] = arg;
+      continue;
+    }
     // "--name=value" carries its value; otherwise it is the next argument.
     char name[64] = {};
     const char* inlineValue = nullptr;
@@ -157,63 +145,61 @@ int main(int argc, char** argv) {
       if (inlineValue != nullptr) {
         return inlineValue;
       }
-      return i + 1 < argc ? argv[++i] : nullptr;
+      return args.TakeValue();
     };
     const auto is = [&](const char* shortName, const char* longName) {
       return (shortName != nullptr && std::strcmp(arg, shortName) == 0) ||
              std::strcmp(arg, longName) == 0;
     };
-    if (is("-h", "--help")) {
-      std::fputs(kUsage, stdout);
-      return CloseStdout() ? 0 : 1;
-    }
-    if (is(nullptr, "--version")) {
-      std::printf("orogrid-mapmaker %s\n%s\n", OROGRID_VERSION, kRevision);
-      return CloseStdout() ? 0 : 1;
+    const StandardOption standard = StandardOptionOf(arg);
+    if (standard != StandardOption::kNone) {
+      if (inlineValue != nullptr) {
+        return RefuseCommandLine(kTool, "%s takes no value", name);
+      }
+      return AnswerStandardOption(kTool, standard);
     }
     if (is("-k", "--pixels-per-degree")) {
       const char* v = value();
       if (!ParseInt(v, 1, mapmaker::kMaxPixelsPerDegree, &options.pixelsPerDegree)) {
-        return UsageError("--pixels-per-degree needs a whole number 1..120, not \"%s\"",
-                          v ? v : "");
+        return RefuseCommandLine(
+            kTool, "--pixels-per-degree needs a whole number 1..120, not \"%s\"", v ? v : "");
       }
     } else if (is("-a", "--aggregate")) {
       const char* v = value();
       if (!mapmaker::ParseAggregate(v, &options.aggregate)) {
-        return UsageError("--aggregate is nearest, mean or maximum, not \"%s\"", v ? v : "");
+        return RefuseCommandLine(kTool, "--aggregate is nearest, mean or maximum, not \"%s\"",
+                                 v ? v : "");
       }
     } else if (is("-n", "--keep-negative")) {
       options.keepNegative = true;
     } else if (is("-b", "--band")) {
       const char* v = value();
       if (!ParseInt(v, 1, 1000000, &options.band)) {
-        return UsageError("--band needs a band number from 1, not \"%s\"", v ? v : "");
+        return RefuseCommandLine(kTool, "--band needs a band number from 1, not \"%s\"",
+                                 v ? v : "");
       }
     } else if (is(nullptr, "--fill-distance")) {
       const char* v = value();
       if (!ParseInt(v, 0, 1000000, &options.fillDistance)) {
-        return UsageError("--fill-distance needs a number of pixels from 0, not \"%s\"",
-                          v ? v : "");
+        return RefuseCommandLine(
+            kTool, "--fill-distance needs a number of pixels from 0, not \"%s\"", v ? v : "");
       }
     } else if (is(nullptr, "--no-relief")) {
       options.relief = false;
     } else if (is("-q", "--quiet")) {
       quiet = true;
-    } else if (arg[0] == '-' && arg[1] != '\0') {
-      return UsageError("unknown option \"%s\"", argv[i]);
-    } else if (pathCount < 2) {
-      paths[pathCount++] = arg;
     } else {
-      return UsageError("one input and one output only; \"%s\" is one too many", arg);
+      return RefuseUnknownOption(kTool, args.Word());
     }
     if (inlineValue != nullptr && !usedValue) {
-      return UsageError("%s takes no value", name);
+      return RefuseCommandLine(kTool, "%s takes no value", name);
     }
   }
   if (pathCount < 2) {
-    return UsageError("%s", pathCount == 0
-                                ? "an input elevation model and an output bitmap are needed"
-                                : "an output bitmap (OUTPUT.bmp) is needed");
+    return RefuseCommandLine(kTool, "%s",
+                             pathCount == 0
+                                 ? "an input elevation model and an output bitmap are needed"
+                                 : "an output bitmap (OUTPUT.bmp) is needed");
   }
 
   if (options.fillDistance > mapmaker::MaxFillDistance(options.pixelsPerDegree)) {
@@ -280,5 +266,5 @@ int main(int argc, char** argv) {
     std::printf("  outside the input: %lld cells written as 0 m\n",
                 static_cast<long long>(s.outsideCells));
   }
-  return CloseStdout() ? 0 : 1;
+  return FinishStandardOutput(kTool, 0);
 }

@@ -73,14 +73,10 @@ bool ParseNumber(const char* text, double low, double high, double& value) {
 }
 
 int ParseArguments(int argc, char** argv, ViewOptions& options) {
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-      continue;
-    }
-    if (optionsEnded || !LooksLikeOption(arg)) {
+  CArgumentReader args(argc, argv);
+  while (args.Next()) {
+    const char* arg = args.Word();
+    if (!args.IsOption()) {
       if (options.out != nullptr) {
         std::fprintf(stderr, "orogrid-view: more than one output file (\"%s\")\n", arg);
         return kExitBadInput;
@@ -96,11 +92,11 @@ int ParseArguments(int argc, char** argv, ViewOptions& options) {
         std::strcmp(arg, "--segment") != 0) {
       return RefuseUnknownOption(kTool, arg);
     }
-    if (i + 1 >= argc) {
+    const char* value = args.TakeValue();
+    if (value == nullptr) {
       std::fprintf(stderr, "orogrid-view: option %s needs a value\n", arg);
       return kExitBadInput;
     }
-    const char* value = argv[++i];
     double number = 0.0;
     if (std::strcmp(arg, "--every") == 0) {
       if (!ParseNumber(value, 0.2, 3600.0, number)) {
