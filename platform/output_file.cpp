@@ -32,6 +32,22 @@ void COutputFile::ClearError() {
   m_szError[0] = '\0';
 }
 
+bool COutputFile::BeginOpen(const char* path, Mode mode, int missingCode, int tooLongCode) {
+  Abandon();
+  ClearError();
+  m_mode = mode;
+  m_bReplacing = false;
+  m_nBuffered = 0;
+  m_szTemp[0] = '\0';
+  if (path == nullptr || path[0] == '\0') {
+    return Fail(missingCode);
+  }
+  if (std::strlen(path) > static_cast<std::size_t>(kPathMax)) {
+    return Fail(tooLongCode);
+  }
+  return true;
+}
+
 bool COutputFile::Fail(int code) {
   char text[kErrorTextSize];
   SystemErrorText(code, text, sizeof text);

@@ -83,6 +83,9 @@ class COutputFile {
   bool WriteOut(const char* data, std::size_t size);
   void CloseAndRemove();
   void ClearError();
+  // The opening both platforms share: forgets any earlier output and refuses
+  // an empty or over-long path with the platform's own codes.
+  bool BeginOpen(const char* path, Mode mode, int missingCode, int tooLongCode);
 
   std::intptr_t m_hFile = kNoFile;  // file descriptor on POSIX, HANDLE on Win32
   Mode m_mode = Mode::kBinary;

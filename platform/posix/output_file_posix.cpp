@@ -85,17 +85,8 @@ TargetKind ResolveTarget(const char* path, char* target, std::size_t size, struc
 }  // namespace
 
 bool COutputFile::Open(const char* path, Mode mode) {
-  Abandon();
-  ClearError();
-  m_mode = mode;
-  m_bReplacing = false;
-  m_nBuffered = 0;
-  m_szTemp[0] = '\0';
-  if (path == nullptr || path[0] == '\0') {
-    return Fail(ENOENT);
-  }
-  if (std::strlen(path) > static_cast<std::size_t>(kPathMax)) {
-    return Fail(ENAMETOOLONG);
+  if (!BeginOpen(path, mode, ENOENT, ENAMETOOLONG)) {
+    return false;
   }
   struct stat info {};
   int error = 0;

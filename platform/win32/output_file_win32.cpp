@@ -27,17 +27,8 @@ HANDLE AsHandle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 }  // namespace
 
 bool COutputFile::Open(const char* path, Mode mode) {
-  Abandon();
-  ClearError();
-  m_mode = mode;
-  m_bReplacing = false;
-  m_nBuffered = 0;
-  m_szTemp[0] = '\0';
-  if (path == nullptr || path[0] == '\0') {
-    return Fail(ERROR_FILE_NOT_FOUND);
-  }
-  if (std::strlen(path) > static_cast<std::size_t>(kPathMax)) {
-    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (!BeginOpen(path, mode, ERROR_FILE_NOT_FOUND, ERROR_FILENAME_EXCED_RANGE)) {
+    return false;
   }
   std::snprintf(m_szTarget, sizeof m_szTarget, "%s", path);
   const DWORD attributes = ::GetFileAttributesA(path);
