@@ -138,6 +138,35 @@ void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out) {
 }
 
 bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
+  // The server lays every grid out on the map's pixel lattice: a coarse
+  // point's latitude follows from its row alone and its longitude from its
+  // column alone, and inside a fine cell the same holds for the sub-points.
+  // A writer stopped in the middle of a block copy leaves two publications
+  // side by side in one grid, which breaks the lattice wherever the aircraft
+  // moved between them; the count and the re-read cannot see such a stalled
+  // copy, since nothing moves while it is read.
+  const orogrid_point(&coarse)[trn::kCoarseSize][trn::kCoarseSize] = snapshot.coarse;
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      if (coarse[i][j].latitude != coarse[0][j].latitude ||
+          coarse[i][j].longitude != coarse[i][0].longitude) {
+        return false;
+      }
+    }
+  }
+  for (int cx = 0; cx < trn::kFineSize; ++cx) {
+    for (int cy = 0; cy < trn::kFineSize; ++cy) {
+      const auto& cell = snapshot.fine[cx][cy];
+      for (int sx = 0; sx < trn::kSubDiv; ++sx) {
+        for (int sy = 0; sy < trn::kSubDiv; ++sy) {
+          if (cell[sx][sy].latitude != cell[0][sy].latitude ||
+              cell[sx][sy].longitude != cell[sx][0].longitude) {
+            return false;
+          }
+        }
+      }
+    }
+  }
   for (int cx = 0; cx < trn::kFineSize; ++cx) {
     for (int cy = 0; cy < trn::kFineSize; ++cy) {
       const orogrid_point& fine = snapshot.fine[cx][cy][0][0];
