@@ -13,8 +13,9 @@
 #include <new>
 #include <thread>
 
-#include "client/ClientClock.h"
 #include "client/TrnElevation.h"
+#include "platform/monotonic_clock.h"
+#include "platform/process_id.h"
 #include "platform/shared_memory.h"
 #include "platform/system_error.h"
 
@@ -316,7 +317,7 @@ int CTrnClient::Open(const char* name, bool countUser) {
   if (m_seqNameFits) {
     std::snprintf(m_szSeqName, sizeof m_szSeqName, "%s%s", name, trn::kSeqNameSuffix);
   }
-  RefreshCompanion(MonotonicNs());
+  RefreshCompanion(platform::MonotonicNanoseconds());
   ClearError();
   return OROGRID_OK;
 }
@@ -377,7 +378,7 @@ int CTrnClient::Liveness(std::int64_t now) {
       return OROGRID_SERVER_GONE;
     }
     if (now >= m_nextPidCheckNs) {
-      m_pidAlive = ProcessAlive(LoadShared(m_pSeq->serverProcessId));
+      m_pidAlive = platform::IsProcessAlive(LoadShared(m_pSeq->serverProcessId));
       m_nextPidCheckNs = now + kPidCheckPeriodNs;
     }
     return m_pidAlive ? OROGRID_SERVER_ALIVE : OROGRID_SERVER_GONE;
@@ -418,13 +419,13 @@ std::uint64_t CTrnClient::FineFingerprint() const {
 }
 
 int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const std::int64_t deadline = start + static_cast<std::int64_t>(timeoutMs) * kMsNs;
   Observe(start);
   const std::uint64_t startCount = m_pSeq != nullptr ? LoadShared(m_pSeq->publicationCount) : 0;
   std::uint64_t fingerprint = m_pSeq == nullptr ? FineFingerprint() : 0;
   for (;;) {
-    const std::int64_t now = MonotonicNs();
+    const std::int64_t now = platform::MonotonicNanoseconds();
     const int gone = GoneCode(now);
     if (gone != OROGRID_OK) {
       return gone;
@@ -455,7 +456,7 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
 }
 
 int CTrnClient::Snapshot(orogrid_snapshot& out) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   if (m_pSeq != nullptr) {
     const TrnSeqData* seq = m_pSeq;
@@ -478,7 +479,7 @@ int CTrnClient::Snapshot(orogrid_snapshot& out) {
         } else {
           std::this_thread::yield();
         }
-        now = MonotonicNs();
+        now = platform::MonotonicNanoseconds();
       }
     }
     out.consistency = OROGRID_CONSISTENT_SEQUENCE;
@@ -487,7 +488,7 @@ int CTrnClient::Snapshot(orogrid_snapshot& out) {
     out.pixels_per_degree_y = LoadShared(seq->pixelsPerDegreeY);
     out.reserved0 = 0;
     if (!whole) {
-      const int stillGone = GoneCode(MonotonicNs());
+      const int stillGone = GoneCode(platform::MonotonicNanoseconds());
       if (stillGone != OROGRID_OK) {
         return stillGone;
       }
@@ -511,7 +512,7 @@ int CTrnClient::Snapshot(orogrid_snapshot& out) {
 }
 
 int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   if (m_pSeq != nullptr) {
     bool whole = false;
@@ -522,7 +523,7 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
         whole = TrnSeqReadValid(m_pSeq, begin);
       }
       if (!whole) {
-        if (MonotonicNs() - start >= kSequencedCopyLimitNs) {
+        if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
           return gone != OROGRID_OK ? gone
                                     : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
         }
@@ -550,7 +551,7 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
 }
 
 int CTrnClient::ReadStatus(orogrid_status& out) {
-  const std::int64_t now = MonotonicNs();
+  const std::int64_t now = platform::MonotonicNanoseconds();
   out.server_alive = Liveness(now);
   out.has_companion = m_pSeq != nullptr ? 1 : 0;
   out.reserved0 = 0;
@@ -598,7 +599,7 @@ int CTrnClient::ReadStatus(orogrid_status& out) {
 
 int CTrnClient::Elevation(double latitude, double longitude, int method, double* metres,
                           int* grid) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   LiveGrids live{m_pData};
   int code = OROGRID_E_UNSETTLED;
@@ -613,7 +614,7 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
         whole = TrnSeqReadValid(m_pSeq, begin);
       }
       if (!whole) {
-        if (MonotonicNs() - start >= kSequencedCopyLimitNs) {
+        if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
           return gone != OROGRID_OK ? gone
                                     : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
         }
