@@ -47,6 +47,27 @@ T LoadShared(const T& field) {
   return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
 }
 
+// Runs read() between two looks at the companion's sequence counter, again
+// after a yield until both looks saw the same even value (true: read()'s
+// copy is whole). False when kSequencedCopyLimitNs have passed since start
+// (platform::MonotonicNanoseconds) without that.
+template <class Read>
+bool ReadSequenced(const TrnSeqData* seq, std::int64_t start, Read read) {
+  for (;;) {
+    const std::uint32_t begin = TrnSeqReadBegin(seq);
+    if ((begin & 1U) == 0) {
+      read();
+      if (TrnSeqReadValid(seq, begin)) {
+        return true;
+      }
+    }
+    if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
+      return false;
+    }
+    std::this_thread::yield();
+  }
+}
+
 // Compares a shared grid with its copy, re-reading the shared side; the
 // grids are 8-byte aligned multiples of 8 bytes, compared a word at a time.
 bool SameBytes(const void* shared, const void* copy, std::size_t bytes) {
@@ -136,6 +157,22 @@ void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out) {
   out.pixels_per_metre = r.pixelsPerMetre;
   out.update_count = r.updateCount;
   out.simulation_state = r.simulationState;
+}
+
+bool ValidSegmentName(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length == 0 || length >= static_cast<std::size_t>(BaseSharedMemory::kNameSize)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-' || c == '.';
+    if (!ok) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
@@ -515,20 +552,9 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   if (m_pSeq != nullptr) {
-    bool whole = false;
-    for (int attempt = 0; !whole; ++attempt) {
-      const std::uint32_t begin = TrnSeqReadBegin(m_pSeq);
-      if ((begin & 1U) == 0) {
-        CopyAircraft(*m_pData, out);
-        whole = TrnSeqReadValid(m_pSeq, begin);
-      }
-      if (!whole) {
-        if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
-          return gone != OROGRID_OK ? gone
-                                    : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
-        }
-        std::this_thread::yield();
-      }
+    if (!ReadSequenced(m_pSeq, start, [&] { CopyAircraft(*m_pData, out); })) {
+      return gone != OROGRID_OK ? gone
+                                : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
     }
   } else {
     // Ten plain fields: two copies that agree.
@@ -606,20 +632,12 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
   if (m_pSeq != nullptr) {
     const MapScale scale{static_cast<double>(LoadShared(m_pSeq->pixelsPerDegreeX)),
                          static_cast<double>(LoadShared(m_pSeq->pixelsPerDegreeY))};
-    bool whole = false;
-    while (!whole) {
-      const std::uint32_t begin = TrnSeqReadBegin(m_pSeq);
-      if ((begin & 1U) == 0) {
-        code = LookupElevation(live, scale, latitude, longitude, method, metres, grid);
-        whole = TrnSeqReadValid(m_pSeq, begin);
-      }
-      if (!whole) {
-        if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
-          return gone != OROGRID_OK ? gone
-                                    : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
-        }
-        std::this_thread::yield();
-      }
+    const auto lookup = [&] {
+      code = LookupElevation(live, scale, latitude, longitude, method, metres, grid);
+    };
+    if (!ReadSequenced(m_pSeq, start, lookup)) {
+      return gone != OROGRID_OK ? gone
+                                : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
     }
   } else {
     // Two lookups that agree, with no tick in between.

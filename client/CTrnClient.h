@@ -64,6 +64,10 @@ bool SnapshotGridsAgree(const orogrid_snapshot& snapshot);
 // consistent).
 void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out);
 
+// Segment names the client and the tools accept: 1..42 letters, digits,
+// '_', '-' and '.'.
+bool ValidSegmentName(const char* name);
+
 // The terrain record or its companion, opened and mapped, never created.
 class CClientSegment : public BaseSharedMemory {
  public:

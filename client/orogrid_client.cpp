@@ -24,23 +24,6 @@ struct orogrid_client {
 
 namespace {
 
-// Segment names as the tools accept them: 1..42 letters, digits, '_', '-', '.'.
-bool ValidName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  if (length == 0 || length >= static_cast<std::size_t>(BaseSharedMemory::kNameSize)) {
-    return false;
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '-' || c == '.';
-    if (!ok) {
-      return false;
-    }
-  }
-  return true;
-}
-
 int Internal(orogrid_client* c, const char* what) {
   if (c != nullptr) {
     return c->reader.Fail(OROGRID_E_INTERNAL, "internal fault: %s", what);
@@ -66,6 +49,23 @@ int Guard(orogrid_client* c, Body body) {
 int TooSmall(orogrid_client* c, const char* what, std::size_t given, std::size_t needed) {
   return c->reader.Fail(OROGRID_E_BUFFER_TOO_SMALL, "%s: %zu bytes given, %zu needed", what, given,
                         needed);
+}
+
+// A call that fills the caller's record of size bytes: a null client, a null
+// record and a record smaller than this library's are refused before body
+// runs (through Guard). what names the record in the error text.
+template <class Record, class Body>
+int FillRecord(orogrid_client* c, Record* record, std::size_t size, const char* what, Body body) {
+  if (c == nullptr) {
+    return OROGRID_E_INVALID_ARGUMENT;
+  }
+  if (record == nullptr) {
+    return c->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "%s: null pointer", what);
+  }
+  if (size < sizeof(Record)) {
+    return TooSmall(c, what, size, sizeof(Record));
+  }
+  return Guard(c, body);
 }
 
 struct SnapshotGrids {
@@ -133,7 +133,7 @@ OROGRID_API int OROGRID_CALL orogrid_open(const char* segment, unsigned flags,
   }
   *client = nullptr;
   const char* name = segment == nullptr ? trn::kMappingName : segment;
-  if (!ValidName(name) || (flags & ~OROGRID_OPEN_COUNT_USER) != 0U) {
+  if (!client::ValidSegmentName(name) || (flags & ~OROGRID_OPEN_COUNT_USER) != 0U) {
     return OROGRID_E_INVALID_ARGUMENT;
   }
   return Guard(nullptr, [&] {
@@ -175,44 +175,20 @@ OROGRID_API int OROGRID_CALL orogrid_wait_publication(orogrid_client* client, ui
 
 OROGRID_API int OROGRID_CALL orogrid_snapshot_take(orogrid_client* client,
                                                    orogrid_snapshot* snapshot, size_t size) {
-  if (client == nullptr) {
-    return OROGRID_E_INVALID_ARGUMENT;
-  }
-  if (snapshot == nullptr) {
-    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "snapshot: null pointer");
-  }
-  if (size < sizeof(orogrid_snapshot)) {
-    return TooSmall(client, "snapshot", size, sizeof(orogrid_snapshot));
-  }
-  return Guard(client, [&] { return client->reader.Snapshot(*snapshot); });
+  return FillRecord(client, snapshot, size, "snapshot",
+                    [&] { return client->reader.Snapshot(*snapshot); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_aircraft_read(orogrid_client* client,
                                                    orogrid_aircraft* aircraft, size_t size) {
-  if (client == nullptr) {
-    return OROGRID_E_INVALID_ARGUMENT;
-  }
-  if (aircraft == nullptr) {
-    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "aircraft: null pointer");
-  }
-  if (size < sizeof(orogrid_aircraft)) {
-    return TooSmall(client, "aircraft", size, sizeof(orogrid_aircraft));
-  }
-  return Guard(client, [&] { return client->reader.ReadAircraft(*aircraft); });
+  return FillRecord(client, aircraft, size, "aircraft",
+                    [&] { return client->reader.ReadAircraft(*aircraft); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid_status* status,
                                                  size_t size) {
-  if (client == nullptr) {
-    return OROGRID_E_INVALID_ARGUMENT;
-  }
-  if (status == nullptr) {
-    return client->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "status: null pointer");
-  }
-  if (size < sizeof(orogrid_status)) {
-    return TooSmall(client, "status", size, sizeof(orogrid_status));
-  }
-  return Guard(client, [&] { return client->reader.ReadStatus(*status); });
+  return FillRecord(client, status, size, "status",
+                    [&] { return client->reader.ReadStatus(*status); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_elevation(orogrid_client* client, double latitude,

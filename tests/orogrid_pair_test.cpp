@@ -16,9 +16,9 @@
 #include "shm/CTrnShm.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TrnReader.h"
 #include "tests/support/process.h"
 #include "tests/support/server_process.h"
-#include "tools/view/TrnReader.h"
 
 namespace {
 

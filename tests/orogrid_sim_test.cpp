@@ -13,6 +13,7 @@
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
+#include "tests/support/PublicationWatch.h"
 #include "tests/support/TestSupport.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"

@@ -22,8 +22,9 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include "tests/support/DeviceNodes.h"
 #endif
 
 namespace {
@@ -209,20 +210,17 @@ TEST_F(OutputFile, WritesThroughAFifo) {
 // Device nodes with the numbers of the null device (1, 3) and the full
 // device (1, 7), made in the scratch folder; needs the right to make nodes.
 TEST_F(OutputFile, WritesThroughDevicesAndReportsAFullOne) {
-  const fs::path null = m_dir / "null";
-  const fs::path full = m_dir / "full";
-  if (mknod(null.string().c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
-      mknod(full.string().c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+  testsupport::DeviceNodes nodes;
+  if (!testsupport::MakeDeviceNodes(m_dir, nodes)) {
     GTEST_SKIP() << "cannot make device nodes here";
   }
-  fs::create_symlink("full", m_dir / "full-link");
   COutputFile file;
-  ASSERT_TRUE(file.Open(null.string().c_str())) << file.ErrorText();
+  ASSERT_TRUE(file.Open(nodes.null.string().c_str())) << file.ErrorText();
   EXPECT_FALSE(file.IsReplacing());
   EXPECT_TRUE(file.WriteText("discarded"));
   EXPECT_TRUE(file.Commit()) << file.ErrorText();
 
-  ASSERT_TRUE(file.Open((m_dir / "full-link").string().c_str())) << file.ErrorText();
+  ASSERT_TRUE(file.Open(nodes.fullLink.string().c_str())) << file.ErrorText();
   file.WriteText("no room");
   EXPECT_FALSE(file.Commit());
   EXPECT_EQ(file.ErrorCode(), ENOSPC);
@@ -230,12 +228,12 @@ TEST_F(OutputFile, WritesThroughDevicesAndReportsAFullOne) {
   platform::SystemErrorText(ENOSPC, reason, sizeof reason);
   EXPECT_STREQ(file.ErrorText(), reason);
 
-  for (const fs::path& node : {null, full}) {
+  for (const fs::path& node : {nodes.null, nodes.full}) {
     struct stat info {};
     ASSERT_EQ(lstat(node.string().c_str(), &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode)) << node << " was replaced";
   }
-  EXPECT_TRUE(fs::is_symlink(m_dir / "full-link"));
+  EXPECT_TRUE(fs::is_symlink(nodes.fullLink));
   EXPECT_EQ(CountEntries(), 3);
 }
 

@@ -25,8 +25,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include "tests/support/DeviceNodes.h"
 #endif
 
 namespace {
@@ -159,19 +160,16 @@ TEST_F(ViewOutput, WritesThroughLinksFifosAndDevices) {
   EXPECT_TRUE(IsPicture(received));
   EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
 
-  const fs::path null = m_dir / "null";
-  const fs::path full = m_dir / "full";
-  if (mknod(null.string().c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
-      mknod(full.string().c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+  testsupport::DeviceNodes nodes;
+  if (!testsupport::MakeDeviceNodes(m_dir, nodes)) {
     GTEST_SKIP() << "cannot make device nodes here";
   }
-  fs::create_symlink("full", m_dir / "full-link");
-  EXPECT_EQ(View(null), 0);
-  EXPECT_EQ(View(full), kExitWriteFailed);
-  EXPECT_EQ(View(m_dir / "full-link"), kExitWriteFailed);
-  EXPECT_EQ(fs::symlink_status(null).type(), fs::file_type::character);
-  EXPECT_EQ(fs::symlink_status(full).type(), fs::file_type::character);
-  EXPECT_TRUE(fs::is_symlink(m_dir / "full-link"));
+  EXPECT_EQ(View(nodes.null), 0);
+  EXPECT_EQ(View(nodes.full), kExitWriteFailed);
+  EXPECT_EQ(View(nodes.fullLink), kExitWriteFailed);
+  EXPECT_EQ(fs::symlink_status(nodes.null).type(), fs::file_type::character);
+  EXPECT_EQ(fs::symlink_status(nodes.full).type(), fs::file_type::character);
+  EXPECT_TRUE(fs::is_symlink(nodes.fullLink));
 }
 
 #endif

@@ -37,7 +37,12 @@ constexpr std::uint32_t Rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
 
 class Refusal {
  public:
-  Refusal(char* buf, int size) : m_buf(buf), m_size(size) {}
+  // Empties the reason: nothing is refused yet.
+  Refusal(char* buf, int size) : m_buf(buf), m_size(size) {
+    if (m_buf != nullptr && m_size > 0) {
+      m_buf[0] = '\0';
+    }
+  }
   bool operator()(const char* format, ...) __attribute__((format(printf, 2, 3))) {
     if (m_buf != nullptr && m_size > 0) {
       va_list args;
@@ -108,6 +113,8 @@ struct Layout {
   std::uint32_t palette[256] = {};
   std::uint32_t paletteSize = 0;
   Channel red, green, blue;
+  std::size_t bitsAt = 0;       // where the pixel data starts in the file
+  std::uint32_t sizeImage = 0;  // the header's stored image size; 0: not given
 };
 
 // Row r of the image (0 = top) for file row fileRow (0 = first stored).
@@ -253,12 +260,12 @@ bool DecodeRle(const Layout& l, const std::uint8_t* data, std::size_t avail, std
 
 namespace {
 
-// Reads and checks every header of the file image data[0..size): the
-// layout, where the pixel data starts (*bitsAt) and the stored image size.
+// Reads and checks every header of the file image data[0..size) into the
+// layout, where the pixel data starts and the stored image size included.
 // maxPixels bounds width x height. False (through refuse) when the file is
 // not one the reader accepts.
 bool ParseHeaders(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels, Layout& l,
-                  std::size_t& bitsAtOut, std::uint32_t& sizeImageOut, Refusal& refuse) {
+                  Refusal& refuse) {
   if (data == nullptr || size < kFileHeaderSize + 4) {
     return refuse("file too short for a bitmap header");
   }
@@ -388,8 +395,8 @@ bool ParseHeaders(const std::uint8_t* data, std::size_t size, std::uint64_t maxP
   if (bitsAt >= size) {
     return refuse("pixel data offset %u outside the file", offBits);
   }
-  bitsAtOut = bitsAt;
-  sizeImageOut = sizeImage;
+  l.bitsAt = bitsAt;
+  l.sizeImage = sizeImage;
   return true;
 }
 
@@ -403,14 +410,9 @@ std::uint64_t StrideOf(const Layout& l) {
 Access Inspect(const std::uint8_t* data, std::size_t size, InPlaceLayout& out, char* reason,
                int reasonSize) {
   out = InPlaceLayout{};
-  if (reason != nullptr && reasonSize > 0) {
-    reason[0] = '\0';
-  }
   Refusal refuse(reason, reasonSize);
   Layout l;
-  std::size_t bitsAt = 0;
-  std::uint32_t sizeImage = 0;
-  if (!ParseHeaders(data, size, UINT64_MAX, l, bitsAt, sizeImage, refuse)) {
+  if (!ParseHeaders(data, size, UINT64_MAX, l, refuse)) {
     return Access::kRefused;
   }
   if (l.compression != kBiRgb || (l.bitCount != 24 && l.bitCount != 32)) {
@@ -418,7 +420,7 @@ Access Inspect(const std::uint8_t* data, std::size_t size, InPlaceLayout& out, c
   }
   const std::uint64_t stride = StrideOf(l);
   const std::uint64_t need = stride * static_cast<std::uint64_t>(l.height);
-  const std::uint64_t avail = size - bitsAt;
+  const std::uint64_t avail = size - l.bitsAt;
   if (need > avail) {
     refuse("truncated pixel data (%llu of %llu bytes)", static_cast<unsigned long long>(avail),
            static_cast<unsigned long long>(need));
@@ -428,7 +430,7 @@ Access Inspect(const std::uint8_t* data, std::size_t size, InPlaceLayout& out, c
   out.height = l.height;
   out.topDown = l.topDown;
   out.bytesPerPixel = static_cast<int>(l.bitCount / 8);
-  out.bitsOffset = bitsAt;
+  out.bitsOffset = l.bitsAt;
   out.stride = stride;
   return Access::kInPlace;
 }
@@ -436,17 +438,12 @@ Access Inspect(const std::uint8_t* data, std::size_t size, InPlaceLayout& out, c
 bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels,
                DecodedBitmap& out, char* reason, int reasonSize) {
   out = DecodedBitmap{};
-  if (reason != nullptr && reasonSize > 0) {
-    reason[0] = '\0';
-  }
   Refusal refuse(reason, reasonSize);
   Layout l;
-  std::size_t bitsAt = 0;
-  std::uint32_t sizeImage = 0;
-  if (!ParseHeaders(data, size, maxPixels, l, bitsAt, sizeImage, refuse)) {
+  if (!ParseHeaders(data, size, maxPixels, l, refuse)) {
     return false;
   }
-  const std::size_t avail = size - bitsAt;
+  const std::size_t avail = size - l.bitsAt;
 
   const std::size_t count = static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height);
   if (l.compression == kBiRle8 || l.compression == kBiRle4) {
@@ -454,8 +451,8 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixe
     if (!pixels) {
       return refuse("out of memory for %zu pixels", count);
     }
-    const std::size_t rleBytes = (sizeImage != 0 && sizeImage < avail) ? sizeImage : avail;
-    if (!DecodeRle(l, data + bitsAt, rleBytes, pixels.get(), refuse)) {
+    const std::size_t rleBytes = (l.sizeImage != 0 && l.sizeImage < avail) ? l.sizeImage : avail;
+    if (!DecodeRle(l, data + l.bitsAt, rleBytes, pixels.get(), refuse)) {
       return false;
     }
     out.pixels = std::move(pixels);
@@ -470,7 +467,7 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixe
     if (!pixels) {
       return refuse("out of memory for %zu pixels", count);
     }
-    DecodeRows(l, data + bitsAt, static_cast<std::size_t>(stride), pixels.get());
+    DecodeRows(l, data + l.bitsAt, static_cast<std::size_t>(stride), pixels.get());
     out.pixels = std::move(pixels);
   }
   out.width = l.width;

@@ -127,12 +127,6 @@ CBitmapFile::~CBitmapFile() {
   }
 }
 
-void CBitmapFile::SetError(const char* text) {
-  std::snprintf(m_errorText, sizeof m_errorText, "%s", text);
-}
-
-void CBitmapFile::SetSystemError(int code) { SystemErrorText(code, m_errorText, kErrorTextSize); }
-
 bool CBitmapFile::CreateMemoryDC(void* compatibleWith) {
   m_errorText[0] = '\0';
   HDC dc = CreateCompatibleDC(static_cast<HDC>(compatibleWith));
@@ -147,38 +141,6 @@ bool CBitmapFile::CreateMemoryDC(void* compatibleWith) {
   m_native->dc = dc;
   m_native->Select();
   return true;
-}
-
-void CBitmapFile::UseTable(PixelTable table, int width, int height) {
-  m_storage = std::move(table);
-  m_pTopRow = reinterpret_cast<const std::uint8_t*>(m_storage.get());
-  m_rowStep = static_cast<std::ptrdiff_t>(width) * 4;
-  m_pixelBytes = 4;
-  m_redAt = 0;  // 0x00BBGGRR in memory: red, green, blue, 0
-  m_blueAt = 2;
-  m_width = width;
-  m_height = height;
-  m_inPlace = false;
-}
-
-void CBitmapFile::UseFilePixels(const std::uint8_t* bits, std::uint64_t stride, bool topDown,
-                                int bytesPerPixel, int width, int height) {
-  const auto step = static_cast<std::ptrdiff_t>(stride);
-  m_pTopRow = topDown ? bits : bits + step * (height - 1);
-  m_rowStep = topDown ? step : -step;
-  m_pixelBytes = bytesPerPixel;
-  m_redAt = 2;  // blue, green, red as the file stores them
-  m_blueAt = 0;
-  m_width = width;
-  m_height = height;
-  m_inPlace = true;
-}
-
-void CBitmapFile::MarkLost(const char* reason) {
-  m_lost = true;
-  m_width = 0;
-  m_height = 0;
-  SetError(reason);
 }
 
 bool CBitmapFile::CheckFile() { return !m_lost; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/CTrnClient.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"
 
@@ -47,22 +48,6 @@ SimCommand Error(char* error, int errorSize, const char* format, const char* a,
 }
 
 }  // namespace
-
-bool ValidSegmentName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  if (length == 0 || length >= static_cast<std::size_t>(SimOptions::kNameSize)) {
-    return false;
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '-' || c == '.';
-    if (!ok) {
-      return false;
-    }
-  }
-  return true;
-}
 
 SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error,
                            int errorSize) {
@@ -109,7 +94,7 @@ SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& option
       continue;
     }
     if (std::strcmp(arg, "--segment") == 0) {
-      if (!ValidSegmentName(value)) {
+      if (!client::ValidSegmentName(value)) {
         return Error(
             error, errorSize,
             "--segment: \"%.60s\" is not a valid name (1..42 letters, digits, '_', '-', '.')%s",

@@ -27,8 +27,5 @@ enum class SimCommand { kFly, kSetState, kHelp, kVersion, kError };
 SimCommand ParseSimOptions(int argc, const char* const* argv, SimOptions& options, char* error,
                            int errorSize);
 
-// Segment names: 1..42 characters of letters, digits, '_', '-' and '.'.
-bool ValidSegmentName(const char* name);
-
 // The text of --help, route file format included.
 const char* SimUsage();

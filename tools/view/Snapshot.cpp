@@ -9,19 +9,6 @@
 extern const char g_szSnapshotRevision[];
 const char g_szSnapshotRevision[] = "%Z% OrogridTools KT4102:01 Snapshot $Revision: 1.0 $";
 
-bool GridsAgree(const GridSnapshot& snapshot) {
-  for (int cx = 0; cx < trn::kFineSize; ++cx) {
-    for (int cy = 0; cy < trn::kFineSize; ++cy) {
-      const TrnGridPoint& fine = snapshot.fine[cx][cy][0][0];
-      const TrnGridPoint& coarse = snapshot.coarse[trn::kFineOrigin + cx][trn::kFineOrigin + cy];
-      if (fine.latitude != coarse.latitude || fine.longitude != coarse.longitude) {
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
 SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out,
                             const SnapshotOptions& options) {
   static orogrid_snapshot s_copy;  // 600 KB: not on the stack; one thread

@@ -75,7 +75,3 @@ SnapshotResult TakeSnapshot(const TrnShmData& record, GridSnapshot& out,
 
 // The picture's copy of a snapshot the client library took.
 void FromClientSnapshot(const orogrid_snapshot& in, GridSnapshot& out);
-
-// True when every fine cell's sub-point [0][0] has exactly the latitude and
-// longitude of coarse point [67 + cx][67 + cy].
-bool GridsAgree(const GridSnapshot& snapshot);

@@ -1,14 +1,11 @@
-// Read-only attachment of the picture tool to the terrain record.
+// Read-only attachment of a test to the terrain record.
 // Threading: one thread.
-#include "tools/view/TrnReader.h"
+#include "tests/support/TrnReader.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/shared_memory.h"
-
-extern const char g_szTrnReaderRevision[];
-const char g_szTrnReaderRevision[] = "%Z% OrogridTools KT4102:03 TrnReader $Revision: 1.0 $";
 
 CTrnReader::CTrnReader(const char* name) : m_pData(nullptr), m_mapped(false) {
   SetName(name);
