@@ -13,8 +13,9 @@
 #include <new>
 #include <thread>
 
-#include "client/ClientClock.h"
 #include "client/TrnElevation.h"
+#include "platform/monotonic_clock.h"
+#include "platform/process_id.h"
 #include "platform/shared_memory.h"
 #include "platform/system_error.h"
 
@@ -49,7 +50,7 @@ T LoadShared(const T& field) {
 // Runs read() between two looks at the companion's sequence counter, again
 // after a yield until both looks saw the same even value (true: read()'s
 // copy is whole). False when kSequencedCopyLimitNs have passed since start
-// (MonotonicNs) without that.
+// (platform::MonotonicNanoseconds) without that.
 template <class Read>
 bool ReadSequenced(const TrnSeqData* seq, std::int64_t start, Read read) {
   for (;;) {
@@ -60,7 +61,7 @@ bool ReadSequenced(const TrnSeqData* seq, std::int64_t start, Read read) {
         return true;
       }
     }
-    if (MonotonicNs() - start >= kSequencedCopyLimitNs) {
+    if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
       return false;
     }
     std::this_thread::yield();
@@ -175,6 +176,35 @@ bool ValidSegmentName(const char* name) {
 }
 
 bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
+  // The server lays every grid out on the map's pixel lattice: a coarse
+  // point's latitude follows from its row alone and its longitude from its
+  // column alone, and inside a fine cell the same holds for the sub-points.
+  // A writer stopped in the middle of a block copy leaves two publications
+  // side by side in one grid, which breaks the lattice wherever the aircraft
+  // moved between them; the count and the re-read cannot see such a stalled
+  // copy, since nothing moves while it is read.
+  const orogrid_point(&coarse)[trn::kCoarseSize][trn::kCoarseSize] = snapshot.coarse;
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      if (coarse[i][j].latitude != coarse[0][j].latitude ||
+          coarse[i][j].longitude != coarse[i][0].longitude) {
+        return false;
+      }
+    }
+  }
+  for (int cx = 0; cx < trn::kFineSize; ++cx) {
+    for (int cy = 0; cy < trn::kFineSize; ++cy) {
+      const auto& cell = snapshot.fine[cx][cy];
+      for (int sx = 0; sx < trn::kSubDiv; ++sx) {
+        for (int sy = 0; sy < trn::kSubDiv; ++sy) {
+          if (cell[sx][sy].latitude != cell[0][sy].latitude ||
+              cell[sx][sy].longitude != cell[sx][0].longitude) {
+            return false;
+          }
+        }
+      }
+    }
+  }
   for (int cx = 0; cx < trn::kFineSize; ++cx) {
     for (int cy = 0; cy < trn::kFineSize; ++cy) {
       const orogrid_point& fine = snapshot.fine[cx][cy][0][0];
@@ -324,7 +354,7 @@ int CTrnClient::Open(const char* name, bool countUser) {
   if (m_seqNameFits) {
     std::snprintf(m_szSeqName, sizeof m_szSeqName, "%s%s", name, trn::kSeqNameSuffix);
   }
-  RefreshCompanion(MonotonicNs());
+  RefreshCompanion(platform::MonotonicNanoseconds());
   ClearError();
   return OROGRID_OK;
 }
@@ -385,7 +415,7 @@ int CTrnClient::Liveness(std::int64_t now) {
       return OROGRID_SERVER_GONE;
     }
     if (now >= m_nextPidCheckNs) {
-      m_pidAlive = ProcessAlive(LoadShared(m_pSeq->serverProcessId));
+      m_pidAlive = platform::IsProcessAlive(LoadShared(m_pSeq->serverProcessId));
       m_nextPidCheckNs = now + kPidCheckPeriodNs;
     }
     return m_pidAlive ? OROGRID_SERVER_ALIVE : OROGRID_SERVER_GONE;
@@ -426,13 +456,13 @@ std::uint64_t CTrnClient::FineFingerprint() const {
 }
 
 int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const std::int64_t deadline = start + static_cast<std::int64_t>(timeoutMs) * kMsNs;
   Observe(start);
   const std::uint64_t startCount = m_pSeq != nullptr ? LoadShared(m_pSeq->publicationCount) : 0;
   std::uint64_t fingerprint = m_pSeq == nullptr ? FineFingerprint() : 0;
   for (;;) {
-    const std::int64_t now = MonotonicNs();
+    const std::int64_t now = platform::MonotonicNanoseconds();
     const int gone = GoneCode(now);
     if (gone != OROGRID_OK) {
       return gone;
@@ -463,7 +493,7 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
 }
 
 int CTrnClient::Snapshot(orogrid_snapshot& out) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   if (m_pSeq != nullptr) {
     const TrnSeqData* seq = m_pSeq;
@@ -486,7 +516,7 @@ int CTrnClient::Snapshot(orogrid_snapshot& out) {
         } else {
           std::this_thread::yield();
         }
-        now = MonotonicNs();
+        now = platform::MonotonicNanoseconds();
       }
     }
     out.consistency = OROGRID_CONSISTENT_SEQUENCE;
@@ -495,7 +525,7 @@ int CTrnClient::Snapshot(orogrid_snapshot& out) {
     out.pixels_per_degree_y = LoadShared(seq->pixelsPerDegreeY);
     out.reserved0 = 0;
     if (!whole) {
-      const int stillGone = GoneCode(MonotonicNs());
+      const int stillGone = GoneCode(platform::MonotonicNanoseconds());
       if (stillGone != OROGRID_OK) {
         return stillGone;
       }
@@ -519,7 +549,7 @@ int CTrnClient::Snapshot(orogrid_snapshot& out) {
 }
 
 int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   if (m_pSeq != nullptr) {
     if (!ReadSequenced(m_pSeq, start, [&] { CopyAircraft(*m_pData, out); })) {
@@ -547,7 +577,7 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
 }
 
 int CTrnClient::ReadStatus(orogrid_status& out) {
-  const std::int64_t now = MonotonicNs();
+  const std::int64_t now = platform::MonotonicNanoseconds();
   out.server_alive = Liveness(now);
   out.has_companion = m_pSeq != nullptr ? 1 : 0;
   out.reserved0 = 0;
@@ -595,7 +625,7 @@ int CTrnClient::ReadStatus(orogrid_status& out) {
 
 int CTrnClient::Elevation(double latitude, double longitude, int method, double* metres,
                           int* grid) {
-  const std::int64_t start = MonotonicNs();
+  const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   LiveGrids live{m_pData};
   int code = OROGRID_E_UNSETTLED;

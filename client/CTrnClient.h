@@ -55,8 +55,10 @@ struct HeuristicOptions {
 // try in out. Fills everything but publication_count and the map scale.
 bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
                            const HeuristicOptions& options);
-// True when every fine cell's first sub-point has exactly the position of
-// the coarse point it refines, as in one publication.
+// True when the grids look like one publication: both lie on the map's
+// pixel lattice (one latitude per row, one longitude per column) and every
+// fine cell's first sub-point has exactly the position of the coarse point
+// it refines.
 bool SnapshotGridsAgree(const orogrid_snapshot& snapshot);
 // Copies the tick's aircraft values (plain reads; the caller makes them
 // consistent).

@@ -23,7 +23,7 @@
 #include <cstring>
 #include <thread>
 
-#include "client/ClientClock.h"
+#include "platform/monotonic_clock.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/support/ClientTestMap.h"
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     seq->pixelsPerDegreeX = clienttest::kPixelsPerDegree;
     seq->pixelsPerDegreeY = clienttest::kPixelsPerDegree;
     seq->tickPeriodMillis = storm ? 0 : 20;
-    seq->heartbeatNs = client::MonotonicNs();
+    seq->heartbeatNs = platform::MonotonicNanoseconds();
     std::atomic_ref<std::uint32_t>(seq->magic).store(trn::kSeqMagic, std::memory_order_release);
   }
 
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   std::int32_t number = 0;
   while (std::chrono::steady_clock::now() < end) {
     ++number;
-    const std::int64_t tickStart = client::MonotonicNs();
+    const std::int64_t tickStart = platform::MonotonicNanoseconds();
     if (seq != nullptr && !noSequence) {
       if (noFences) {
         UnorderedStep(seq);
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
     }
     if (seq != nullptr) {
       Store(seq->publicationCount, static_cast<std::uint64_t>(number));
-      Store(seq->lastPublicationNs, client::MonotonicNs());
+      Store(seq->lastPublicationNs, platform::MonotonicNanoseconds());
       if (!noSequence) {
         if (noFences) {
           UnorderedStep(seq);
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
           TrnSeqWriteEnd(seq);
         }
       }
-      const std::int64_t now = client::MonotonicNs();
+      const std::int64_t now = platform::MonotonicNanoseconds();
       Store(seq->heartbeatNs, now);
       const auto micros = static_cast<std::uint32_t>((now - tickStart) / 1000);
       Store(seq->lastTickMicros, micros);

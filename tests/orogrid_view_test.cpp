@@ -151,6 +151,46 @@ TEST(OrogridView, SnapshotRefusesNewCoarseGridWithOldFineGrid) {
   EXPECT_EQ(TakeSnapshot(*record, *snap, options), SnapshotResult::kConsistent);
 }
 
+TEST(OrogridView, SnapshotRefusesAWriterStalledInsideItsBlockCopy) {
+  // The writer stopped part way through a block copy: the counter has not
+  // moved and the record holds still while we read and compare, and the
+  // tear lies outside what the fine grid's first sub-points cover.
+  struct Case {
+    const char* name;
+    void (*tear)(TrnShmData& record, const TrnShmData& next);
+  };
+  const Case cases[] = {
+      {"coarse grid, inside a column",
+       [](TrnShmData& r, const TrnShmData& next) { r.coarseGrid[0][3] = next.coarseGrid[0][3]; }},
+      {"coarse grid, at a column's start",
+       [](TrnShmData& r, const TrnShmData& next) {
+         std::memcpy(r.coarseGrid[1], next.coarseGrid[1], sizeof r.coarseGrid[1]);
+       }},
+      {"fine grid, inside a cell",
+       [](TrnShmData& r, const TrnShmData& next) {
+         std::memcpy(r.coarseGrid, next.coarseGrid, sizeof r.coarseGrid);
+         const auto* from = reinterpret_cast<const char*>(next.fineGrid);
+         const auto* end = reinterpret_cast<const char*>(&next.fineGrid[16][16][2][0]);
+         std::memcpy(r.fineGrid, from, static_cast<std::size_t>(end - from));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto record = NewRecord();
+    auto next = NewRecord();
+    Publish(*record, 1);
+    Publish(*next, 2);
+    c.tear(*record, *next);
+    Writer writer{record.get(), 0, 0, 0, false};
+    SnapshotOptions options;
+    options.maxAttempts = 3;
+    options.hooks.pause = CountPause;
+    options.hooks.context = &writer;
+    auto snap = std::make_unique<GridSnapshot>();
+    EXPECT_EQ(TakeSnapshot(*record, *snap, options), SnapshotResult::kUnsettled);
+  }
+}
+
 TEST(OrogridView, SnapshotWaitsForTheNextCycleBeforeCopying) {
   auto record = NewRecord();
   struct Ticker {

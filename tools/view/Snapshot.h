@@ -9,7 +9,9 @@
 //  - updateCount read before the copy, after it and after the check agree,
 //  - the record's grids still equal the copy when compared afterwards, and
 //  - every fine cell's first sub-point sits exactly on the position of its
-//    coarse point, as a fine grid refined from that coarse grid does.
+//    coarse point, as a fine grid refined from that coarse grid does, and
+//  - both grids lie on the map's pixel lattice (a writer stalled inside a
+//    block copy leaves two publications side by side that break it).
 // Otherwise it pauses briefly and copies again, a bounded number of times.
 // The copying is the client library's (client::TakeHeuristicSnapshot), which
 // orogrid-view uses through orogrid_snapshot_take; a record whose server
