@@ -144,6 +144,8 @@ bool CTerrainEngine::LoadPicture(const char* path) {
   if (!m_bitmap.Load(path)) {
     m_mapWidth = 0;
     m_mapHeight = 0;
+    m_globeWidth = 0;
+    m_globeHeight = 0;
     SetLoadError(path, m_bitmap.ErrorText());
     return false;
   }
@@ -155,6 +157,8 @@ bool CTerrainEngine::LoadPicture(const char* path) {
     m_bitmap.Unload();
     m_mapWidth = 0;
     m_mapHeight = 0;
+    m_globeWidth = 0;
+    m_globeHeight = 0;
     char reason[160];
     std::snprintf(reason, sizeof reason,
                   "map of %d x %d pixels is smaller than the 360 x 180 of one pixel per degree",
@@ -164,6 +168,8 @@ bool CTerrainEngine::LoadPicture(const char* path) {
   }
   m_mapWidth = width;
   m_mapHeight = height;
+  m_globeWidth = width / 360 * 360;
+  m_globeHeight = height / 180 * 180;
   // The override table names pixels of the 12 pixel-per-degree map it was
   // entered for; on any other map its identifiers are other places.
   m_overridesApply = width == kOverrideMapWidth && height == kOverrideMapHeight;
@@ -250,7 +256,12 @@ int CTerrainEngine::GetAircraftElevation() const {
   if (m_pShmData == nullptr) {
     return 0;
   }
-  return m_pShmData->fineGrid[trn::kFineCentre][trn::kFineCentre][m_subX][m_subY].elevation;
+  // Over the pole the window runs north on the map: the sub-row the
+  // conversion gives counts from the pole, the fine cell's from the north.
+  int x = 0;
+  int y = 0;
+  const int subY = GlobePixel(m_pixelX, m_pixelY, x, y) ? 2 - m_subY : m_subY;
+  return m_pShmData->fineGrid[trn::kFineCentre][trn::kFineCentre][m_subX][subY].elevation;
 }
 
 // --- Grids ------------------------------------------------------------------
@@ -330,25 +341,67 @@ bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column,
   return true;
 }
 
+bool CTerrainEngine::GlobePixel(int column, int row, int& x, int& y) const {
+  x = 0;
+  y = 0;
+  if (m_globeWidth <= 0 || m_globeHeight <= 0) {
+    return false;
+  }
+  // Over a pole and back again after two heights: rows repeat every 2H.
+  const long long h = m_globeHeight;
+  long long r = static_cast<long long>(row) % (2 * h);
+  if (r < 0) {
+    r += 2 * h;
+  }
+  const bool over = r >= h;
+  y = static_cast<int>(over ? 2 * h - 1 - r : r);
+  const long long w = m_globeWidth;
+  long long c = (static_cast<long long>(column) + (over ? w / 2 : 0)) % w;
+  if (c < 0) {
+    c += w;
+  }
+  x = static_cast<int>(c);
+  return over;
+}
+
+bool CTerrainEngine::OverPole(int i, int j) const {
+  int x = 0;
+  int y = 0;
+  return GlobePixel(0, m_columnOriginRow[i] + j, x, y);
+}
+
 bool CTerrainEngine::FillCoarseBand(double /*latitude*/, double /*longitude*/, int column,
                                     int row) {
-  const int x0 = ClampSum(0, column, -trn::kCoarseCentre, m_mapWidth);
-  const int y0 = ClampSum(0, row, -trn::kCoarseCentre, m_mapHeight);
+  // The window is centred on the aircraft's pixel everywhere: past an edge
+  // of the map it goes on around the globe (GlobePixel), so every point is
+  // a pixel of the map. Holding the window at the edge instead would put
+  // another place under the aircraft; reading past it, phantom terrain.
+  const int originColumn = ClampSum(INT_MIN, column, -trn::kCoarseCentre, INT_MAX);
+  const int originRow = ClampSum(INT_MIN, row, -trn::kCoarseCentre, INT_MAX);
   const int end = m_nextColumn + m_bandColumns;
   for (int i = m_nextColumn; i < end && i < trn::kCoarseSize; ++i) {
-    if (i < 0) {
+    if (i < 0 || m_globeWidth <= 0) {
       continue;
     }
-    const int px = x0 + i;
-    const double longitude = px * m_degPerPixelLon - 180.0;
-    const int idColumn = m_pixelX + i - trn::kCoarseCentre;
+    m_columnOriginRow[i] = originRow;
     TrnGridPoint* out = m_coarseBuffer[i];
-    for (int j = 0; j < trn::kCoarseSize; ++j) {
-      const int py = y0 + j;
-      out[j].cellId = MakeCellId(idColumn, m_pixelY + j - trn::kCoarseCentre);
-      out[j].elevation = ColourToElevation(m_bitmap.Pixel(px, py));
-      out[j].latitude = 90.0 - py * m_degPerPixelLat;
-      out[j].longitude = longitude;
+    // One straight run of rows on each side of a pole: away from the poles
+    // the whole column is one run, as it would be on a flat map.
+    int j = 0;
+    while (j < trn::kCoarseSize) {
+      int px = 0;
+      int y = 0;
+      const bool over = GlobePixel(originColumn + i, originRow + j, px, y);
+      const int step = over ? -1 : 1;
+      const int rows = over ? y + 1 : m_globeHeight - y;
+      const int runEnd = rows < trn::kCoarseSize - j ? j + rows : trn::kCoarseSize;
+      const double longitude = px * m_degPerPixelLon - 180.0;
+      for (int py = y; j < runEnd; ++j, py += step) {
+        out[j].cellId = MakeCellId(px, py);
+        out[j].elevation = ColourToElevation(m_bitmap.Pixel(px, py));
+        out[j].latitude = 90.0 - py * m_degPerPixelLat;
+        out[j].longitude = longitude;
+      }
     }
   }
   m_nextColumn += m_bandColumns;
@@ -376,8 +429,9 @@ void CTerrainEngine::RefineCell(int a, int b, int i, int j) {
       i < 0 || i > kCoarseLast || j < 0 || j > kCoarseLast) {
     return;
   }
-  const int id = MakeCellId(m_pixelX + i - trn::kCoarseCentre, m_pixelY + j - trn::kCoarseCentre);
+  // The identifier of the pixel refined, as its coarse point names it.
   const TrnGridPoint& centre = m_pShmData->coarseGrid[i][j];
+  const int id = centre.cellId;
   if (!m_overridesApply || !LookupElevationOverride(id)) {
     m_subElevation[0][0] = InterpolateSubPoint(kSubNorthWest, i, j);
     m_subElevation[1][0] = InterpolateSubPoint(kSubNorth, i, j);
@@ -419,12 +473,18 @@ int CTerrainEngine::InterpolateSubPoint(int direction, int i, int j) const {
     return e;
   }
   const auto& n = kNeighbourOffsets[direction];
+  // Over a pole the map's south is up the grid. Every neighbour is a pixel
+  // of the map: the window holds no other kind.
+  const int south = OverPole(i, j) ? -1 : 1;
   const int n1 =
-      m_pShmData->coarseGrid[ClampGridIndex(i, n[0][0])][ClampGridIndex(j, n[0][1])].elevation;
+      m_pShmData->coarseGrid[ClampGridIndex(i, n[0][0])][ClampGridIndex(j, south * n[0][1])]
+          .elevation;
   const int n2 =
-      m_pShmData->coarseGrid[ClampGridIndex(i, n[1][0])][ClampGridIndex(j, n[1][1])].elevation;
+      m_pShmData->coarseGrid[ClampGridIndex(i, n[1][0])][ClampGridIndex(j, south * n[1][1])]
+          .elevation;
   const int n3 =
-      m_pShmData->coarseGrid[ClampGridIndex(i, n[2][0])][ClampGridIndex(j, n[2][1])].elevation;
+      m_pShmData->coarseGrid[ClampGridIndex(i, n[2][0])][ClampGridIndex(j, south * n[2][1])]
+          .elevation;
   return BlendElevations(e, n1, n2, n3);
 }
 

@@ -128,7 +128,9 @@ class CTerrainEngine {
   // column x 10000 + row, wrapped to 32 bits (no range check).
   static int MakeCellId(int column, int row);
   // Elevation (metres) of the aircraft's sub-point in the centre cell of the
-  // fine grid last published in the record; 0 while not connected.
+  // fine grid last published in the record; 0 while not connected. At the
+  // south pole itself (row = height) the aircraft's pixel is the last row's
+  // across the pole (GlobePixel) and its sub-point that row's southern third.
   int GetAircraftElevation() const;
 
   // --- Grids (every tick) -------------------------------------------------
@@ -147,20 +149,35 @@ class CTerrainEngine {
   // arguments are the previous tick's (degrees; column and row). True when
   // the grids were published.
   bool RefreshGrids(double latitude, double longitude, int column, int row);
-  // Fills m_bandColumns columns of the coarse back buffer around (column,
-  // row); latitude and longitude are not used. True when the column counter
-  // wrapped to 0 (every 11th call with a band of 15).
+  // Fills m_bandColumns columns of the coarse back buffer with the window
+  // centred on pixel (column, row); latitude and longitude are not used.
+  // Every point is a real pixel of the map (GlobePixel) and carries that
+  // pixel's elevation, identifier and north-west corner. True when the
+  // column counter wrapped to 0 (every 11th call with a band of 15).
   bool FillCoarseBand(double latitude, double longitude, int column, int row);
+  // The map pixel (x, y) that window position (column, row) stands for,
+  // which may lie past an edge of the map. Columns wrap around the globe,
+  // 360 x pixels per degree of them (a wider map's last columns are never
+  // reached); rows past a pole continue over it down the other side of the
+  // globe: the same latitudes, the longitude 180 degrees away, the row order
+  // reversed. True when (column, row) lies over a pole, where going south in
+  // the window goes north on the map. No map: (0, 0), false.
+  bool GlobePixel(int column, int row, int& x, int& y) const;
   // m_nextColumn = 0 and every byte of the coarse back buffer 0.
   void ClearCoarseBuffer();
   // Refines the 17 x 17 cells around coarse point (75, 75) of the record's
   // coarse grid into the fine back buffer.
   void RefineFineGrid();
-  // Cell (a, b) of the fine grid (0..16) from coarse point (i, j) (0..149).
+  // Cell (a, b) of the fine grid (0..16) from coarse point (i, j) (0..149):
+  // the nine sub-cells of that point's pixel, with its identifier, each at
+  // the north-west corner of its sub-cell; sub-row 0 is the pixel's
+  // northern third wherever the pixel lies in the window.
   void RefineCell(int a, int b, int i, int j);
   // Elevation (metres) of one sub-point of coarse point (i, j) of the
   // record's coarse grid; direction is a SubPointDirection other than the
-  // centre. 0 while not connected.
+  // centre, named as on the map: for a point over a pole (see GlobePixel)
+  // the map's north neighbour is the next row down the grid. 0 while not
+  // connected.
   int InterpolateSubPoint(int direction, int i, int j) const;
   // 0 when e is 0, else the mean of the mid-points between e and each
   // neighbour, truncated toward zero (metres).
@@ -203,6 +220,9 @@ class CTerrainEngine {
   void* TerrainDC() const { return m_bitmap.NativeDC(); }  // HDC on Win32
   int MapWidth() const { return m_mapWidth; }
   int MapHeight() const { return m_mapHeight; }
+  // Columns and rows the globe covers: 360 and 180 x pixels per degree.
+  int GlobeWidth() const { return m_globeWidth; }
+  int GlobeHeight() const { return m_globeHeight; }
   double PixelsPerDegLon() const { return m_pixelsPerDegLon; }
   double PixelsPerDegLat() const { return m_pixelsPerDegLat; }
   double DegPerPixelLon() const { return m_degPerPixelLon; }
@@ -234,6 +254,8 @@ class CTerrainEngine {
   void SetLoadError(const char* path, const char* reason);
   bool UpdateTerrainUnguarded();
   void NoteMapLost();
+  // True when row j of coarse column i, as last filled, lies over a pole.
+  bool OverPole(int i, int j) const;
 
   TrnShmData* m_pShmData = nullptr;
   platform::CBitmapFile m_bitmap;  // the terrain bitmap in its memory DC
@@ -245,6 +267,8 @@ class CTerrainEngine {
   int m_releasedFirstRow = -1;  // grid's first row when pages were last let go
   int m_mapWidth = 0;
   int m_mapHeight = 0;
+  int m_globeWidth = 0;   // 360 x pixels per degree: the columns that wrap
+  int m_globeHeight = 0;  // 180 x pixels per degree: the rows pole to pole
   double m_pixelsPerDegLat = 0.0;
   double m_pixelsPerDegLon = 0.0;
   double m_degPerPixelLat = 0.0;
@@ -263,6 +287,9 @@ class CTerrainEngine {
   double m_metresPerPixelHeading = 0.0;
   int m_bandColumns = kBandColumns;
   int m_nextColumn = 0;
+  // Window row 0's row (before GlobePixel) of each coarse column as it was
+  // filled: which points lie over a pole, for the refinement's neighbours.
+  int m_columnOriginRow[trn::kCoarseSize] = {};
   CoarseGrid m_coarseBuffer = {};
   FineGrid m_fineBuffer = {};
 };

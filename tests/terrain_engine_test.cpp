@@ -414,18 +414,185 @@ TEST_F(TerrainEngine, CoastAndPeakRefinement) {
   }
 }
 
-TEST_F(TerrainEngine, EdgesOfTheMapNeverFault) {
+// The window past the map's edges: columns wrap around the globe, rows past
+// a pole come down the other side of it (same latitude, longitude 180
+// degrees away, rows reversed), and a second crossing comes back.
+TEST_F(TerrainEngine, GlobePixelWrapsAndCrossesThePoles) {
   Start("small.bmp");
-  // North-west corner: the window is held at 0 while identifiers follow the
-  // aircraft (negative); south-east corner: the window runs off the map.
-  EXPECT_EQ(Fly(89.9, -179.9, 11), 1);
-  EXPECT_EQ(Fly(89.9, -179.9, 11), 1);
-  EXPECT_EQ(m_record->coarseGrid[0][0].elevation, SmallMapElevation(0, 0));
-  EXPECT_EQ(m_record->coarseGrid[0][0].cellId, CTerrainEngine::MakeCellId(-75, -75));
-  EXPECT_EQ(Fly(-90.0, 180.0, 22), 2);
-  EXPECT_EQ(m_record->coarseGrid[149][149].elevation, 15745);
-  EXPECT_EQ(m_engine->Elevation(),
-            m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()].elevation);
+  const struct {
+    int column, row;
+    int x, y;
+    bool over;
+  } cases[] = {
+      {0, 0, 0, 0, false},
+      {359, 179, 359, 179, false},
+      {360, 5, 0, 5, false},
+      {-1, 5, 359, 5, false},
+      {-361, 5, 359, 5, false},
+      {10, -1, 190, 0, true},
+      {10, -3, 190, 2, true},
+      {200, -1, 20, 0, true},
+      {10, 180, 190, 179, true},
+      {10, 181, 190, 178, true},
+      {10, 360, 10, 0, false},
+      {10, -181, 10, 179, false},
+      {-75, -75, 105, 74, true},
+      {434, 254, 254, 105, true},
+      {2147483647, 0, 127, 0, false},
+      {-2147483647 - 1, -2147483647 - 1, 52, 127, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.column << "," << c.row);
+    int x = -1;
+    int y = -1;
+    EXPECT_EQ(m_engine->GlobePixel(c.column, c.row, x, y), c.over);
+    EXPECT_EQ(x, c.x);
+    EXPECT_EQ(y, c.y);
+  }
+  // Only the columns of whole degrees wrap: 3960 of a 4000-pixel map.
+  Start("w4000.bmp");
+  EXPECT_EQ(m_engine->GlobeWidth(), 3960);
+  int x = -1;
+  int y = -1;
+  EXPECT_FALSE(m_engine->GlobePixel(3960, 0, x, y));
+  EXPECT_EQ(x, 0);
+}
+
+// Every grid point, anywhere on the globe, is the pixel it names: its
+// identifier, elevation and corner are that pixel's, and fine cell (8, 8)
+// is the aircraft's own pixel. Before, the window stopped at the west and
+// north edges (another place under the aircraft) and ran off the east and
+// south edges (15745 m of phantom terrain).
+TEST_F(TerrainEngine, GridsAreRealPixelsAtEveryEdge) {
+  Start("small.bmp");
+  const struct {
+    const char* where;
+    double latitude, longitude;
+    int x, y;  // the aircraft's pixel on the map
+  } places[] = {
+      {"north-west corner", 89.5, -179.5, 0, 0},
+      {"north-east corner", 89.5, 179.5, 359, 0},
+      {"south-east corner", -89.5, 179.5, 359, 179},
+      {"south-west corner", -89.5, -179.5, 0, 179},
+      {"longitude +180 is -180", 10.5, 180.0, 0, 79},
+      {"the south pole itself", -90.0, 20.5, 200, 179},
+      {"north pole, mid-map", 89.5, 0.5, 180, 0},
+      {"middle of the map", 10.5, 20.5, 200, 79},
+  };
+  for (const auto& p : places) {
+    SCOPED_TRACE(p.where);
+    ASSERT_EQ(Fly(p.latitude, p.longitude, 22), 2);
+    for (int i = 0; i < trn::kCoarseSize; ++i) {
+      for (int j = 0; j < trn::kCoarseSize; ++j) {
+        const TrnGridPoint& q = m_record->coarseGrid[i][j];
+        const int x = q.cellId / 10000;
+        const int y = q.cellId % 10000;
+        ASSERT_TRUE(x >= 0 && x < 360 && y >= 0 && y < 180) << i << "," << j << " " << q.cellId;
+        ASSERT_EQ(q.elevation, SmallMapElevation(x, y)) << i << "," << j;
+        ASSERT_EQ(q.latitude, 90.0 - y) << i << "," << j;
+        ASSERT_EQ(q.longitude, x - 180.0) << i << "," << j;
+      }
+    }
+    const int cx = p.y == 179 && p.latitude == -90.0 ? (p.x + 180) % 360 : p.x;
+    EXPECT_EQ(m_record->coarseGrid[75][75].cellId, CTerrainEngine::MakeCellId(cx, p.y));
+    for (int a = 0; a < trn::kFineSize; ++a) {
+      for (int b = 0; b < trn::kFineSize; ++b) {
+        const TrnGridPoint& coarse = m_record->coarseGrid[67 + a][67 + b];
+        const auto& cell = m_record->fineGrid[a][b];
+        ASSERT_EQ(cell[1][1].elevation, coarse.elevation) << a << "," << b;
+        for (int s = 0; s < 3; ++s) {
+          for (int t = 0; t < 3; ++t) {
+            ASSERT_EQ(cell[s][t].cellId, coarse.cellId) << a << "," << b;
+            ASSERT_NEAR(cell[s][t].latitude, coarse.latitude - t / 3.0, 1e-9);
+            ASSERT_NEAR(cell[s][t].longitude, coarse.longitude + s / 3.0, 1e-9);
+            ASSERT_LT(cell[s][t].elevation, 7360);  // the map's highest pixel
+          }
+        }
+      }
+    }
+    // The published pixel keeps the conversion's value (360 at +180, 180
+    // at -90); the elevation is the aircraft's sub-point of its own pixel.
+    EXPECT_EQ(m_engine->PixelX(), p.longitude == 180.0 ? 360 : p.x);
+    const int subY = p.latitude == -90.0 ? 2 : m_engine->SubY();
+    EXPECT_EQ(m_engine->Elevation(), m_record->fineGrid[8][8][m_engine->SubX()][subY].elevation);
+    if (m_engine->SubX() == 1 && subY == 1) {
+      EXPECT_EQ(m_engine->Elevation(), SmallMapElevation(cx, p.y));
+    }
+  }
+}
+
+// Refinement blends neighbours as they lie on the map: over the pole the
+// map's north is down the window. Values on the 360 x 180 map (x * 20 + y).
+TEST_F(TerrainEngine, RefinementBlendsAcrossThePole) {
+  Start("small.bmp");
+  const struct {
+    const char* what;
+    double latitude, longitude;
+    int a, b, s, t;
+    int metres;
+  } cases[] = {
+      // Pixel (280, 0): its north is (279..281, 0) seen from across the
+      // pole, (99..101, 0): ((1980 + 5600) / 2 + ...) / 3.
+      {"north of row 0", 89.5, 100.5, 8, 8, 1, 0, 3800},
+      {"south of row 0", 89.5, 100.5, 8, 8, 1, 2, 5600},
+      // The row above it in the window is (100, 0) over the pole: its
+      // north is back across, (279..281, 0); its south (99..101, 1).
+      {"north over the pole", 89.5, 100.5, 8, 7, 1, 0, 3800},
+      {"south over the pole", 89.5, 100.5, 8, 7, 1, 2, 2000},
+      // At -90 the aircraft's pixel is (20, 179) across the pole; its
+      // south is (199..201, 179).
+      {"south at the south pole", -90.0, 20.5, 8, 8, 1, 2, 2379},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(Fly(c.latitude, c.longitude, 22), 2);
+    EXPECT_EQ(m_record->fineGrid[c.a][c.b][c.s][c.t].elevation, c.metres);
+  }
+  EXPECT_EQ(m_engine->Elevation(), 2379);  // the aircraft at the pole: that sub-point
+}
+
+// A 120 pixel-per-degree map (2.8 GB, a hole but for a few pixels) served
+// in place: at its far corners the aircraft's own pixel is under it.
+TEST_F(TerrainEngine, FineMapCornersAreTheAircraftsPixels) {
+  const int w = 43200;
+  const int h = 21600;
+  const auto path = s_dir / "k120.bmp";
+  auto elevationAt = [](int x, int y) { return 100 + (x % 97) * 10 + (y % 89); };
+  const struct {
+    double latitude;
+    double longitude;
+    int x;
+    int y;
+  } places[] = {
+      {-89.996, 179.996, w - 1, h - 1}, {89.996, -179.996, 0, 0},      {89.996, 179.996, w - 1, 0},
+      {-89.996, -179.996, 0, h - 1},    {-0.004, 0.004, w / 2, h / 2},
+  };
+  {
+    bmptest::SparseMap map(path, w, h);
+    for (const auto& p : places) {
+      map.Put(p.x, p.y, bmptest::ElevationColour(elevationAt(p.x, p.y)));
+    }
+    ASSERT_TRUE(map.Close());
+  }
+  Start("k120.bmp");
+  EXPECT_TRUE(m_engine->TerrainBitmap().InPlace());
+  for (const auto& p : places) {
+    SCOPED_TRACE(testing::Message() << p.x << "," << p.y);
+    Fly(p.latitude, p.longitude, 23);
+    ASSERT_EQ(m_engine->PixelX(), p.x);
+    ASSERT_EQ(m_engine->PixelY(), p.y);
+    const TrnGridPoint& centre = m_record->coarseGrid[75][75];
+    EXPECT_EQ(centre.cellId, CTerrainEngine::MakeCellId(p.x, p.y));
+    EXPECT_EQ(centre.elevation, elevationAt(p.x, p.y));
+    EXPECT_DOUBLE_EQ(centre.latitude, 90.0 - p.y / 120.0);
+    EXPECT_DOUBLE_EQ(centre.longitude, p.x / 120.0 - 180.0);
+    EXPECT_EQ(m_record->fineGrid[8][8][1][1].elevation, elevationAt(p.x, p.y));
+    ASSERT_EQ(m_engine->SubX(), 1);
+    ASSERT_EQ(m_engine->SubY(), 1);
+    EXPECT_EQ(m_engine->Elevation(), elevationAt(p.x, p.y));
+  }
+  m_engine = std::make_unique<CTerrainEngine>();  // closes the map
+  std::filesystem::remove(path);
 }
 
 // --- Overrides -------------------------------------------------------------------
@@ -526,66 +693,6 @@ TEST_F(TerrainEngine, OverridesOnlyOnTheirOwnMap) {
   EXPECT_FALSE(m_engine->OverridesApply());
   Start("world.bmp");
   EXPECT_TRUE(m_engine->OverridesApply());
-}
-
-// A 120 pixel-per-degree map (2.8 GB, a hole but for a few pixels) served
-// end to end: the grids around far corners, the antimeridian and the poles
-// carry the pixels written there.
-TEST_F(TerrainEngine, FineMapGridsAtTheEdges) {
-  const int w = 43200;
-  const int h = 21600;
-  const auto path = s_dir / "k120.bmp";
-  auto elevationAt = [](int x, int y) { return 100 + (x % 97) * 10 + (y % 89); };
-  const int points[][2] = {{w - 1, h - 1}, {0, 0}, {w / 2, h / 2}, {w - 1, 0}, {0, h - 1}};
-  {
-    bmptest::SparseMap map(path, w, h);
-    for (const auto& p : points) {
-      map.Put(p[0], p[1], bmptest::ElevationColour(elevationAt(p[0], p[1])));
-    }
-    ASSERT_TRUE(map.Close());
-  }
-  Start("k120.bmp");
-  EXPECT_TRUE(m_engine->TerrainBitmap().InPlace());
-  struct Where {
-    double latitude;
-    double longitude;
-    int x;
-    int y;
-  } places[] = {
-      // South pole at the antimeridian's east side: the last pixel.
-      {-89.995, 179.995, w - 1, h - 1},
-      // North pole at -180.
-      {89.995, -179.995, 0, 0},
-      // Greenwich at the equator.
-      {-0.004, 0.004, w / 2, h / 2},
-  };
-  for (const Where& p : places) {
-    SCOPED_TRACE(p.x);
-    Fly(p.latitude, p.longitude, 12);
-    ASSERT_EQ(m_engine->PixelX(), p.x);
-    ASSERT_EQ(m_engine->PixelY(), p.y);
-    Fly(p.latitude, p.longitude, 11);
-    EXPECT_EQ(m_engine->PixelsPerDegLon(), 120.0);
-    const int e = elevationAt(p.x, p.y);
-    // The coarse grid starts at the map's edge there: find the point.
-    bool found = false;
-    for (int i = 0; i < trn::kCoarseSize && !found; ++i) {
-      for (int j = 0; j < trn::kCoarseSize && !found; ++j) {
-        if (m_record->coarseGrid[i][j].elevation == e) {
-          found = true;
-        }
-      }
-    }
-    EXPECT_TRUE(found) << "elevation " << e << " not in the coarse grid";
-    if (p.x == w / 2) {
-      EXPECT_EQ(m_record->coarseGrid[75][75].elevation, e);
-      EXPECT_EQ(m_record->fineGrid[8][8][1][1].elevation, e);
-      EXPECT_EQ(m_engine->Elevation(),
-                m_record->fineGrid[8][8][m_engine->SubX()][m_engine->SubY()].elevation);
-    }
-  }
-  m_engine = std::make_unique<CTerrainEngine>();  // closes the map
-  std::filesystem::remove(path);
 }
 
 // The map file cut short on disk while it is served: no crash, the map is
