@@ -183,11 +183,16 @@ bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
   // side by side in one grid, which breaks the lattice wherever the aircraft
   // moved between them; the count and the re-read cannot see such a stalled
   // copy, since nothing moves while it is read.
+  // Near a pole a column's rows across it carry the longitude half a turn
+  // away, give or take the rounding of the two degree conversions.
+  const auto sameMeridian = [](double a, double b) {
+    return a == b || std::fabs(std::fabs(a - b) - 180.0) < 1e-9;
+  };
   const orogrid_point(&coarse)[trn::kCoarseSize][trn::kCoarseSize] = snapshot.coarse;
   for (int i = 0; i < trn::kCoarseSize; ++i) {
     for (int j = 0; j < trn::kCoarseSize; ++j) {
       if (coarse[i][j].latitude != coarse[0][j].latitude ||
-          coarse[i][j].longitude != coarse[i][0].longitude) {
+          !sameMeridian(coarse[i][j].longitude, coarse[i][0].longitude)) {
         return false;
       }
     }
@@ -215,6 +220,31 @@ bool SnapshotGridsAgree(const orogrid_snapshot& snapshot) {
     }
   }
   return true;
+}
+
+void FillSnapshotPixels(orogrid_snapshot& snapshot) {
+  const MapScale scale{static_cast<double>(snapshot.pixels_per_degree_x),
+                       static_cast<double>(snapshot.pixels_per_degree_y)};
+  const bool known = snapshot.pixels_per_degree_x >= 1 && snapshot.pixels_per_degree_y >= 1;
+  const auto pixelOf = [&](const orogrid_point& point, orogrid_pixel& out) {
+    TrnGridPoint p;
+    std::memcpy(&p, &point, sizeof p);
+    const std::int64_t column = known ? PointColumn(p, scale) : -1;
+    const std::int64_t row = known ? PointRow(p, scale) : -1;
+    const bool fits = column >= 0 && column <= INT32_MAX && row >= 0 && row <= INT32_MAX;
+    out.column = fits ? static_cast<std::int32_t>(column) : -1;
+    out.row = fits ? static_cast<std::int32_t>(row) : -1;
+  };
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      pixelOf(snapshot.coarse[i][j], snapshot.coarse_pixel[i][j]);
+    }
+  }
+  for (int cx = 0; cx < trn::kFineSize; ++cx) {
+    for (int cy = 0; cy < trn::kFineSize; ++cy) {
+      pixelOf(snapshot.fine[cx][cy][0][0], snapshot.fine_pixel[cx][cy]);
+    }
+  }
 }
 
 bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
@@ -492,7 +522,15 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
   }
 }
 
-int CTrnClient::Snapshot(orogrid_snapshot& out) {
+int CTrnClient::Snapshot(orogrid_snapshot& out, bool withPixels) {
+  const int code = TakeSnapshot(out);
+  if (withPixels) {
+    FillSnapshotPixels(out);
+  }
+  return code;
+}
+
+int CTrnClient::TakeSnapshot(orogrid_snapshot& out) {
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   if (m_pSeq != nullptr) {

@@ -56,10 +56,13 @@ struct HeuristicOptions {
 bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
                            const HeuristicOptions& options);
 // True when the grids look like one publication: both lie on the map's
-// pixel lattice (one latitude per row, one longitude per column) and every
-// fine cell's first sub-point has exactly the position of the coarse point
-// it refines.
+// pixel lattice (one latitude per row, one longitude per column, or the
+// longitude half a turn away for rows across a pole) and every fine cell's
+// first sub-point has exactly the position of the coarse point it refines.
 bool SnapshotGridsAgree(const orogrid_snapshot& snapshot);
+// Fills the snapshot's coarse_pixel and fine_pixel from the positions of
+// its points and its pixels per degree (-1, -1 when that is unknown).
+void FillSnapshotPixels(orogrid_snapshot& snapshot);
 // Copies the tick's aircraft values (plain reads; the caller makes them
 // consistent).
 void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out);
@@ -97,7 +100,9 @@ class CTrnClient {
   int Open(const char* name, bool countUser);
 
   int WaitPublication(std::uint32_t timeoutMs);
-  int Snapshot(orogrid_snapshot& out);
+  // withPixels false: a snapshot of the first layout, whose caller's
+  // buffer ends before coarse_pixel (nothing from there on is written).
+  int Snapshot(orogrid_snapshot& out, bool withPixels = true);
   int ReadAircraft(orogrid_aircraft& out);
   int ReadStatus(orogrid_status& out);
   int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
@@ -121,6 +126,8 @@ class CTrnClient {
   // OROGRID_E_SERVER_GONE when the server is known gone, else OROGRID_OK.
   int GoneCode(std::int64_t now);
   std::uint64_t FineFingerprint() const;
+  // Snapshot without the pixels: writes nothing from coarse_pixel on.
+  int TakeSnapshot(orogrid_snapshot& out);
 
   CClientSegment* m_pRecordSegment;
   CClientSegment* m_pSeqSegment;

@@ -175,8 +175,12 @@ OROGRID_API int OROGRID_CALL orogrid_wait_publication(orogrid_client* client, ui
 
 OROGRID_API int OROGRID_CALL orogrid_snapshot_take(orogrid_client* client,
                                                    orogrid_snapshot* snapshot, size_t size) {
+  // A snapshot of the first layout gets all but the pixels added since.
+  if (client != nullptr && snapshot != nullptr && size == OROGRID_SNAPSHOT_SIZE_1) {
+    return Guard(client, [&] { return client->reader.Snapshot(*snapshot, false); });
+  }
   return FillRecord(client, snapshot, size, "snapshot",
-                    [&] { return client->reader.Snapshot(*snapshot); });
+                    [&] { return client->reader.Snapshot(*snapshot, true); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_aircraft_read(orogrid_client* client,
@@ -211,7 +215,7 @@ OROGRID_API int OROGRID_CALL orogrid_snapshot_elevation(const orogrid_snapshot* 
   if (snapshot == nullptr || metres == nullptr) {
     return OROGRID_E_INVALID_ARGUMENT;
   }
-  if (size < sizeof(orogrid_snapshot)) {
+  if (size < OROGRID_SNAPSHOT_SIZE_1) {
     return OROGRID_E_BUFFER_TOO_SMALL;
   }
   return Guard(nullptr, [&] {

@@ -103,9 +103,13 @@ extern "C" {
 #define OROGRID_FINE_SIZE 17
 #define OROGRID_SUBDIV 3
 
-/* One grid point: the north-west corner of a map pixel or sub-cell. */
+/* One grid point: the north-west corner of a map pixel or sub-cell.
+ * cell_id is the record's identifier, column * 10000 + row: it names one
+ * pixel only on maps of at most 10000 rows (up to 55 pixels per degree); on
+ * taller maps pixel (x, 10000 + k) has the identifier of (x + 1, k). Use the
+ * snapshot's coarse_pixel and fine_pixel to know a point's pixel. */
 typedef struct orogrid_point {
-  int32_t cell_id;   /* map column * 10000 + row */
+  int32_t cell_id;   /* map column * 10000 + row (see above) */
   int32_t elevation; /* metres */
   double latitude;   /* degrees, north positive */
   double longitude;  /* degrees, east positive */
@@ -127,9 +131,21 @@ typedef struct orogrid_aircraft {
   int32_t simulation_state; /* 0 waiting, 0xFFFFFF lost, else running */
 } orogrid_aircraft;
 
-/* A consistent copy of what the server published. 603 KB: not for the stack
+/* A map pixel: column from longitude -180 eastward, row from latitude +90
+ * southward; -1, -1 when the map's scale is not known. */
+typedef struct orogrid_pixel {
+  int32_t column, row;
+} orogrid_pixel;
+
+/* A consistent copy of what the server published. 785 KB: not for the stack
  * of a small thread. Grids are [column][row], first index west to east,
- * second north to south; fine[cx][cy][sx][sy] refines coarse[67+cx][67+cy]. */
+ * second north to south; fine[cx][cy][sx][sy] refines coarse[67+cx][67+cy].
+ * The map is a globe: near longitude +-180 the grids hold columns of both
+ * sides of the antimeridian, and near a pole rows that lie across it (the
+ * same latitudes, the longitude 180 degrees away, in reverse order), so
+ * read a point's position from the point (or its pixel), not from its
+ * place in the grid. Inside every fine cell, sub-point sy = 0 is the
+ * pixel's northern third. */
 typedef struct orogrid_snapshot {
   uint64_t publication_count;  /* the server's count (0 without a companion) */
   int32_t consistency;         /* OROGRID_CONSISTENT_* */
@@ -143,7 +159,15 @@ typedef struct orogrid_snapshot {
   orogrid_aircraft aircraft;
   orogrid_point coarse[OROGRID_COARSE_SIZE][OROGRID_COARSE_SIZE];
   orogrid_point fine[OROGRID_FINE_SIZE][OROGRID_FINE_SIZE][OROGRID_SUBDIV][OROGRID_SUBDIV];
+  /* Added after the first layout: the pixel of every coarse point and of every fine cell,
+   * from their positions. */
+  orogrid_pixel coarse_pixel[OROGRID_COARSE_SIZE][OROGRID_COARSE_SIZE];
+  orogrid_pixel fine_pixel[OROGRID_FINE_SIZE][OROGRID_FINE_SIZE];
 } orogrid_snapshot;
+
+/* Size of the snapshot before coarse_pixel was added: programs built then
+ * pass it, and get everything but the pixels. */
+#define OROGRID_SNAPSHOT_SIZE_1 offsetof(orogrid_snapshot, coarse_pixel)
 
 /* The server's state as the companion record reports it. */
 typedef struct orogrid_status {
@@ -194,7 +218,8 @@ OROGRID_API const char* OROGRID_CALL orogrid_last_error(const orogrid_client* cl
 OROGRID_API int OROGRID_CALL orogrid_wait_publication(orogrid_client* client, uint32_t timeout_ms);
 
 /* A consistent copy of the grids and the tick's values into *snapshot,
- * whose size is `size` bytes (sizeof(orogrid_snapshot)). */
+ * whose size is `size` bytes (sizeof(orogrid_snapshot), or
+ * OROGRID_SNAPSHOT_SIZE_1 for the snapshot without pixels). */
 OROGRID_API int OROGRID_CALL orogrid_snapshot_take(orogrid_client* client,
                                                    orogrid_snapshot* snapshot, size_t size);
 /* The tick's aircraft values alone, consistent, without the grids. */
@@ -211,7 +236,9 @@ OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid
 OROGRID_API int OROGRID_CALL orogrid_elevation(orogrid_client* client, double latitude,
                                                double longitude, int method, double* metres,
                                                int* grid);
-/* The same over a snapshot taken earlier (no handle needed). */
+/* The same over a snapshot taken earlier (no handle needed); size as for
+ * orogrid_snapshot_take. Latitude -90..90, longitude -180..180: -180 and
+ * +180 are one meridian. */
 OROGRID_API int OROGRID_CALL orogrid_snapshot_elevation(const orogrid_snapshot* snapshot,
                                                         size_t size, double latitude,
                                                         double longitude, int method,

@@ -114,6 +114,20 @@ static int CheckAgainstWriter(const char* segment, double latitude, double longi
     CHECK(metres == expected);
     CHECK(orogrid_snapshot_elevation(snapshot, 16, latitude, longitude, OROGRID_NEAREST, &metres,
                                      NULL) == OROGRID_E_BUFFER_TOO_SMALL);
+    /* Every pixel named: the aircraft's pixel is the fine grid's centre. */
+    CHECK(snapshot->fine_pixel[8][8].column == snapshot->coarse_pixel[75][75].column);
+    CHECK(snapshot->coarse_pixel[0][0].column >= 0 && snapshot->coarse_pixel[0][0].row >= 0);
+    free(snapshot);
+  }
+  /* A program built before the pixels were added passes the older size and
+   * gets all the rest; nothing is written past what it has. */
+  snapshot = (orogrid_snapshot*)malloc(OROGRID_SNAPSHOT_SIZE_1);
+  if (snapshot != NULL) {
+    CHECK(orogrid_snapshot_take(client, snapshot, OROGRID_SNAPSHOT_SIZE_1) == OROGRID_OK);
+    metres = -1.0;
+    CHECK(orogrid_snapshot_elevation(snapshot, OROGRID_SNAPSHOT_SIZE_1, latitude, longitude,
+                                     OROGRID_NEAREST, &metres, NULL) == OROGRID_OK);
+    CHECK(metres == expected);
     free(snapshot);
   }
   orogrid_close(client);

@@ -487,4 +487,118 @@ TEST(ClientElevation, LookupsOverASnapshot) {
   EXPECT_EQ(at(x0, y0, OROGRID_NEAREST, &m), OROGRID_E_NO_DATA);
 }
 
+// The globe's seams: -180 and +180 are one meridian, and the grids go on
+// over a pole. Nearest and bilinear answer on both sides of each seam from
+// the pixels the grids hold there, never "outside". Before, -180 was
+// outside and bilinear weighed in what lay past the map's edge.
+TEST(ClientElevation, LookupsAcrossTheSeams) {
+  constexpr int kW = clienttest::kMapWidth;
+  constexpr int kH = clienttest::kMapHeight;
+  constexpr double kPpd = clienttest::kPixelsPerDegree;
+  auto record = std::make_unique<TrnShmData>();
+  auto snapshot = std::make_unique<orogrid_snapshot>();
+  // Wraps a sub-cell or pixel position past an edge onto the globe at
+  // `per` cells per pixel; returns the real pixel and the sub-cell in it.
+  const auto real = [&](long long ux, long long uy, int per, int& x, int& y, int& s, int& t) {
+    const long long w = static_cast<long long>(kW) * per;
+    const long long h = static_cast<long long>(kH) * per;
+    bool over = uy < 0 || uy >= h;
+    if (uy < 0) {
+      uy = -1 - uy;
+    } else if (uy >= h) {
+      uy = 2 * h - 1 - uy;
+    }
+    ux = ((over ? ux + w / 2 : ux) % w + w) % w;
+    x = static_cast<int>(ux / per);
+    y = static_cast<int>(uy / per);
+    s = static_cast<int>(ux % per);
+    t = static_cast<int>(uy % per);
+  };
+  const struct {
+    const char* seam;
+    double aircraftLat, aircraftLon;  // where the grids were published
+    double latitude, longitude;       // the lookup
+    bool fine;                        // inside the fine grid
+  } cases[] = {
+      {"east of the antimeridian", -17.0, 179.99, -17.0, 179.995, true},
+      {"on the antimeridian, +180", -17.0, 179.99, -17.0, 180.0, true},
+      {"on the antimeridian, -180", -17.0, 179.99, -17.0, -180.0, true},
+      {"west of the antimeridian", -17.0, 179.99, -17.02, -179.996, true},
+      {"far west across it", -17.0, 179.99, -16.5, -175.01, false},
+      {"far east before it", -17.0, -179.99, -17.3, 175.01, false},
+      {"north pole, own side", 89.97, 10.0, 89.99, 10.01, true},
+      {"north pole, far side", 89.97, 10.0, 89.99, -169.99, true},
+      {"north pole, far side coarse", 89.97, 10.0, 89.5, -168.0, false},
+      {"south pole, own side", -89.97, -100.0, -89.99, -100.01, true},
+      {"south pole, far side", -89.97, -100.0, -89.995, 80.01, true},
+      {"the south pole itself", -89.97, -100.0, -90.0, -100.0, true},
+      {"north-west corner", 89.99, -179.99, 89.99, 179.99, true},
+      {"south-east corner", -89.99, 179.99, -89.99, -179.99, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seam);
+    std::memset(record.get(), 0, sizeof *record);
+    clienttest::FillRecord(*record, c.aircraftLat, c.aircraftLon, false);
+    std::memcpy(snapshot->coarse, record->coarseGrid, sizeof snapshot->coarse);
+    std::memcpy(snapshot->fine, record->fineGrid, sizeof snapshot->fine);
+    snapshot->pixels_per_degree_x = clienttest::kPixelsPerDegree;
+    snapshot->pixels_per_degree_y = clienttest::kPixelsPerDegree;
+    const int per = c.fine ? 3 : 1;
+    const double fx = (c.longitude + 180.0) * kPpd * per;
+    const double fy = (90.0 - c.latitude) * kPpd * per;
+    const long long cx = static_cast<long long>(std::floor(fx));
+    const long long cy = static_cast<long long>(std::floor(fy));
+    const auto value = [&](long long ux, long long uy) {
+      int x = 0;
+      int y = 0;
+      int s = 0;
+      int t = 0;
+      real(ux, uy, per, x, y, s, t);
+      return c.fine ? FineElevation(x, y, s, t) : MapElevation(x, y);
+    };
+    double m = 0.0;
+    int grid = 0;
+    ASSERT_EQ(orogrid_snapshot_elevation(snapshot.get(), sizeof *snapshot, c.latitude, c.longitude,
+                                         OROGRID_NEAREST, &m, &grid),
+              OROGRID_OK);
+    EXPECT_EQ(grid, c.fine ? OROGRID_GRID_FINE : OROGRID_GRID_COARSE);
+    EXPECT_EQ(m, value(cx, cy));
+    const double u = fx - static_cast<double>(cx);
+    const double v = fy - static_cast<double>(cy);
+    const double expected = (1 - u) * (1 - v) * value(cx, cy) + u * (1 - v) * value(cx + 1, cy) +
+                            (1 - u) * v * value(cx, cy + 1) + u * v * value(cx + 1, cy + 1);
+    ASSERT_EQ(orogrid_snapshot_elevation(snapshot.get(), sizeof *snapshot, c.latitude, c.longitude,
+                                         OROGRID_BILINEAR, &m, nullptr),
+              OROGRID_OK);
+    EXPECT_NEAR(m, expected, 1e-6);
+  }
+}
+
+// The snapshot names every point's pixel; a heuristic copy of grids that
+// reach over a pole (a column holding two meridians) is still whole.
+TEST(ClientElevation, SnapshotPixelsAndPoleColumns) {
+  auto record = std::make_unique<TrnShmData>();
+  auto snapshot = std::make_unique<orogrid_snapshot>();
+  std::memset(record.get(), 0, sizeof *record);
+  clienttest::FillRecord(*record, 89.97, 179.99, false);
+  client::HeuristicOptions options;
+  options.maxAttempts = 1;
+  ASSERT_TRUE(client::TakeHeuristicSnapshot(*record, *snapshot, options));
+  snapshot->pixels_per_degree_x = clienttest::kPixelsPerDegree;
+  snapshot->pixels_per_degree_y = clienttest::kPixelsPerDegree;
+  client::FillSnapshotPixels(*snapshot);
+  for (int i = 0; i < trn::kCoarseSize; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      const orogrid_pixel p = snapshot->coarse_pixel[i][j];
+      ASSERT_EQ(record->coarseGrid[i][j].cellId, p.column * 10000 + p.row) << i << "," << j;
+    }
+  }
+  EXPECT_EQ(snapshot->coarse_pixel[75][75].column, clienttest::kMapWidth - 1);
+  EXPECT_EQ(snapshot->fine_pixel[8][8].column, snapshot->coarse_pixel[75][75].column);
+  snapshot->pixels_per_degree_x = 0;
+  client::FillSnapshotPixels(*snapshot);
+  EXPECT_EQ(snapshot->coarse_pixel[3][4].column, -1);
+  EXPECT_EQ(snapshot->coarse_pixel[3][4].row, -1);
+}
+
 }  // namespace

@@ -32,6 +32,20 @@ inline int PixelRow(double latitude) {
   return static_cast<int>(std::floor((90.0 - latitude) * kPixelsPerDegree));
 }
 
+// The map pixel a window position (x, y) past an edge stands for, as the
+// server takes it: columns wrap, rows past a pole come down the other side
+// of the globe, 180 degrees of longitude away. True over a pole.
+inline bool GlobePixel(int& x, int& y) {
+  const bool over = y < 0 || y >= kMapHeight;
+  if (y < 0) {
+    y = -1 - y;
+  } else if (y >= kMapHeight) {
+    y = 2 * kMapHeight - 1 - y;
+  }
+  x = ((over ? x + kMapWidth / 2 : x) % kMapWidth + kMapWidth) % kMapWidth;
+  return over;
+}
+
 // Publishes grids around the aircraft at (latitude, longitude). With
 // `mosaic`, the columns from 75 on are taken one pixel further south, as
 // when the aircraft moved during the server's sweep.
@@ -41,8 +55,9 @@ inline void FillRecord(TrnShmData& record, double latitude, double longitude, bo
   for (int i = 0; i < trn::kCoarseSize; ++i) {
     const int shift = mosaic && i >= trn::kCoarseCentre ? 1 : 0;
     for (int j = 0; j < trn::kCoarseSize; ++j) {
-      const int x = x0 + i - trn::kCoarseCentre;
-      const int y = y0 + j - trn::kCoarseCentre + shift;
+      int x = x0 + i - trn::kCoarseCentre;
+      int y = y0 + j - trn::kCoarseCentre + shift;
+      GlobePixel(x, y);
       TrnGridPoint& p = record.coarseGrid[i][j];
       p.cellId = x * 10000 + y;
       p.elevation = MapElevation(x, y);
@@ -54,7 +69,8 @@ inline void FillRecord(TrnShmData& record, double latitude, double longitude, bo
   for (int cx = 0; cx < trn::kFineSize; ++cx) {
     for (int cy = 0; cy < trn::kFineSize; ++cy) {
       const TrnGridPoint& c = record.coarseGrid[trn::kFineOrigin + cx][trn::kFineOrigin + cy];
-      const int x = static_cast<int>(std::lround((c.longitude + 180.0) * kPixelsPerDegree));
+      const int x =
+          static_cast<int>(std::lround((c.longitude + 180.0) * kPixelsPerDegree)) % kMapWidth;
       const int y = static_cast<int>(std::lround((90.0 - c.latitude) * kPixelsPerDegree));
       double lat = c.latitude;
       for (int t = 0; t < trn::kSubDiv; ++t) {
