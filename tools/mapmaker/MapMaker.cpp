@@ -435,15 +435,20 @@ bool CSampler::SampleBand(int y0, Rows& rows, char* error, int errorSize) {
 
 // Fills no-data cells layer by layer from the cells around them (the highest
 // known neighbour, for the same reason the default aggregation is the
-// maximum), up to maxDistance layers; what remains becomes 0 m. Works on a
-// block of rows whose first and last rows are taken as the edge of the
-// world: a cell's fill depends only on the cells within maxDistance of it,
-// so the rows at least maxDistance inside the block are filled exactly as in
-// the whole map. Only rows countFrom..countTo - 1 are counted in the summary.
+// maximum), up to maxDistance layers; what remains becomes 0 m. The map is a
+// globe: columns wrap across the antimeridian, and the neighbours north of
+// row 0 (south of the map's last row) are those of the same row half a
+// turn away, across the pole. Works on a block of rows whose first and last
+// rows are taken as the edge of the world unless they are the map's first
+// and last (mapHeight rows): a cell's fill depends only on the cells within
+// maxDistance of it, so the rows at least maxDistance inside the block are
+// filled exactly as in the whole map. Only rows countFrom..countTo - 1 are
+// counted in the summary.
 // Threading: one filler per thread; its buffers are kept between blocks.
 class CHoleFiller {
  public:
-  void Fill(Rows& block, int maxDistance, int countFrom, int countTo, MapSummary& summary);
+  void Fill(Rows& block, int mapHeight, int maxDistance, int countFrom, int countTo,
+            MapSummary& summary);
 
  private:
   std::vector<std::uint32_t> m_frontier;
@@ -452,10 +457,12 @@ class CHoleFiller {
   std::vector<std::uint8_t> m_queued;
 };
 
-void CHoleFiller::Fill(Rows& block, int maxDistance, int countFrom, int countTo,
+void CHoleFiller::Fill(Rows& block, int mapHeight, int maxDistance, int countFrom, int countTo,
                        MapSummary& summary) {
   const int W = block.width;
   const int H = block.slots;
+  const bool northPole = block.first == 0;
+  const bool southPole = block.first + H == mapHeight;
   std::int16_t* cells = block.cells.data();
   const std::size_t count = block.cells.size();
   const auto counted = [&](std::uint32_t idx) {
@@ -471,13 +478,18 @@ void CHoleFiller::Fill(Rows& block, int maxDistance, int countFrom, int countTo,
     const int x = static_cast<int>(idx % static_cast<std::uint32_t>(W));
     const int y = static_cast<int>(idx / static_cast<std::uint32_t>(W));
     for (int dy = -1; dy <= 1; ++dy) {
-      const int ny = y + dy;
+      int ny = y + dy;
+      int across = 0;  // columns to the far side of a pole
       if (ny < 0 || ny >= H) {
-        continue;
+        if ((ny < 0 && !northPole) || (ny >= H && !southPole)) {
+          continue;
+        }
+        ny = y;
+        across = W / 2;
       }
       for (int dx = -1; dx <= 1; ++dx) {
         if (dx != 0 || dy != 0) {
-          fn((x + dx + W) % W, ny);
+          fn((x + dx + across + W) % W, ny);
         }
       }
     }
@@ -847,7 +859,7 @@ bool CMapMaker::MakeMap(const char* input, const char* output, const MapOptions&
         for (int y = top; y < bottom; ++y) {
           std::copy_n(ring.Row(y), W, block.Row(y));
         }
-        filler.Fill(block, D, y0, y1, s);
+        filler.Fill(block, H, D, y0, y1, s);
         rows = &block;
       }
       // Picture elevations of rows y0 - 1..y1 (those inside the map), each once.
