@@ -5,10 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "client/orogrid_client.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
@@ -148,15 +153,401 @@ void OrogridE2E::FlyOverFinePoints() {
     EXPECT_EQ(id, ReadVolatile(m_rec->aircraftCellId));
     EXPECT_EQ(p.x, ReadVolatile(m_rec->aircraftPixelX));
     EXPECT_EQ(p.y, ReadVolatile(m_rec->aircraftPixelY));
-    // The coarse grid stops at the map's edges: it starts at column
-    // max(0, x - 75), so the pixel is at index x - that.
-    const int i = p.x - std::max(0, p.x - 75);
-    const int j = p.y - std::max(0, p.y - 75);
-    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->coarseGrid[i][j].elevation)) << i << "," << j;
-    if (i == 75 && j == 75) {
-      EXPECT_EQ(p.elevation, ReadVolatile(m_rec->fineGrid[8][8][1][1].elevation));
+    // The grids are centred on the aircraft at the map's edges too.
+    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->coarseGrid[75][75].elevation));
+    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->fineGrid[8][8][1][1].elevation));
+    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->aircraftElevation));
+  }
+}
+
+// --- Flights around the globe ----------------------------------------------
+
+// A world map of known 8 x 8 pixel blocks, none as high as 4000 m, written
+// where flights need it: everywhere at 12 pixels per degree, in squares
+// around each place (and its image across the pole) at 120, the rest of
+// which is a hole in the file that reads as 0 m.
+class GlobeMap {
+ public:
+  static constexpr int kBlock = 8;
+  static constexpr int kReach =
+      80;  // half the side of a written square: the window and a neighbour
+  static constexpr int kCeiling = 4000;
+
+  explicit GlobeMap(int pixelsPerDegree)
+      : m_ppd(pixelsPerDegree), m_width(360 * pixelsPerDegree), m_height(180 * pixelsPerDegree) {}
+  int Ppd() const { return m_ppd; }
+  int Width() const { return m_width; }
+  int Height() const { return m_height; }
+  bool Sparse() const { return m_ppd > 12; }
+
+  static int BlockElevation(int x, int y) {
+    return 100 + ((x / kBlock) * 37 + (y / kBlock) * 101) % 3800;
+  }
+  // The square around pixel (x, y) is written (on a sparse map).
+  void Around(int x, int y) {
+    m_squares.push_back({x, y});
+    m_squares.push_back({(x + m_width / 2) % m_width, y});
+  }
+  int Elevation(int x, int y) const {
+    if (!Sparse()) {
+      return BlockElevation(x, y);
+    }
+    for (const auto& q : m_squares) {
+      const int dx = std::abs(x - q[0]);
+      if (std::min(dx, m_width - dx) <= kReach && std::abs(y - q[1]) <= kReach) {
+        return BlockElevation(x, y);
+      }
+    }
+    return 0;
+  }
+  bool Write(const std::string& path) const {
+    bmptest::SparseMap map(path, m_width, m_height);
+    std::vector<std::uint32_t> run(static_cast<std::size_t>(m_width));
+    const auto put = [&](int x0, int y, int count) {
+      for (int k = 0; k < count; ++k) {
+        run[static_cast<std::size_t>(k)] = bmptest::ElevationColour(BlockElevation(x0 + k, y));
+      }
+      map.PutRun(x0, y, run.data(), count);
+    };
+    if (!Sparse()) {
+      for (int y = 0; y < m_height; ++y) {
+        put(0, y, m_width);
+      }
+      return map.Close();
+    }
+    for (const auto& q : m_squares) {
+      for (int y = std::max(0, q[1] - kReach); y <= std::min(m_height - 1, q[1] + kReach); ++y) {
+        const int x0 = (q[0] - kReach + m_width) % m_width;
+        const int first = std::min(2 * kReach + 1, m_width - x0);
+        put(x0, y, first);
+        if (first < 2 * kReach + 1) {
+          put(0, y, 2 * kReach + 1 - first);
+        }
+      }
+    }
+    return map.Close();
+  }
+
+  // The pixel that (x, y) stands for past an edge, at `per` cells per pixel
+  // (3: sub-cells): columns wrap, rows past a pole come down the other side
+  // of the globe half a turn away. Sets the pixel and the sub-cell in it.
+  void OnGlobe(long long ux, long long uy, int per, int& x, int& y, int& s, int& t) const {
+    const long long w = static_cast<long long>(m_width) * per;
+    const long long h = static_cast<long long>(m_height) * per;
+    const bool over = uy < 0 || uy >= h;
+    uy = uy < 0 ? -1 - uy : (uy >= h ? 2 * h - 1 - uy : uy);
+    ux = ((over ? ux + w / 2 : ux) % w + w) % w;
+    x = static_cast<int>(ux / per);
+    y = static_cast<int>(uy / per);
+    s = static_cast<int>(ux % per);
+    t = static_cast<int>(uy % per);
+  }
+  // The neighbour (dx east, dy south) of pixel (x, y) on the globe: north of
+  // row 0 and south of the last row is the same row half a turn away.
+  void Neighbour(int x, int y, int dx, int dy, int& nx, int& ny) const {
+    ny = y + dy;
+    nx = x + dx;
+    if (ny < 0 || ny >= m_height) {
+      ny = y;
+      nx += m_width / 2;
+    }
+    nx = (nx % m_width + m_width) % m_width;
+  }
+  // The refined sub-point (s, t) of pixel (x, y): its own elevation at the
+  // centre, else the mean of the mid-points towards the three neighbours
+  // of that side or corner, truncated; 0 m stays 0 m.
+  int SubElevation(int x, int y, int s, int t) const {
+    const int e = Elevation(x, y);
+    if ((s == 1 && t == 1) || e == 0) {
+      return e;
+    }
+    static const int kSides[3][3][3][2] = {
+        // [s][t]: the three neighbours (dx, dy)
+        {{{-1, -1}, {0, -1}, {-1, 0}}, {{-1, -1}, {-1, 0}, {-1, 1}}, {{-1, 0}, {-1, 1}, {0, 1}}},
+        {{{-1, -1}, {0, -1}, {1, -1}}, {{0, 0}, {0, 0}, {0, 0}}, {{-1, 1}, {0, 1}, {1, 1}}},
+        {{{0, -1}, {1, -1}, {1, 0}}, {{1, -1}, {1, 0}, {1, 1}}, {{1, 0}, {1, 1}, {0, 1}}},
+    };
+    double sum = 0.0;
+    for (const auto& d : kSides[s][t]) {
+      int nx = 0;
+      int ny = 0;
+      Neighbour(x, y, d[0], d[1], nx, ny);
+      sum += (Elevation(nx, ny) + static_cast<double>(e)) / 2.0;
+    }
+    return static_cast<int>(sum / 3.0);
+  }
+
+ private:
+  int m_ppd;
+  int m_width;
+  int m_height;
+  std::vector<std::array<int, 2>> m_squares;
+};
+
+struct GlobeCounts {
+  int places = 0;
+  int ticks = 0;
+  long long gridPoints = 0;
+  int lookups = 0;
+  int publications = 0;
+};
+
+// A client handle on TrnShmSpace, closed at the end.
+struct ClientHandle {
+  orogrid_client* c = nullptr;
+  ~ClientHandle() { orogrid_close(c); }
+};
+
+// Every point of a snapshot against the pixel it names: coarse points carry
+// that pixel's identifier (the record's formula, 32 bits), elevation and
+// pixel; fine cells their coarse point's identifier and pixel, and, when
+// the window was centred on `centre` while the fine grid's columns were
+// taken, each sub-point the value refined from the pixel's neighbours on the
+// globe. Nothing is as high as the map's ceiling. True when centred.
+bool CheckSnapshot(const GlobeMap& map, const orogrid_snapshot& s, int cx, int cy,
+                   GlobeCounts& counts) {
+  // One failure per snapshot names the first wrong point and how many were.
+  long long wrong = 0;
+  std::string first;
+  const auto check = [&](bool ok, const char* what, int i, int j, int got, int expected) {
+    if (!ok && wrong++ == 0) {
+      first = std::string(what) + " at " + std::to_string(i) + "," + std::to_string(j) + ": " +
+              std::to_string(got) + ", expected " + std::to_string(expected);
+    }
+  };
+  bool centred = true;
+  for (int i = 0; i < OROGRID_COARSE_SIZE; ++i) {
+    for (int j = 0; j < OROGRID_COARSE_SIZE; ++j) {
+      const orogrid_point& p = s.coarse[i][j];
+      const long long column =
+          std::llround((p.longitude + 180.0) * map.Ppd()) % static_cast<long long>(map.Width());
+      const long long row = std::llround((90.0 - p.latitude) * map.Ppd());
+      const bool onMap = column >= 0 && row >= 0 && row < map.Height();
+      check(onMap, "coarse row off the map", i, j, static_cast<int>(row), 0);
+      const int x = onMap ? static_cast<int>(column) : 0;
+      const int y = onMap ? static_cast<int>(row) : 0;
+      const auto id = static_cast<std::int32_t>(static_cast<std::uint32_t>(x) * 10000u +
+                                                static_cast<std::uint32_t>(y));
+      check(p.cell_id == id, "coarse cell id", i, j, p.cell_id, id);
+      check(p.elevation == map.Elevation(x, y), "coarse elevation", i, j, p.elevation,
+            map.Elevation(x, y));
+      check(p.elevation < GlobeMap::kCeiling, "coarse elevation over the ceiling", i, j,
+            p.elevation, GlobeMap::kCeiling);
+      check(s.coarse_pixel[i][j].column == x && s.coarse_pixel[i][j].row == y,
+            "coarse pixel column", i, j, s.coarse_pixel[i][j].column, x);
+      if (i >= 66 && i <= 84 && j >= 66 && j <= 84) {
+        int ex = 0;
+        int ey = 0;
+        int es = 0;
+        int et = 0;
+        map.OnGlobe(cx - 75 + i, cy - 75 + j, 1, ex, ey, es, et);
+        centred = centred && ex == x && ey == y;
+      }
+      ++counts.gridPoints;
     }
   }
+  for (int a = 0; a < OROGRID_FINE_SIZE; ++a) {
+    for (int b = 0; b < OROGRID_FINE_SIZE; ++b) {
+      const orogrid_pixel pixel = s.coarse_pixel[67 + a][67 + b];
+      check(s.fine_pixel[a][b].column == pixel.column && s.fine_pixel[a][b].row == pixel.row,
+            "fine pixel column", a, b, s.fine_pixel[a][b].column, pixel.column);
+      for (int si = 0; si < 3; ++si) {
+        for (int ti = 0; ti < 3; ++ti) {
+          const orogrid_point& p = s.fine[a][b][si][ti];
+          check(p.cell_id == s.coarse[67 + a][67 + b].cell_id, "fine cell id", a, b, p.cell_id,
+                s.coarse[67 + a][67 + b].cell_id);
+          check(p.elevation < GlobeMap::kCeiling, "fine elevation over the ceiling", a, b,
+                p.elevation, GlobeMap::kCeiling);
+          if (centred) {
+            const int expected = map.SubElevation(pixel.column, pixel.row, si, ti);
+            check(p.elevation == expected, "fine elevation", a, b, p.elevation, expected);
+          }
+          ++counts.gridPoints;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "first: " << first;
+  return centred;
+}
+
+// Nearest and bilinear lookups around pixel (x, y) and across every seam
+// it touches, against the refined values of the pixels on the globe.
+void CheckLookups(const GlobeMap& map, const orogrid_snapshot& s, int x, int y,
+                  GlobeCounts& counts) {
+  std::vector<std::array<double, 2>> probes;  // latitude, longitude
+  const auto at = [&](int px, int py, double fx, double fy) {
+    probes.push_back({90.0 - (py + fy) / map.Ppd(), (px + fx) / map.Ppd() - 180.0});
+  };
+  const int steps[5][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  for (const auto& d : steps) {
+    int nx = 0;
+    int ny = 0;
+    map.Neighbour(x, y, d[0], d[1], nx, ny);
+    at(nx, ny, 0.5, 0.5);
+    at(nx, ny, 0.95, 0.95);
+    at(nx, ny, 0.02, 0.6);
+  }
+  const double lat = 90.0 - (y + 0.5) / map.Ppd();
+  const double lon = (x + 0.5) / map.Ppd() - 180.0;
+  if (x == 0 || x == map.Width() - 1) {
+    probes.push_back({lat, 180.0});
+    probes.push_back({lat, -180.0});
+  }
+  if (y == 0) {
+    probes.push_back({90.0, lon});
+  }
+  if (y == map.Height() - 1) {
+    probes.push_back({-90.0, lon});
+  }
+  for (const auto& p : probes) {
+    SCOPED_TRACE(testing::Message() << "lookup at " << p[0] << ", " << p[1]);
+    const double fx = (p[1] + 180.0) * map.Ppd() * 3.0;
+    const double fy = (90.0 - p[0]) * map.Ppd() * 3.0;
+    const long long ux = static_cast<long long>(std::floor(fx));
+    const long long uy = static_cast<long long>(std::floor(fy));
+    const auto value = [&](long long vx, long long vy) {
+      int px = 0;
+      int py = 0;
+      int ps = 0;
+      int pt = 0;
+      map.OnGlobe(vx, vy, 3, px, py, ps, pt);
+      return static_cast<double>(map.SubElevation(px, py, ps, pt));
+    };
+    double metres = 0.0;
+    int grid = 0;
+    ASSERT_EQ(orogrid_snapshot_elevation(&s, sizeof s, p[0], p[1], OROGRID_NEAREST, &metres, &grid),
+              OROGRID_OK);
+    EXPECT_EQ(grid, OROGRID_GRID_FINE);
+    EXPECT_EQ(metres, value(ux, uy));
+    const double u = fx - static_cast<double>(ux);
+    const double v = fy - static_cast<double>(uy);
+    const double expected = (1.0 - u) * (1.0 - v) * value(ux, uy) +
+                            u * (1.0 - v) * value(ux + 1, uy) + (1.0 - u) * v * value(ux, uy + 1) +
+                            u * v * value(ux + 1, uy + 1);
+    ASSERT_EQ(
+        orogrid_snapshot_elevation(&s, sizeof s, p[0], p[1], OROGRID_BILINEAR, &metres, nullptr),
+        OROGRID_OK);
+    EXPECT_NEAR(metres, expected, 1e-6);
+    EXPECT_LT(metres, GlobeMap::kCeiling);
+    counts.lookups += 2;
+  }
+}
+
+// The places flown, as pixels: Fiji's latitude (17 S) from 179.5 E across the
+// antimeridian to 179.5 W; the north-west corner (the north and west edges)
+// and across the north pole; the south-east corner (the south and east
+// edges) and across the south pole.
+std::vector<std::array<int, 2>> GlobePlaces(const GlobeMap& map) {
+  const int k = map.Ppd();
+  const int w = map.Width();
+  const int h = map.Height();
+  const int fiji = 107 * k;
+  return {{359 * k + k / 2, fiji}, {w - 1, fiji},     {0, fiji}, {k / 2, fiji}, {0, 0}, {w / 2, 0},
+          {w - 1, h - 1},          {w / 2 - 1, h - 1}};
+}
+
+// Flies the places on the served map. At each the aircraft waits for grids
+// centred on it, then every tick until it moves on checks the elevation the
+// server reports under it against its own pixel (a new sub-cell each tick),
+// and each publication every grid point and the client's lookups.
+void FlyAroundTheGlobe(TrnShmData* rec, const GlobeMap& map, GlobeCounts& counts) {
+  ClientHandle client;
+  ASSERT_EQ(orogrid_open(nullptr, 0, &client.c), OROGRID_OK);
+  auto snapshot = std::make_unique<orogrid_snapshot>();
+  const auto position = [&](int x, int y, int s, int t) {
+    WriteVolatile(rec->aircraftLatitude, 90.0 - (y + (t + 0.5) / 3.0) / map.Ppd());
+    WriteVolatile(rec->aircraftLongitude, (x + (s + 0.5) / 3.0) / map.Ppd() - 180.0);
+  };
+  // Sub-cells visited on the ticks after a publication.
+  const int subs[][2] = {{1, 1}, {0, 0}, {2, 2}, {2, 0}};
+  for (const auto& place : GlobePlaces(map)) {
+    const int x = place[0];
+    const int y = place[1];
+    SCOPED_TRACE(testing::Message() << "over pixel " << x << "," << y);
+    position(x, y, 1, 1);
+    ++counts.places;
+    bool centred = false;
+    for (int tries = 0; tries < 4 && !centred; ++tries) {
+      ASSERT_EQ(orogrid_wait_publication(client.c, 10000), OROGRID_OK)
+          << orogrid_last_error(client.c);
+      ASSERT_EQ(orogrid_snapshot_take(client.c, snapshot.get(), sizeof *snapshot), OROGRID_OK);
+      ++counts.publications;
+      centred = CheckSnapshot(map, *snapshot, x, y, counts);
+    }
+    ASSERT_TRUE(centred) << "the grids never centred on the aircraft";
+    CheckLookups(map, *snapshot, x, y, counts);
+    // This tick and the next three, each at another sub-cell of the pixel;
+    // then on, early enough for the next grids to be taken around the next
+    // place.
+    const std::int32_t published = snapshot->aircraft.update_count;
+    std::int32_t seen = published - 1;
+    for (int k = 0; k < 4; ++k) {
+      orogrid_aircraft a{};
+      const long long end = NowMs() + 5000;
+      do {
+        ASSERT_EQ(orogrid_aircraft_read(client.c, &a, sizeof a), OROGRID_OK);
+        if (a.update_count == seen) {
+          SleepMs(3);
+        }
+      } while (a.update_count == seen && NowMs() < end);
+      ASSERT_NE(a.update_count, seen) << "the server stopped ticking";
+      seen = a.update_count;
+      if (a.update_count - published >= 11) {
+        break;  // a slow tick: another publication may have come
+      }
+      EXPECT_EQ(a.pixel_x % map.Width(), x);
+      EXPECT_EQ(a.pixel_y, y);
+      EXPECT_EQ(a.elevation, map.SubElevation(x, y, a.sub_x, a.sub_y))
+          << "tick " << a.update_count << " sub-cell " << a.sub_x << "," << a.sub_y;
+      EXPECT_LT(a.elevation, GlobeMap::kCeiling);
+      ++counts.ticks;
+      if (k + 1 < 4) {
+        position(x, y, subs[k + 1][0], subs[k + 1][1]);
+      }
+    }
+  }
+}
+
+// Flights across the antimeridian, over both poles and along the map's
+// edges, on a 4320 x 2160 map and on a sparse 43200 x 21600 one. Before, the
+// grids ran off the east and south edges (15745 m of phantom terrain) and
+// stopped at the west and north ones (another place under the aircraft).
+TEST_F(OrogridE2E, FlightsAroundTheGlobeSeeOnlyTheMap) {
+  const long long start = NowMs();
+  for (const int ppd : {12, 120}) {
+    SCOPED_TRACE(testing::Message() << ppd << " pixels per degree");
+    const long long mapStart = NowMs();
+    GlobeMap map(ppd);
+    for (const auto& place : GlobePlaces(map)) {
+      map.Around(place[0], place[1]);
+    }
+    // Start-up takes the first band around 0 N 0 E.
+    WriteVolatile(m_rec->aircraftLatitude, 90.0 - (GlobePlaces(map)[0][1] + 0.5) / ppd);
+    WriteVolatile(m_rec->aircraftLongitude, (GlobePlaces(map)[0][0] + 0.5) / ppd - 180.0);
+    GlobeCounts counts;
+    {
+      e2e::ServerProcess server;
+      std::string reason;
+      ASSERT_TRUE(
+          server.StartWithMap([&](const std::string& path) { return map.Write(path); }, &reason))
+          << reason;
+      ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+      FlyAroundTheGlobe(m_rec, map, counts);
+      ASSERT_TRUE(server.Close());
+      EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+    }
+    std::printf(
+        "[ globe    ] %d x %d: %d places, %d ticks, %d publications, %lld grid points, "
+        "%d lookups checked in %.1f s\n",
+        map.Width(), map.Height(), counts.places, counts.ticks, counts.publications,
+        counts.gridPoints, counts.lookups, (NowMs() - mapStart) / 1000.0);
+    std::fflush(stdout);  // before the next server's start copies the buffer
+    EXPECT_EQ(counts.places, 8);
+    EXPECT_GE(counts.ticks, 8 * 2);
+  }
+  std::printf("[ globe    ] both maps in %.1f s\n", (NowMs() - start) / 1000.0);
+  std::fflush(stdout);
 }
 
 TEST_F(OrogridE2E, ServesTheSimulationAndEndsAfterItIsLost) {
