@@ -365,9 +365,14 @@ bool CTerrainEngine::GlobePixel(int column, int row, int& x, int& y) const {
 }
 
 bool CTerrainEngine::OverPole(int i, int j) const {
+  // Between the poles, as nearly every point is, without the division.
+  const long long row = static_cast<long long>(m_columnOriginRow[i]) + j;
+  if (row >= 0 && row < m_globeHeight) {
+    return false;
+  }
   int x = 0;
   int y = 0;
-  return GlobePixel(0, m_columnOriginRow[i] + j, x, y);
+  return GlobePixel(0, static_cast<int>(row), x, y);
 }
 
 bool CTerrainEngine::FillCoarseBand(double /*latitude*/, double /*longitude*/, int column,
