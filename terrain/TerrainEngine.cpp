@@ -300,7 +300,12 @@ bool CTerrainEngine::UpdateTerrainUnguarded() {
   m_pixelX = LongitudeToPixel(m_longitude);
   m_pixelY = LatitudeToPixel(m_latitude);
   m_cellId = MakeCellId(m_pixelX, m_pixelY);
-  m_terrainColour = GetTerrainPixel(m_pixelX, m_pixelY);
+  // The colour of the pixel the grids put under the aircraft: at +180 and
+  // -90 the conversion's column or row lies one past the map.
+  int x = 0;
+  int y = 0;
+  GlobePixel(m_pixelX, m_pixelY, x, y);
+  m_terrainColour = GetTerrainPixel(x, y);
   m_elevation = GetAircraftElevation();
   return published;
 }

@@ -137,7 +137,8 @@ class CTerrainEngine {
 
   // One tick: RefreshGrids with the previous tick's position, then takes the
   // new position from the record and works out pixel, sub-cell, cell id,
-  // colour and elevation. True on a publishing tick. When the map file is
+  // colour (of the map pixel GlobePixel gives, so at longitude +180 that of
+  // column 0) and elevation. True on a publishing tick. When the map file is
   // found cut short on disk (checked before each publication, and any
   // fault while reading it) the map is lost: MapLost() turns true,
   // LoadError() says why, and from then on ticks do nothing; the record

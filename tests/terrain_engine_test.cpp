@@ -272,7 +272,9 @@ TEST_F(TerrainEngine, UnconvertiblePositionsGoToTheEdges) {
   EXPECT_EQ(Fly(kNaN, kInf, 11), 1);
   EXPECT_EQ(m_engine->PixelX(), 4320);
   EXPECT_EQ(m_engine->PixelY(), 0);
-  EXPECT_EQ(m_engine->TerrainColour(), 0xFFFFFFFFu);
+  // The colour is that of the pixel under the aircraft on the globe,
+  // column 0, not the read one past the map's edge.
+  EXPECT_EQ(m_engine->TerrainColour(), bmptest::ElevationColour(1000));
 }
 
 // --- Grids ----------------------------------------------------------------------
@@ -513,6 +515,7 @@ TEST_F(TerrainEngine, GridsAreRealPixelsAtEveryEdge) {
     // The published pixel keeps the conversion's value (360 at +180, 180
     // at -90); the elevation is the aircraft's sub-point of its own pixel.
     EXPECT_EQ(m_engine->PixelX(), p.longitude == 180.0 ? 360 : p.x);
+    EXPECT_EQ(m_engine->TerrainColour(), bmptest::ElevationColour(SmallMapElevation(cx, p.y)));
     const int subY = p.latitude == -90.0 ? 2 : m_engine->SubY();
     EXPECT_EQ(m_engine->Elevation(), m_record->fineGrid[8][8][m_engine->SubX()][subY].elevation);
     if (m_engine->SubX() == 1 && subY == 1) {
