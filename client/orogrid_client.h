@@ -122,8 +122,10 @@ typedef struct orogrid_aircraft {
   double heading;    /* degrees from north */
   int32_t elevation; /* terrain under the aircraft as the server found it, metres */
   int32_t cell_id;
-  int32_t pixel_x;          /* map column */
-  int32_t pixel_y;          /* map row */
+  int32_t pixel_x;          /* map column as the server converts the longitude: the
+                               map's width itself at +180, which is column 0 */
+  int32_t pixel_y;          /* map row: the map's height itself at -90, the last
+                               row across the pole (180 degrees away) */
   int32_t sub_x;            /* 0..2 west to east inside the pixel */
   int32_t sub_y;            /* 0..2 north to south */
   double pixels_per_metre;  /* along the heading */
