@@ -226,7 +226,22 @@ void FillSnapshotPixels(orogrid_snapshot& snapshot) {
   const MapScale scale{static_cast<double>(snapshot.pixels_per_degree_x),
                        static_cast<double>(snapshot.pixels_per_degree_y)};
   const bool known = snapshot.pixels_per_degree_x >= 1 && snapshot.pixels_per_degree_y >= 1;
+  const std::int64_t columns = known ? GlobeColumns(scale) : 0;
+  const std::int64_t rows = known ? GlobeRows(scale) : 0;
+  // A point of the map rounds to a column below 360 x pixels per degree
+  // (the width itself at +180, which is column 0) and a row below the
+  // height; those convert directly, anything else the careful way.
+  const double columnLimit = static_cast<double>(columns) + 1.0;
+  const double rowLimit = static_cast<double>(rows);
   const auto pixelOf = [&](const orogrid_point& point, orogrid_pixel& out) {
+    const double fx = (point.longitude + 180.0) * scale.pixelsPerDegreeX + 0.5;
+    const double fy = (90.0 - point.latitude) * scale.pixelsPerDegreeY + 0.5;
+    if (fx >= 0.0 && fx < columnLimit && fy >= 0.0 && fy < rowLimit && columns <= INT32_MAX) {
+      const auto column = static_cast<std::int32_t>(fx);
+      out.column = column >= columns ? static_cast<std::int32_t>(column - columns) : column;
+      out.row = static_cast<std::int32_t>(fy);
+      return;
+    }
     TrnGridPoint p;
     std::memcpy(&p, &point, sizeof p);
     const std::int64_t column = known ? PointColumn(p, scale) : -1;
@@ -235,9 +250,30 @@ void FillSnapshotPixels(orogrid_snapshot& snapshot) {
     out.column = fits ? static_cast<std::int32_t>(column) : -1;
     out.row = fits ? static_cast<std::int32_t>(row) : -1;
   };
-  for (int i = 0; i < trn::kCoarseSize; ++i) {
-    for (int j = 0; j < trn::kCoarseSize; ++j) {
-      pixelOf(snapshot.coarse[i][j], snapshot.coarse_pixel[i][j]);
+  // The server lays the grid out on the pixel lattice: a point with the
+  // first column's latitude of its row and the longitude of its column's
+  // top point has their row and column, by comparison alone; any other
+  // point (rows across a pole, a mosaic of bands) is converted.
+  double rowLatitude[trn::kCoarseSize];
+  std::int32_t rowOf[trn::kCoarseSize];
+  for (int j = 0; j < trn::kCoarseSize; ++j) {
+    pixelOf(snapshot.coarse[0][j], snapshot.coarse_pixel[0][j]);
+    rowLatitude[j] = snapshot.coarse[0][j].latitude;
+    rowOf[j] = snapshot.coarse_pixel[0][j].row;
+  }
+  for (int i = 1; i < trn::kCoarseSize; ++i) {
+    const orogrid_point* column = snapshot.coarse[i];
+    orogrid_pixel* out = snapshot.coarse_pixel[i];
+    pixelOf(column[0], out[0]);
+    const double topLongitude = column[0].longitude;
+    const std::int32_t topColumn = out[0].column;
+    for (int j = 1; j < trn::kCoarseSize; ++j) {
+      if (column[j].longitude == topLongitude && column[j].latitude == rowLatitude[j]) {
+        out[j].column = topColumn;
+        out[j].row = rowOf[j];
+      } else {
+        pixelOf(column[j], out[j]);
+      }
     }
   }
   for (int cx = 0; cx < trn::kFineSize; ++cx) {

@@ -574,27 +574,41 @@ TEST(ClientElevation, LookupsAcrossTheSeams) {
   }
 }
 
-// The snapshot names every point's pixel; a heuristic copy of grids that
-// reach over a pole (a column holding two meridians) is still whole.
+// The snapshot names every point's pixel, in a grid laid out on the lattice,
+// one whose columns hold two meridians over a pole and a mosaic of bands
+// taken a row apart; a heuristic copy of pole columns is still whole.
 TEST(ClientElevation, SnapshotPixelsAndPoleColumns) {
   auto record = std::make_unique<TrnShmData>();
   auto snapshot = std::make_unique<orogrid_snapshot>();
-  std::memset(record.get(), 0, sizeof *record);
-  clienttest::FillRecord(*record, 89.97, 179.99, false);
-  client::HeuristicOptions options;
-  options.maxAttempts = 1;
-  ASSERT_TRUE(client::TakeHeuristicSnapshot(*record, *snapshot, options));
-  snapshot->pixels_per_degree_x = clienttest::kPixelsPerDegree;
-  snapshot->pixels_per_degree_y = clienttest::kPixelsPerDegree;
-  client::FillSnapshotPixels(*snapshot);
-  for (int i = 0; i < trn::kCoarseSize; ++i) {
-    for (int j = 0; j < trn::kCoarseSize; ++j) {
-      const orogrid_pixel p = snapshot->coarse_pixel[i][j];
-      ASSERT_EQ(record->coarseGrid[i][j].cellId, p.column * 10000 + p.row) << i << "," << j;
+  const struct {
+    const char* grid;
+    double latitude, longitude;
+    bool mosaic;
+  } cases[] = {
+      {"lattice", 47.26, 11.35, false},
+      {"over the north pole at the antimeridian", 89.97, 179.99, false},
+      {"mosaic", -10.0, -60.0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.grid);
+    std::memset(record.get(), 0, sizeof *record);
+    clienttest::FillRecord(*record, c.latitude, c.longitude, c.mosaic);
+    client::HeuristicOptions options;
+    options.maxAttempts = 1;
+    const bool whole = client::TakeHeuristicSnapshot(*record, *snapshot, options);
+    EXPECT_EQ(whole, !c.mosaic);  // a mosaic breaks the lattice check
+    snapshot->pixels_per_degree_x = clienttest::kPixelsPerDegree;
+    snapshot->pixels_per_degree_y = clienttest::kPixelsPerDegree;
+    client::FillSnapshotPixels(*snapshot);
+    for (int i = 0; i < trn::kCoarseSize; ++i) {
+      for (int j = 0; j < trn::kCoarseSize; ++j) {
+        const orogrid_pixel p = snapshot->coarse_pixel[i][j];
+        ASSERT_EQ(record->coarseGrid[i][j].cellId, p.column * 10000 + p.row) << i << "," << j;
+      }
     }
+    EXPECT_EQ(snapshot->fine_pixel[8][8].column, snapshot->coarse_pixel[75][75].column);
+    EXPECT_EQ(snapshot->coarse_pixel[75][75].column, clienttest::PixelColumn(c.longitude));
   }
-  EXPECT_EQ(snapshot->coarse_pixel[75][75].column, clienttest::kMapWidth - 1);
-  EXPECT_EQ(snapshot->fine_pixel[8][8].column, snapshot->coarse_pixel[75][75].column);
   snapshot->pixels_per_degree_x = 0;
   client::FillSnapshotPixels(*snapshot);
   EXPECT_EQ(snapshot->coarse_pixel[3][4].column, -1);
