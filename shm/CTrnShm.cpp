@@ -43,17 +43,20 @@ std::int32_t TrnUserCount(const TrnShmData* data) {
   return data == nullptr ? 0 : platform::ShmAtomicLoad(&data->userCount);
 }
 
-CTrnShm::CTrnShm(const char* name)
+CTrnShm::CTrnShm(const char* name, bool mayCreate)
     : m_connected(false),
       m_versionOk(false),
       m_pData(nullptr),
       m_createdRecord(false),
+      m_missing(false),
       m_szReason{} {
   SetName(name);
   m_size = trn::kRecordSize;
 
   if (OpenAndMap()) {
     AttachExisting();
+  } else if (!mayCreate) {
+    m_missing = !Refused() && LastErrorCode() == platform::FileNotFoundCode();
   } else if (!Refused() && CreateAndMap()) {
     if (CreatedNew()) {
       m_pData = static_cast<TrnShmData*>(GetView());

@@ -36,7 +36,8 @@ class CTrnShm : public BaseSharedMemory {
 
   // Runs the attach protocol on the segment `name` (at most 42 characters;
   // tests and tools pass their own). Never fails outwardly: read IsConnected.
-  explicit CTrnShm(const char* name = trn::kMappingName);
+  // With mayCreate false a missing record is not made (Missing()).
+  explicit CTrnShm(const char* name = trn::kMappingName, bool mayCreate = true);
   // Runs the detach protocol (only when attached with a matching version).
   ~CTrnShm();
   CTrnShm(const CTrnShm&) = delete;
@@ -53,6 +54,8 @@ class CTrnShm : public BaseSharedMemory {
   bool IsMapped() const { return m_connected; }
   // This object created and initialised the record (first user).
   bool CreatedRecord() const { return m_createdRecord; }
+  // Not connected because no live record of that name exists.
+  bool Missing() const { return m_missing; }
   // Why IsConnected() is false, without the report's caption (the refusal,
   // the version mismatch or the system's text); empty when connected. For
   // the owner to show its user.
@@ -67,6 +70,7 @@ class CTrnShm : public BaseSharedMemory {
   bool m_versionOk;
   TrnShmData* m_pData;
   bool m_createdRecord;
+  bool m_missing;
   char m_szReason[kReasonSize];
 };
 
