@@ -77,10 +77,11 @@ BridgeCommand ParseBridgeOptions(int argc, const char* const* argv, BridgeOption
         return Error(error, errorSize, "--port: \"%.60s\" is not a port number 1..65535", value);
       }
     } else if (std::strcmp(arg, "--segment") == 0) {
-      if (!client::ValidSegmentName(value)) {
+      // The simulation's companion "<name>.Sim" must be a valid name too.
+      if (!client::ValidSegmentName(value) || std::strlen(value) > 38) {
         return Error(
             error, errorSize,
-            "--segment: \"%.60s\" is not a valid name (1..42 letters, digits, '_', '-', '.')",
+            "--segment: \"%.60s\" is not a valid name (1..38 letters, digits, '_', '-', '.')",
             value);
       }
       std::snprintf(options.segment, sizeof options.segment, "%s", value);
@@ -119,8 +120,8 @@ const char* BridgeUsage() {
          "Options:\n"
          "  --address ADDRESS   IPv4 address to listen on (default 127.0.0.1)\n"
          "  --port PORT         UDP port to listen on (default 5500)\n"
-         "  --segment NAME      shared-memory record (default TrnShmSpace); made when\n"
-         "                      Orogrid is not running yet\n"
+         "  --segment NAME      shared-memory record, 1..38 characters (default\n"
+         "                      TrnShmSpace); made when Orogrid is not running yet\n"
          "  --loss-timeout S    the stream is lost after S seconds without a datagram,\n"
          "                      0.5..3600 (default 5): simulationState is set to lost\n"
          "                      (0xFFFFFF) and back to running when samples come again\n"
