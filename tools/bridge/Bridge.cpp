@@ -2,7 +2,9 @@
 // Threading: one thread.
 #include "tools/bridge/Bridge.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <limits>
 
@@ -129,13 +131,18 @@ void CBridge::StatusLine(double now) {
   const double span = now - m_dLineAt;
   const double rate =
       span > 0.0 ? static_cast<double>(m_counts.written - m_nWrittenAtLine) / span : 0.0;
-  int used = std::snprintf(m_szLine, sizeof m_szLine, "orogrid-bridge: %.1f samples/s", rate);
-  const auto append = [&](const char* format, auto... values) {
-    if (used >= 0 && static_cast<std::size_t>(used) < sizeof m_szLine) {
-      used += std::snprintf(m_szLine + used, sizeof m_szLine - static_cast<std::size_t>(used),
-                            format, values...);
+  std::size_t used = 0;
+  const auto append = [&](const char* format, ...) {
+    if (used >= sizeof m_szLine - 1) {
+      return;  // full: the rest of the line is cut
     }
+    std::va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(m_szLine + used, sizeof m_szLine - used, format, args);
+    va_end(args);
+    used = n < 0 ? sizeof m_szLine - 1 : std::min(sizeof m_szLine - 1, used + static_cast<std::size_t>(n));
   };
+  append("orogrid-bridge: %.1f samples/s", rate);
   if (!m_bHaveSample) {
     append("  waiting for the first sample");
   } else {
