@@ -13,15 +13,16 @@
 
 namespace {
 
-bool InRange(double v, double low, double high) { return std::isfinite(v) && v >= low && v <= high; }
+bool InRange(double v, double low, double high) {
+  return std::isfinite(v) && v >= low && v <= high;
+}
 bool IsHeading(double v) { return std::isfinite(v) && v >= 0.0 && v < 360.0; }
 
 class CheckingSink : public IBridgeSink {
  public:
   bool Write(double latitude, double longitude, double heading, double altitude) override {
     if (!InRange(latitude, -90.0, 90.0) || !InRange(longitude, -180.0, 180.0) ||
-        !IsHeading(heading) ||
-        !(std::isnan(altitude) || InRange(altitude, -1000.0, 100000.0))) {
+        !IsHeading(heading) || !(std::isnan(altitude) || InRange(altitude, -1000.0, 100000.0))) {
       std::abort();
     }
     return true;

@@ -63,9 +63,15 @@ bool JsonValue(const std::string& line, const char* key, std::string* value, boo
     if (c == '\\' && i + 1 < line.size()) {
       const char e = line[++i];
       switch (e) {
-        case 'n': c = '\n'; break;
-        case 'r': c = '\r'; break;
-        case 't': c = '\t'; break;
+        case 'n':
+          c = '\n';
+          break;
+        case 'r':
+          c = '\r';
+          break;
+        case 't':
+          c = '\t';
+          break;
         case 'u':
           if (i + 4 >= line.size()) {
             return false;
@@ -73,7 +79,9 @@ bool JsonValue(const std::string& line, const char* key, std::string* value, boo
           c = static_cast<char>(std::strtol(line.substr(i + 1, 4).c_str(), nullptr, 16));
           i += 4;
           break;
-        default: c = e; break;
+        default:
+          c = e;
+          break;
       }
     }
     value->push_back(c);
@@ -211,7 +219,7 @@ TEST_P(BridgeReplay, TheRecordFollowsTheFlightAndTheServerEndsWhenTheStreamStops
   ASSERT_NE(0, bridgePort);
   const std::string bridge = testsupport::ProgramPath("orogrid-bridge");
   const std::string portText = std::to_string(bridgePort);
-  const char* argv[] = {bridge.c_str(), "--port",       portText.c_str(), "--loss-timeout",
+  const char* argv[] = {bridge.c_str(), "--port",         portText.c_str(), "--loss-timeout",
                         "1.5",          "--exit-on-loss", nullptr};
   testsupport::ProcessHandle process = 0;
   ASSERT_TRUE(testsupport::StartProcess(argv, &process));
@@ -276,9 +284,10 @@ TEST_P(BridgeReplay, TheRecordFollowsTheFlightAndTheServerEndsWhenTheStreamStops
   EXPECT_EQ(OROGRID_SIM_LOST, sim.state);
   const long long lostAt = NowMs();
   EXPECT_EQ(0, server.Wait(40000)) << server.Output();
-  std::printf("replay of port %d: %d datagrams, %d samples written, %d record reads; server "
-              "ended %.1f s after the loss\n",
-              port, r.sent, r.samples, r.observed, (NowMs() - lostAt) / 1000.0);
+  std::printf(
+      "replay of port %d: %d datagrams, %d samples written, %d record reads; server "
+      "ended %.1f s after the loss\n",
+      port, r.sent, r.samples, r.observed, (NowMs() - lostAt) / 1000.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(GenericAndNmea, BridgeReplay, ::testing::Values(5501, 5500),

@@ -52,7 +52,7 @@ TEST(BridgeFlightGear, RealFlightGearDrivesTheServerAndItsKillEndsIt) {
   }
   const std::string portText = std::to_string(port);
   const std::string bridge = testsupport::ProgramPath("orogrid-bridge");
-  const char* bridgeArgs[] = {bridge.c_str(), "--port", portText.c_str(), "--loss-timeout", "3",
+  const char* bridgeArgs[] = {bridge.c_str(),   "--port", portText.c_str(), "--loss-timeout", "3",
                               "--exit-on-loss", nullptr};
   testsupport::ProcessHandle bridgeProcess = 0;
   ASSERT_TRUE(testsupport::StartProcess(bridgeArgs, &bridgeProcess));
@@ -64,16 +64,39 @@ TEST(BridgeFlightGear, RealFlightGearDrivesTheServerAndItsKillEndsIt) {
   // FlightGear runs under a shell that leaves its process id in a file, so
   // that the test kills FlightGear itself, not the wrappers around it.
   const std::string pidFile = home.File("fgfs.pid");
-  const char* fgArgs[] = {"/usr/bin/env", fgHome.c_str(), "dbus-run-session", "--", "xvfb-run",
-                          "-a", "-s", "-screen 0 640x480x24", "/bin/sh", "-c",
-                          "echo $$ > \"$0\"; exec \"$@\"", pidFile.c_str(), kFgfs, data.c_str(),
-                          "--aircraft=ufo", "--lat=63.95", "--lon=-22.30", "--heading=90",
-                          "--altitude=3000", "--in-air", "--disable-sound",
-                          "--disable-terrasync", "--disable-real-weather-fetch",
-                          "--disable-ai-traffic", "--disable-splash-screen", "--fog-fastest",
-                          "--disable-clouds", "--timeofday=noon", "--max-fps=30",
-                          "--prop:/sim/rendering/shaders/quality-level=0", "--geometry=320x240",
-                          generic.c_str(), nullptr};
+  const char* fgArgs[] = {"/usr/bin/env",
+                          fgHome.c_str(),
+                          "dbus-run-session",
+                          "--",
+                          "xvfb-run",
+                          "-a",
+                          "-s",
+                          "-screen 0 640x480x24",
+                          "/bin/sh",
+                          "-c",
+                          "echo $$ > \"$0\"; exec \"$@\"",
+                          pidFile.c_str(),
+                          kFgfs,
+                          data.c_str(),
+                          "--aircraft=ufo",
+                          "--lat=63.95",
+                          "--lon=-22.30",
+                          "--heading=90",
+                          "--altitude=3000",
+                          "--in-air",
+                          "--disable-sound",
+                          "--disable-terrasync",
+                          "--disable-real-weather-fetch",
+                          "--disable-ai-traffic",
+                          "--disable-splash-screen",
+                          "--fog-fastest",
+                          "--disable-clouds",
+                          "--timeofday=noon",
+                          "--max-fps=30",
+                          "--prop:/sim/rendering/shaders/quality-level=0",
+                          "--geometry=320x240",
+                          generic.c_str(),
+                          nullptr};
   testsupport::ProcessHandle fg = 0;
   ASSERT_TRUE(testsupport::StartProcess(fgArgs, &fg));
 

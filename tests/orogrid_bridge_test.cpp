@@ -19,7 +19,8 @@ const char kFgNmea[] =
     "$GPRMC,131900,A,6357.0000,N,02218.0000,W,0.0,0.0,071226,9.6,W,A*10\n"
     "$GPGGA,131900,6357.0000,N,02218.0000,W,1,08,0.9,914.4,M,0.0,M,,*6D\n"
     "$GPGSA,A,3,01,02,03,,05,,07,,09,,11,12,0.9,0.9,2.0*38\n";
-const char kFgGeneric[] = "75.308,63.96705491,-22.29465669,16.019,3001.42,2804.79,59.93,0,0,0,1.0\n";
+const char kFgGeneric[] =
+    "75.308,63.96705491,-22.29465669,16.019,3001.42,2804.79,59.93,0,0,0,1.0\n";
 
 SampleKind Parse(const std::string& text, BridgeSample* s, std::string* reason = nullptr) {
   char why[160];
@@ -74,10 +75,12 @@ struct GoodCase {
 
 TEST(BridgeParser, AcceptsEveryTalkerHemisphereAndOptionalChecksum) {
   const GoodCase cases[] = {
-      {"GN talker, south-east", Sum("$GNRMC,120000,A,3351.5000,S,15112.6000,E,5.0,270.5,010125,,,A"),
-       -33.858333333, 151.21, true, 270.5, false},
-      {"II talker GGA alone", Sum("$IIGGA,120000,4715.6000,N,01121.0000,E,1,08,0.9,574.0,M,47.0,M,,"),
-       47.26, 11.35, false, 0.0, true},
+      {"GN talker, south-east",
+       Sum("$GNRMC,120000,A,3351.5000,S,15112.6000,E,5.0,270.5,010125,,,A"), -33.858333333, 151.21,
+       true, 270.5, false},
+      {"II talker GGA alone",
+       Sum("$IIGGA,120000,4715.6000,N,01121.0000,E,1,08,0.9,574.0,M,47.0,M,,"), 47.26, 11.35, false,
+       0.0, true},
       {"no checksum", "$GPRMC,120000,A,0000.0000,N,00000.0000,E,0.0,,010125,,,A\r\n", 0.0, 0.0,
        false, 0.0, false},
       {"course 360 is north", Sum("$GPRMC,1,A,1000.0,N,01000.0,W,1,360.0,010125,,"), 10.0, -10.0,
@@ -209,10 +212,9 @@ TEST(BridgeOptions, DefaultsAndEveryOption) {
   EXPECT_STREQ("TrnShmSpace", o.segment);
   EXPECT_EQ(5.0, o.lossTimeoutSeconds);
   EXPECT_FALSE(o.exitOnLoss);
-  ASSERT_EQ(BridgeCommand::kRun,
-            ParseArgs({"--address", "0.0.0.0", "--port", "65535", "--segment", "Test.1",
-                       "--loss-timeout", "0.5", "--exit-on-loss"},
-                      &o));
+  ASSERT_EQ(BridgeCommand::kRun, ParseArgs({"--address", "0.0.0.0", "--port", "65535", "--segment",
+                                            "Test.1", "--loss-timeout", "0.5", "--exit-on-loss"},
+                                           &o));
   EXPECT_STREQ("0.0.0.0", o.address);
   EXPECT_EQ(65535, o.port);
   EXPECT_STREQ("Test.1", o.segment);

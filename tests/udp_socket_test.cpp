@@ -45,21 +45,24 @@ TEST(UdpSocket, DatagramsArriveWholeAndLongerOnesAreMarkedTruncated) {
   EXPECT_EQ(UdpReceive::kNothing, receiver.Receive(buffer, sizeof buffer, 0, &size, &truncated));
 
   const std::string line = "0,1,2\n";
-  ASSERT_TRUE(sender.SendTo("127.0.0.1", receiver.LocalPort(), line.data(),
-                            static_cast<int>(line.size())));
-  ASSERT_EQ(UdpReceive::kReceived, receiver.Receive(buffer, sizeof buffer, 2000, &size, &truncated));
+  ASSERT_TRUE(
+      sender.SendTo("127.0.0.1", receiver.LocalPort(), line.data(), static_cast<int>(line.size())));
+  ASSERT_EQ(UdpReceive::kReceived,
+            receiver.Receive(buffer, sizeof buffer, 2000, &size, &truncated));
   EXPECT_EQ(line, std::string(buffer, static_cast<std::size_t>(size)));
   EXPECT_FALSE(truncated);
 
   const std::string longer(40, 'x');
   ASSERT_TRUE(sender.SendTo("127.0.0.1", receiver.LocalPort(), longer.data(),
                             static_cast<int>(longer.size())));
-  ASSERT_EQ(UdpReceive::kReceived, receiver.Receive(buffer, sizeof buffer, 2000, &size, &truncated));
+  ASSERT_EQ(UdpReceive::kReceived,
+            receiver.Receive(buffer, sizeof buffer, 2000, &size, &truncated));
   EXPECT_TRUE(truncated);
   EXPECT_LE(size, static_cast<int>(sizeof buffer));
 
   ASSERT_TRUE(sender.SendTo("127.0.0.1", receiver.LocalPort(), "", 0));
-  ASSERT_EQ(UdpReceive::kReceived, receiver.Receive(buffer, sizeof buffer, 2000, &size, &truncated));
+  ASSERT_EQ(UdpReceive::kReceived,
+            receiver.Receive(buffer, sizeof buffer, 2000, &size, &truncated));
   EXPECT_EQ(0, size);
   EXPECT_FALSE(truncated);
 }

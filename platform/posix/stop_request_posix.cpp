@@ -15,7 +15,7 @@ extern "C" void OnStopSignal(int) { g_stop = 1; }
 }  // namespace
 
 bool InstallStopRequest() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;

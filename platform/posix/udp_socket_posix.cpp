@@ -115,7 +115,7 @@ UdpReceive CUdpSocket::Receive(char* buffer, int capacity, int timeoutMs, int* s
   const ssize_t got = recvmsg(p.fd, &message, MSG_DONTWAIT);
   if (got < 0) {
     return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? UdpReceive::kNothing
-                                                                        : UdpReceive::kFailed;
+                                                                       : UdpReceive::kFailed;
   }
   *size = static_cast<int>(got);
   *truncated = (message.msg_flags & MSG_TRUNC) != 0;

@@ -75,7 +75,8 @@ bool CBridge::OnDatagram(double now, const char* data, std::size_t size, bool tr
   }
   if (sample.hasAltitude) {
     m_dLastAltitudeAt = now;
-  } else if (m_bHaveSample && m_last.hasAltitude && now - m_dLastAltitudeAt <= kAltitudeHoldSeconds) {
+  } else if (m_bHaveSample && m_last.hasAltitude &&
+             now - m_dLastAltitudeAt <= kAltitudeHoldSeconds) {
     sample.hasAltitude = true;
     sample.altitude = m_last.altitude;
   }
@@ -140,7 +141,8 @@ void CBridge::StatusLine(double now) {
     va_start(args, format);
     const int n = std::vsnprintf(m_szLine + used, sizeof m_szLine - used, format, args);
     va_end(args);
-    used = n < 0 ? sizeof m_szLine - 1 : std::min(sizeof m_szLine - 1, used + static_cast<std::size_t>(n));
+    used = n < 0 ? sizeof m_szLine - 1
+                 : std::min(sizeof m_szLine - 1, used + static_cast<std::size_t>(n));
   };
   append("orogrid-bridge: %.1f samples/s", rate);
   if (!m_bHaveSample) {
@@ -170,8 +172,7 @@ void CBridge::StatusLine(double now) {
     }
   }
   if (m_counts.refused > m_nRefusedAtLine) {
-    append("  %lu refused",
-           static_cast<unsigned long>(m_counts.refused - m_nRefusedAtLine));
+    append("  %lu refused", static_cast<unsigned long>(m_counts.refused - m_nRefusedAtLine));
   }
   m_output.Line(m_szLine);
 }

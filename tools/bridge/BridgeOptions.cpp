@@ -89,8 +89,7 @@ BridgeCommand ParseBridgeOptions(int argc, const char* const* argv, BridgeOption
       double seconds = 0.0;
       if (!ParseStrictDecimal(value, std::strlen(value), &seconds) || seconds < 0.5 ||
           seconds > 3600.0) {
-        return Error(error, errorSize, "--loss-timeout: \"%.60s\" is not 0.5..3600 seconds",
-                     value);
+        return Error(error, errorSize, "--loss-timeout: \"%.60s\" is not 0.5..3600 seconds", value);
       }
       options.lossTimeoutSeconds = seconds;
     }

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-static_assert(CBridge::kWaiting == OROGRID_SIM_WAITING && CBridge::kRunning == OROGRID_SIM_RUNNING &&
-                  CBridge::kLost == OROGRID_SIM_LOST,
+static_assert(CBridge::kWaiting == OROGRID_SIM_WAITING &&
+                  CBridge::kRunning == OROGRID_SIM_RUNNING && CBridge::kLost == OROGRID_SIM_LOST,
               "the bridge's states are the record's");
 
 CSimSink::~CSimSink() { Close(true); }
@@ -56,7 +56,8 @@ bool CSimSink::Elevation(double latitude, double longitude, double* metres) {
     m_pReader = nullptr;
     return false;
   }
-  const int code = orogrid_elevation(m_pReader, latitude, longitude, OROGRID_NEAREST, metres, nullptr);
+  const int code =
+      orogrid_elevation(m_pReader, latitude, longitude, OROGRID_NEAREST, metres, nullptr);
   if (code == OROGRID_E_SERVER_GONE) {
     orogrid_close(m_pReader);
     m_pReader = nullptr;

@@ -73,11 +73,12 @@ int Run(const ToolInfo& tool, const BridgeOptions& options) {
     std::fprintf(stderr, "orogrid-bridge: %s\n", bridge.LastError());
     return kExitFailed;
   }
-  std::printf("orogrid-bridge: listening on %s:%u (UDP), writing \"%s\"%s; lost after %g s "
-              "without a datagram\n",
-              options.address, static_cast<unsigned>(socket.LocalPort()), options.segment,
-              sink.CreatedRecord() ? " (made it: Orogrid is not running yet)" : "",
-              options.lossTimeoutSeconds);
+  std::printf(
+      "orogrid-bridge: listening on %s:%u (UDP), writing \"%s\"%s; lost after %g s "
+      "without a datagram\n",
+      options.address, static_cast<unsigned>(socket.LocalPort()), options.segment,
+      sink.CreatedRecord() ? " (made it: Orogrid is not running yet)" : "",
+      options.lossTimeoutSeconds);
   std::fflush(stdout);
 
   static char buffer[kMaxDatagramBytes + 1];  // one more: an oversized datagram shows
@@ -134,8 +135,7 @@ int Run(const ToolInfo& tool, const BridgeOptions& options) {
 int main(int argc, char** argv) {
   BridgeOptions options;
   char error[256];
-  const ToolInfo tool = {"orogrid-bridge", g_szOrogridBridgeRevision, BridgeUsage(),
-                         kExitBadInput};
+  const ToolInfo tool = {"orogrid-bridge", g_szOrogridBridgeRevision, BridgeUsage(), kExitBadInput};
   switch (ParseBridgeOptions(argc, argv, options, error, sizeof error)) {
     case BridgeCommand::kHelp:
       return AnswerStandardOption(tool, StandardOption::kHelp);
