@@ -132,7 +132,18 @@ struct ReplayResult {
   int observed = 0;
   int foreign = 0;  // record positions the stream never sent
   int backwards = 0;
+  int hostile = 0;  // hostile datagrams sent between them
   BridgeSample last;
+};
+
+const std::vector<std::string> kHostile = {
+    "0.000,nan,-22.30000000,0.000,3000.00,0.00,0.00,0,0,0,0.0\n",
+    "0.000,1.0,2.0,0.000,3000.00,0.00,0.00,0,0,0",
+    std::string("0.000,1.0\0,2.0,0.000,3000.00,0.00,0.00,0,0,0,0.0\n", 50),
+    "0.000,95.0,2.0,0.000,3000.00,0.00,0.00,0,0,0,0.0\n",
+    "$GPRMC,131900,A,1000.0000,N,02218.0000,W,0.0,0.0,071226,9.6,W,A*11\n",
+    std::string(4000, '7'),
+    "",
 };
 
 // Replays the datagrams of one port, speed times faster than recorded,
@@ -192,6 +203,14 @@ ReplayResult Replay(const std::vector<Datagram>& all, int port, double speed,
     if (out.SendTo("127.0.0.1", bridgePort, d->data.data(), static_cast<int>(d->data.size()))) {
       ++r.sent;
     }
+    // Between the flight's datagrams, now and then a hostile one: it must
+    // be refused and never move the aircraft.
+    if (r.sent % 25 == 0) {
+      const std::string& bad = kHostile[static_cast<std::size_t>(r.sent / 25) % kHostile.size()];
+      if (out.SendTo("127.0.0.1", bridgePort, bad.data(), static_cast<int>(bad.size()))) {
+        ++r.hostile;
+      }
+    }
   }
   return r;
 }
@@ -242,6 +261,7 @@ TEST_P(BridgeReplay, TheRecordFollowsTheFlightAndTheServerEndsWhenTheStreamStops
   EXPECT_GT(r.samples, port == 5501 ? 1200 : 300);
   EXPECT_EQ(static_cast<int>(r.sent), port == 5501 ? 1275 : 368);
   EXPECT_GT(r.observed, 100);
+  EXPECT_GT(r.hostile, 10);
   EXPECT_EQ(0, r.foreign) << "positions in the record that the stream never sent";
   EXPECT_EQ(0, r.backwards) << "the record went back to an older position";
 
@@ -285,9 +305,9 @@ TEST_P(BridgeReplay, TheRecordFollowsTheFlightAndTheServerEndsWhenTheStreamStops
   const long long lostAt = NowMs();
   EXPECT_EQ(0, server.Wait(40000)) << server.Output();
   std::printf(
-      "replay of port %d: %d datagrams, %d samples written, %d record reads; server "
-      "ended %.1f s after the loss\n",
-      port, r.sent, r.samples, r.observed, (NowMs() - lostAt) / 1000.0);
+      "replay of port %d: %d datagrams and %d hostile ones, %d samples written, %d record "
+      "reads; server ended %.1f s after the loss\n",
+      port, r.sent, r.hostile, r.samples, r.observed, (NowMs() - lostAt) / 1000.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(GenericAndNmea, BridgeReplay, ::testing::Values(5501, 5500),
