@@ -136,10 +136,13 @@ struct ReplayResult {
   BridgeSample last;
 };
 
+// A generic line with a NUL inside a number.
+const char kWithNul[] = "0.000,1.0\0,2.0,0.000,3000.00,0.00,0.00,0,0,0,0.0\n";
+
 const std::vector<std::string> kHostile = {
     "0.000,nan,-22.30000000,0.000,3000.00,0.00,0.00,0,0,0,0.0\n",
     "0.000,1.0,2.0,0.000,3000.00,0.00,0.00,0,0,0",
-    std::string("0.000,1.0\0,2.0,0.000,3000.00,0.00,0.00,0,0,0,0.0\n", 50),
+    std::string(kWithNul, sizeof kWithNul - 1),
     "0.000,95.0,2.0,0.000,3000.00,0.00,0.00,0,0,0,0.0\n",
     "$GPRMC,131900,A,1000.0000,N,02218.0000,W,0.0,0.0,071226,9.6,W,A*11\n",
     std::string(4000, '7'),

@@ -52,6 +52,7 @@ void CUdpSocket::Close() {
     m_hSocket = kNoSocket;
   }
   m_nLocalPort = 0;
+  m_bStarted = false;  // POSIX sockets need no library start-up
 }
 
 bool CUdpSocket::Bind(const char* address, std::uint16_t port) {

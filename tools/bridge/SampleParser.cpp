@@ -72,7 +72,7 @@ int HexValue(char c) {
 // 60; the hemisphere letter makes it signed.
 bool ParseNmeaAngle(const Field& value, const Field& hemisphere, int degreeDigits, char positive,
                     char negative, double limit, double* degrees) {
-  if (value.length < static_cast<std::size_t>(degreeDigits + 2) || value.length > 16 ||
+  if (value.length < static_cast<std::size_t>(degreeDigits) + 2 || value.length > 16 ||
       hemisphere.length != 1) {
     return false;
   }
