@@ -2,7 +2,9 @@
 // "TrnShmSpace", 692672 bytes, the record TrnShmData). The constructor opens
 // the segment if another process made it, checks that both sides were built
 // against the same interface version text, or creates and initialises the
-// record when nobody has made it yet; it counts the process in the record's
+// record when nobody has made it yet (a record that a writer made without
+// this protocol, with no version text, and still maps is adopted in place:
+// counted and stamped, its values kept); it counts the process in the record's
 // userCount. The destructor takes the process out of the count again and,
 // when it was the last user, unmaps the segment.
 //
@@ -65,6 +67,8 @@ class CTrnShm : public BaseSharedMemory {
   bool AttachExisting();
   bool WaitForInitialisedRecord() const;
   void InitialiseRecord();
+  // Counts this process, then writes the version text, first byte last.
+  void StampVersion();
 
   bool m_connected;
   bool m_versionOk;
