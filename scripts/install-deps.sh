@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Orogrid's build, tests and demo need, only
 # those that are missing. Uses sudo when not run as root.
-#   scripts/install-deps.sh [build|test|ci]
+#   scripts/install-deps.sh [build|test|ci|flightgear]
 #   build: compilers, CMake, Cairo, GDAL, the world elevation data
 #   test:  build + MinGW-w64, Wine, Xvfb, GoogleTest, Google Benchmark
 #   ci:    test + clang/libFuzzer, clang-tidy, NSIS
+#   flightgear: test + FlightGear (/usr/games/fgfs, about 1.8 GB with its
+#          data) and the D-Bus session bus it needs, for the test that flies
+#          it through orogrid-bridge; never part of the other levels
 set -euo pipefail
 level="${1:-build}"
+case "$level" in
+  build|test|ci|flightgear) ;;
+  *) echo "unknown level \"$level\" (build, test, ci or flightgear)" >&2; exit 1 ;;
+esac
 
 packages=(build-essential cmake ninja-build pkg-config git
           libcairo2-dev fonts-liberation fontconfig
           libgdal-dev gdal-bin ferret-datasets)
-if [ "$level" = test ] || [ "$level" = ci ]; then
+if [ "$level" = test ] || [ "$level" = ci ] || [ "$level" = flightgear ]; then
   packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev
              mingw-w64 wine wine64 xvfb xauth)
 fi
 if [ "$level" = ci ]; then
   packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-tidy clang-format nsis)
+fi
+if [ "$level" = flightgear ]; then
+  packages+=(flightgear dbus-daemon)
 fi
 
 missing=()

@@ -46,6 +46,8 @@ scratch=$(mktemp -d)
 dpkg-deb -x "$deb" "$scratch"
 server="$scratch/opt/orogrid/bin/orogrid"
 [ -x "$server" ] && [ -f "$scratch/opt/orogrid/bin/Bitmaps/Terrain/KtTerrainMap.bmp" ] \
+  && [ -x "$scratch/opt/orogrid/bin/orogrid-bridge" ] \
+  && [ -f "$scratch/opt/orogrid/share/flightgear/Protocol/orogrid.xml" ] \
   || { echo "package layout is wrong" >&2; exit 1; }
 timeout 60 "$server" > "$scratch/server.log" 2>&1 &
 pid=$!
@@ -111,7 +113,7 @@ echo "the C example (find_package, pkg-config) and the Python example read the a
 
 echo "-- Windows installer"
 makensis -V2 -DBINDIR="$PWD/build/windows/bin" -DLIBDIR="$PWD/build/windows/lib" \
-  -DINCLUDEDIR="$PWD/client" -DMAPFILE="$PWD/$map" \
+  -DINCLUDEDIR="$PWD/client" -DDATADIR="$PWD/data" -DMAPFILE="$PWD/$map" \
   -DVERSION="$version" -DOUTFILE="$PWD/$out/orogrid-$version-setup.exe" packaging/orogrid.nsi
 wine_prefix_new
 prefix="$WINEPREFIX"
@@ -122,7 +124,8 @@ if ! cmp -s "$installed" "$map"; then
   echo "installer did not put the map at C:\\Program Files\\Norvalia\\Bitmaps\\Terrain" >&2
   exit 1
 fi
-for f in orogrid.exe orogrid_client.dll lib/orogrid_client.lib include/orogrid/orogrid_client.h; do
+for f in orogrid.exe orogrid-bridge.exe orogrid_client.dll lib/orogrid_client.lib \
+    include/orogrid/orogrid_client.h share/flightgear/Protocol/orogrid.xml; do
   [ -f "$prefix/drive_c/Program Files/Norvalia/Orogrid/$f" ] \
     || { echo "installer did not install $f" >&2; exit 1; }
 done
