@@ -135,19 +135,28 @@ void DrawRings(BaseDisplay& display, const MapFrame& frame) {
                               cyan, 160);
 }
 
+// The aircraft: a fuselage 18 pixels ahead and 6 behind its position,
+// wings across it, a tailplane at the back, turned to its
+// heading on a north-up map and pointing up on a heading-up one.
 void DrawAircraft(BaseDisplay& display, const MapFrame& frame) {
-  const platform::Point centre{static_cast<int>(frame.centreX), static_cast<int>(frame.centreY)};
   double nose = 0.0;
   if (frame.orientation == Orientation::kNorthUp && std::isfinite(frame.heading)) {
-    nose = std::fmod(frame.heading, 360.0);
-    if (nose < 0.0) {
-      nose += 360.0;
-    }
+    nose = frame.heading * 3.14159265358979323846 / 180.0;
   }
-  display.DrawDegreeNeedle(centre, 18, nose, 3, kAircraftColour);
-  display.DrawPlainDegreeNeedle(centre, 12, std::fmod(nose + 90.0, 360.0), 3, kAircraftColour);
-  display.DrawPlainDegreeNeedle(centre, 12, std::fmod(nose + 270.0, 360.0), 3, kAircraftColour);
-  display.DrawPlainDegreeNeedle(centre, 9, std::fmod(nose + 180.0, 360.0), 3, kAircraftColour);
+  const double ax = std::sin(nose);  // ahead, in screen pixels
+  const double ay = -std::cos(nose);
+  const double rx = -ay;  // to the right
+  const double ry = ax;
+  const auto at = [&](double ahead, double right) {
+    return platform::Point{static_cast<int>(std::lround(frame.centreX + ahead * ax + right * rx)),
+                           static_cast<int>(std::lround(frame.centreY + ahead * ay + right * ry))};
+  };
+  const auto line = [&](platform::Point a, platform::Point b) {
+    display.DrawLine(DisplayLine{a.x, a.y, b.x, b.y}, 3, kAircraftColour);
+  };
+  line(at(18, 0), at(-6, 0));
+  line(at(0, -11), at(0, 11));
+  line(at(-5, -5), at(-5, 5));
 }
 
 void Hemisphere(char* out, std::size_t size, double value, char positive, char negative) {
