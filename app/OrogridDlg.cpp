@@ -174,6 +174,9 @@ bool COrogridDlg::ConnectTerrainShm() {
   if (m_pTrnShm->IsConnected()) {
     m_pShmData = m_pTrnShm->GetData();
     m_terrain.AttachRecord(m_pShmData);
+    m_pSimWatch = std::make_unique<CTrnSimWatch>(m_szSegmentName);
+    m_pSimWatch->Refresh(platform::MonotonicNanoseconds());
+    m_terrain.AttachSimulation(m_pSimWatch.get());
     return m_pShmData != nullptr;
   }
   m_pSeqShm.reset();
@@ -184,6 +187,8 @@ bool COrogridDlg::ConnectTerrainShm() {
 void COrogridDlg::ReleaseTerrainShm() {
   m_serverReady = false;
   m_pSeqShm.reset();
+  m_terrain.AttachSimulation(nullptr);
+  m_pSimWatch.reset();
   if (m_pTrnShm == nullptr) {
     return;
   }
@@ -231,10 +236,17 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
   if (seq != nullptr) {
     seq->BeginTick(tickStartNs);
   }
+  if (m_pSimWatch != nullptr) {
+    m_pSimWatch->Refresh(tickStartNs);
+  }
   const bool published = m_terrain.UpdateTerrain();
 
-  const std::int32_t state = m_pShmData->simulationState;
-  if (state == trn::kSimulationWaiting) {
+  const std::int32_t state = m_terrain.ReadAircraftInput().simulationState;
+  if (SimulationSilent(tickStartNs)) {
+    FormatTextSafe(m_statusLine2, kStatusLine2Size,
+                   "Simulation lost: no heartbeat for %d s -> preparing to shut down %d",
+                   trn::kSimSilentSeconds, m_lossCountdown);
+  } else if (state == trn::kSimulationWaiting) {
     FormatTextSafe(m_statusLine2, kStatusLine2Size, "Awaiting simulation %s",
                    InterfaceRevisionText);
   } else if (m_lossCountdown >= kLossCountdownReset) {
@@ -250,11 +262,12 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
     // and the cycle goes on, so a lost simulation still ends the program.
     FormatTextSafe(m_statusLine1, kStatusLine1Size, "Sorry :: %s", m_terrain.LoadError());
   } else {
-    // The position is read from the record again while formatting: the
-    // simulation may have moved it since UpdateTerrain took it.
-    FormatStatusLine1(m_statusLine1, m_pShmData->aircraftLatitude, m_pShmData->aircraftLongitude,
-                      m_terrain.Elevation(), m_terrain.TerrainColour(), m_terrain.CellId(),
-                      m_terrain.SubX(), m_terrain.SubY());
+    // The position is read again while formatting: the simulation may have
+    // moved it since UpdateTerrain took it.
+    const CTerrainEngine::AircraftInput now = m_terrain.ReadAircraftInput();
+    FormatStatusLine1(m_statusLine1, now.latitude, now.longitude, m_terrain.Elevation(),
+                      m_terrain.TerrainColour(), m_terrain.CellId(), m_terrain.SubX(),
+                      m_terrain.SubY());
     PublishAircraftData();
   }
   if (seq != nullptr) {
@@ -297,12 +310,18 @@ bool COrogridDlg::CheckSimulationLoss() {
   if (m_pShmData == nullptr) {
     return false;
   }
-  if (m_pShmData->simulationState == trn::kSimulationLost) {
+  if (m_terrain.ReadAircraftInput().simulationState == trn::kSimulationLost ||
+      SimulationSilent(platform::MonotonicNanoseconds())) {
     m_lossCountdown = m_lossCountdown - 1;
   } else {
     m_lossCountdown = kLossCountdownReset;
   }
   return m_lossCountdown < 0;
+}
+
+bool COrogridDlg::SimulationSilent(std::int64_t nowNs) const {
+  return m_pSimWatch != nullptr &&
+         m_pSimWatch->Beat(nowNs, nullptr) == CTrnSimWatch::BeatState::kSilent;
 }
 
 void COrogridDlg::PublishAircraftData() {

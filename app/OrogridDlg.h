@@ -3,7 +3,9 @@
 // hold, the connection to the terrain record, the terrain map, the 120 ms
 // timer); every timer tick refreshes the grids, shows the two status lines
 // and publishes the aircraft's cell data into the record; the loss countdown
-// ends the dialog when the simulation has gone.
+// ends the dialog when the simulation has gone: when it writes the lost
+// state, or when a simulation that beats through its companion "<record>.Sim"
+// has been silent for trn::kSimSilentSeconds (killed, crashed or hung).
 //
 // One server per record: a dialog that finds the record's hold taken by
 // another server shows "Sorry :: <record> is already served by process N"
@@ -24,6 +26,7 @@
 #include "platform/device_context.h"
 #include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
+#include "shm/CTrnSimShm.h"
 #include "shm/TrnInterfaceShm.h"
 #include "terrain/TerrainEngine.h"
 
@@ -69,6 +72,9 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   void ReleaseTerrainShm();
   // One step of the loss countdown; true when the dialog must end.
   bool CheckSimulationLoss();
+  // A simulation that beat has been silent for trn::kSimSilentSeconds at
+  // nowNs (the machine-wide monotonic clock); one that never beat is not.
+  bool SimulationSilent(std::int64_t nowNs) const;
   // Writes the tick's results into the record.
   void PublishAircraftData();
 
@@ -80,6 +86,8 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   const CTrnShm* TrnShm() const { return m_pTrnShm.get(); }
   // The companion while this dialog serves through it, else null.
   const CTrnSeqShm* SeqShm() const { return m_pSeqShm.get(); }
+  // The reader of the simulation's companion while connected, else null.
+  const CTrnSimWatch* SimWatch() const { return m_pSimWatch.get(); }
   int Phase() const { return m_phase; }
   int LossCountdown() const { return m_lossCountdown; }
   const CTerrainEngine& Terrain() const { return m_terrain; }
@@ -107,6 +115,8 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   // The companion and the hold; null when another server holds the record
   // or the companion cannot be had (the record is then served alone).
   std::unique_ptr<CTrnSeqShm> m_pSeqShm;
+  // The simulation's companion, looked for while connected.
+  std::unique_ptr<CTrnSimWatch> m_pSimWatch;
   // The terrain map, its memory DC, the engine state, the cell sizes and the
   // two grid back buffers.
   CTerrainEngine m_terrain;

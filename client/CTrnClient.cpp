@@ -277,6 +277,7 @@ int CClientSegment::Attach() {
 CTrnClient::CTrnClient()
     : m_pRecordSegment(nullptr),
       m_pSeqSegment(nullptr),
+      m_pSimWatch(nullptr),
       m_pData(nullptr),
       m_pSeq(nullptr),
       m_pCounted(nullptr),
@@ -299,6 +300,7 @@ CTrnClient::~CTrnClient() {
   if (m_pCounted != nullptr) {
     platform::ShmAtomicDecrementToZero(&m_pCounted->userCount);
   }
+  delete m_pSimWatch;
   delete m_pSeqSegment;
   delete m_pRecordSegment;
 }
@@ -353,6 +355,10 @@ int CTrnClient::Open(const char* name, bool countUser) {
   m_seqNameFits = nameLength + sizeof trn::kSeqNameSuffix <= sizeof m_szSeqName;
   if (m_seqNameFits) {
     std::snprintf(m_szSeqName, sizeof m_szSeqName, "%s%s", name, trn::kSeqNameSuffix);
+  }
+  m_pSimWatch = new (std::nothrow) CTrnSimWatch(name);
+  if (m_pSimWatch == nullptr) {
+    return Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory");
   }
   RefreshCompanion(platform::MonotonicNanoseconds());
   ClearError();
@@ -572,6 +578,44 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
   if (gone != OROGRID_OK) {
     return gone;
   }
+  ClearError();
+  return OROGRID_OK;
+}
+
+int CTrnClient::ReadSimulation(orogrid_simulation& out) {
+  const std::int64_t now = platform::MonotonicNanoseconds();
+  m_pSimWatch->Refresh(now);
+  TrnSimFrame frame{};
+  if (m_pSimWatch->ReadFrame(frame)) {
+    std::int64_t ageNs = -1;
+    const CTrnSimWatch::BeatState beat = m_pSimWatch->Beat(now, &ageNs);
+    out.latitude = frame.latitude;
+    out.longitude = frame.longitude;
+    out.heading = frame.heading;
+    out.altitude = frame.altitude;
+    out.state = frame.simulationState;
+    out.beat = beat == CTrnSimWatch::BeatState::kSilent    ? OROGRID_SIM_SILENT
+               : beat == CTrnSimWatch::BeatState::kBeating ? OROGRID_SIM_BEATING
+                                                           : OROGRID_SIM_NO_BEAT;
+    out.beat_age_s = ageNs < 0 ? -1.0 : static_cast<double>(ageNs) / 1e9;
+    out.frame_count = frame.frameCount;
+    ClearError();
+    return OROGRID_OK;
+  }
+  if (m_pSimWatch->Valid()) {
+    return Fail(OROGRID_E_UNSETTLED,
+                "the simulation has stayed inside one frame of its sequence: killed while "
+                "writing?");
+  }
+  // A simulation without the companion: its fields as they are now.
+  out.latitude = LoadShared(m_pData->aircraftLatitude);
+  out.longitude = LoadShared(m_pData->aircraftLongitude);
+  out.heading = LoadShared(m_pData->aircraftHeading);
+  out.altitude = std::nan("");
+  out.state = LoadShared(m_pData->simulationState);
+  out.beat = OROGRID_SIM_NO_BEAT;
+  out.beat_age_s = -1.0;
+  out.frame_count = 0;
   ClearError();
   return OROGRID_OK;
 }

@@ -28,6 +28,7 @@
 
 #include "client/orogrid_client.h"
 #include "shm/BaseSharedMemory.h"
+#include "shm/CTrnSimShm.h"
 #include "shm/TrnInterfaceShm.h"
 #include "shm/TrnSeqShm.h"
 
@@ -100,6 +101,9 @@ class CTrnClient {
   int Snapshot(orogrid_snapshot& out);
   int ReadAircraft(orogrid_aircraft& out);
   int ReadStatus(orogrid_status& out);
+  // The simulation's last frame (through its companion "<record>.Sim" when
+  // a simulation keeps one, else the record's fields) and its heartbeat.
+  int ReadSimulation(orogrid_simulation& out);
   int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
 
   const char* LastError() const { return m_szLastError; }
@@ -124,6 +128,7 @@ class CTrnClient {
 
   CClientSegment* m_pRecordSegment;
   CClientSegment* m_pSeqSegment;
+  CTrnSimWatch* m_pSimWatch;
   const TrnShmData* m_pData;
   const TrnSeqData* m_pSeq;
   TrnShmData* m_pCounted;  // the record when this client counted itself

@@ -9,6 +9,7 @@
 
 #include "client/CTrnClient.h"
 #include "client/TrnElevation.h"
+#include "client/orogrid_sim.h"
 
 #ifndef OROGRID_CLIENT_VERSION_TEXT
 #define OROGRID_CLIENT_VERSION_TEXT "0.0.0"
@@ -121,6 +122,8 @@ OROGRID_API const char* OROGRID_CALL orogrid_strerror(int code) {
       return "out of memory";
     case OROGRID_E_INTERNAL:
       return "internal fault in the client library";
+    case OROGRID_E_BUSY:
+      return "another simulation already writes this terrain record";
     default:
       return "unknown status code";
   }
@@ -189,6 +192,12 @@ OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid
                                                  size_t size) {
   return FillRecord(client, status, size, "status",
                     [&] { return client->reader.ReadStatus(*status); });
+}
+
+OROGRID_API int OROGRID_CALL orogrid_simulation_read(orogrid_client* client,
+                                                     orogrid_simulation* simulation, size_t size) {
+  return FillRecord(client, simulation, size, "simulation",
+                    [&] { return client->reader.ReadSimulation(*simulation); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_elevation(orogrid_client* client, double latitude,

@@ -54,7 +54,7 @@ extern "C" {
 #endif
 
 /* Version of this interface; orogrid_api_version() gives the library's. */
-#define OROGRID_CLIENT_API_VERSION 1
+#define OROGRID_CLIENT_API_VERSION 2
 
 /* Status codes. */
 #define OROGRID_OK 0
@@ -71,6 +71,7 @@ extern "C" {
 #define OROGRID_E_SERVER_GONE (-11)     /* the serving process has ended or stopped */
 #define OROGRID_E_OUT_OF_MEMORY (-12)
 #define OROGRID_E_INTERNAL (-13) /* a fault inside the library; see last_error */
+/* OROGRID_E_BUSY (-14): orogrid_sim.h */
 
 /* orogrid_open flags. */
 #define OROGRID_OPEN_COUNT_USER 1u /* count this process in the record's userCount */
@@ -166,6 +167,24 @@ typedef struct orogrid_status {
   int32_t reserved0;
 } orogrid_status;
 
+/* The simulation's heartbeat (orogrid_simulation.beat). */
+#define OROGRID_SIM_NO_BEAT 0 /* the simulation never beat (a foreign writer) */
+#define OROGRID_SIM_BEATING 1
+#define OROGRID_SIM_SILENT 2 /* it beat, then stopped for OROGRID_SIM_SILENT_S seconds */
+#define OROGRID_SIM_SILENT_S 5
+
+/* What the simulation last wrote. With a simulation companion
+ * ("<record>.Sim", kept by simulations that use orogrid_sim.h) the values
+ * are one frame of its sequence; without, the record's own fields. */
+typedef struct orogrid_simulation {
+  double latitude, longitude, heading; /* as the simulation last wrote them, one frame */
+  double altitude;                     /* metres above sea level; NaN when unknown */
+  int32_t state;                       /* simulationState */
+  int32_t beat;                        /* OROGRID_SIM_* above */
+  double beat_age_s;                   /* seconds since its last beat; < 0 unknown */
+  uint64_t frame_count;                /* writes through the sequence; 0 for a foreign writer */
+} orogrid_simulation;
+
 typedef struct orogrid_client orogrid_client;
 
 /* Library version text ("1.3.0") and interface version number. */
@@ -203,6 +222,11 @@ OROGRID_API int OROGRID_CALL orogrid_aircraft_read(orogrid_client* client,
 /* The server's liveness and tick statistics. */
 OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid_status* status,
                                                  size_t size);
+
+/* The simulation's values, one frame of its sequence when it keeps the
+ * companion; its heartbeat's state and age. */
+OROGRID_API int OROGRID_CALL orogrid_simulation_read(orogrid_client* client,
+                                                     orogrid_simulation* simulation, size_t size);
 
 /* Terrain elevation at a position (degrees) from the grids as now
  * published: the fine grid where it covers the position, the coarse grid

@@ -7,7 +7,7 @@
 ; programs' folder.
 ; The client library for simulations goes beside the programs:
 ; orogrid_client.dll, lib\orogrid_client.lib (its import library, for MSVC),
-; include\orogrid\orogrid_client.h.
+; include\orogrid\orogrid_client.h and orogrid_sim.h.
 ; A 64-bit installer, as the programs are: it runs wherever they run.
 Target amd64-unicode
 
@@ -39,6 +39,7 @@ Section "Orogrid"
   File "${LIBDIR}\orogrid_client.lib"
   SetOutPath "$INSTDIR\include\orogrid"
   File "${INCLUDEDIR}\orogrid_client.h"
+  File "${INCLUDEDIR}\orogrid_sim.h"
   SetOutPath "$PROGRAMFILES64\Norvalia\Bitmaps\Terrain"
   File "/oname=KtTerrainMap.bmp" "${MAPFILE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -61,6 +62,7 @@ Section "Uninstall"
   Delete "$INSTDIR\lib\orogrid_client.lib"
   RMDir "$INSTDIR\lib"
   Delete "$INSTDIR\include\orogrid\orogrid_client.h"
+  Delete "$INSTDIR\include\orogrid\orogrid_sim.h"
   RMDir "$INSTDIR\include\orogrid"
   RMDir "$INSTDIR\include"
   Delete "$INSTDIR\uninstall.exe"

@@ -15,11 +15,18 @@
 //    the same segment); callers get no handle from it.
 //  - ShmOpen opens an existing live segment read-write. Missing: kFailed
 //    with FileNotFoundCode(). A segment owned by another user or writable by
-//    group or others (POSIX) is refused.
+//    group or others (POSIX) is refused. A segment that a process made or
+//    mapped without this service's holding rules (POSIX: a plain shm_open
+//    and mmap) is live while that process maps it: it is joined in place,
+//    never removed and made anew beside it, and *adopted (may be null) tells
+//    the opener that nobody following these rules held it (so it may lack
+//    what a creator would have written). Win32: the system counts every
+//    user alike; *adopted is always false.
 //  - ShmMapView maps the whole segment; one smaller than minSize bytes is
 //    refused (and unmapped again), so nothing is ever touched past its end.
 //  - ShmUnmapView and ShmCloseHandle release; closing the last handle of a
-//    segment removes its name.
+//    segment removes its name, unless a process still maps it without a
+//    handle of this service (see ShmOpen).
 //  - Failures set LastSystemError() (errno on POSIX, GetLastError on Win32);
 //    refusals set ShmAccessDeniedCode().
 //  - The counter operations are atomic read-modify-writes visible to every
@@ -50,7 +57,7 @@ enum class ShmStatus {
 
 // Name: at most 42 characters, no path separators.
 ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created);
-ShmStatus ShmOpen(const char* name, ShmHandle* handle);
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted = nullptr);
 // On success *view is the start of the whole segment and *size its usable
 // length in bytes (>= minSize).
 ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size);
@@ -58,10 +65,12 @@ void ShmUnmapView(void* view, std::size_t size);
 void ShmCloseHandle(ShmHandle handle);
 
 // Whether a live segment of that name exists right now (opens nothing that
-// stays open). A leftover of dead processes counts as absent.
+// stays open). A leftover of dead processes counts as absent; one a process
+// maps without holding it (see ShmOpen) as live.
 bool ShmExists(const char* name);
-// POSIX: removes the name when no live process holds the segment (cleans up
-// after killed processes); Win32: nothing to do, the system removes it.
+// POSIX: removes the name when no live process holds or maps the segment
+// (cleans up after killed processes); Win32: nothing to do, the system
+// removes it.
 void ShmRemoveIfStale(const char* name);
 // POSIX: removes the name now, held or not (current holders keep their
 // views; the next attacher makes a new segment). For tests and tools that

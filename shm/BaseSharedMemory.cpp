@@ -38,6 +38,7 @@ BaseSharedMemory::BaseSharedMemory()
       m_pView(nullptr),
       m_size(0),
       m_created(false),
+      m_adopted(false),
       m_refused(false),
       m_lastError(0),
       m_mappedSize(0) {
@@ -70,10 +71,13 @@ bool BaseSharedMemory::Create(std::uint32_t size) {
 
 bool BaseSharedMemory::Open() {
   m_refused = false;
+  m_adopted = false;
   platform::ShmHandle handle = platform::kNoShmHandle;
-  const platform::ShmStatus status = platform::ShmOpen(m_name, &handle);
+  bool adopted = false;
+  const platform::ShmStatus status = platform::ShmOpen(m_name, &handle, &adopted);
   if (status == platform::ShmStatus::kOk) {
     m_hMapping = handle;
+    m_adopted = adopted;
     return true;
   }
   m_lastError = platform::LastSystemError();

@@ -77,6 +77,10 @@ class BaseSharedMemory : public KT_ErrorReport {
   // True when the last successful Create made the segment; false when a live
   // segment of that name existed (the caller must not initialise it then).
   bool CreatedNew() const { return m_created; }
+  // True when the last successful Open joined a segment that a process uses
+  // without the holding rules (a plain shm_open and mmap on POSIX): it may
+  // lack what a creator writes into it. Never on Win32.
+  bool Adopted() const { return m_adopted; }
   // True when the last Open or MapView refused an existing segment (too
   // small, foreign owner, writable by others); creating it afresh would not
   // help.
@@ -102,6 +106,7 @@ class BaseSharedMemory : public KT_ErrorReport {
   void SetCodeText(const char* format, int code);
 
   bool m_created;
+  bool m_adopted;
   bool m_refused;
   int m_lastError;
   std::uint32_t m_mappedSize;

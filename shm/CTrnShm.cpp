@@ -9,7 +9,10 @@
 //    first byte written last, so an opener that sees a non-empty version
 //    sees the whole of it; an opener that finds the text still empty waits a
 //    moment for the creator to finish;
-//  - userCount changes only by atomic read-modify-write.
+//  - userCount changes only by atomic read-modify-write;
+//  - a record that a writer made without this protocol (no version text)
+//    and still maps is adopted where it is: counted and stamped, not zeroed,
+//    never removed and made anew beside it.
 //
 // Threading: the owner's thread; the record is shared without locks.
 #include "shm/CTrnShm.h"
@@ -43,17 +46,20 @@ std::int32_t TrnUserCount(const TrnShmData* data) {
   return data == nullptr ? 0 : platform::ShmAtomicLoad(&data->userCount);
 }
 
-CTrnShm::CTrnShm(const char* name)
+CTrnShm::CTrnShm(const char* name, bool mayCreate)
     : m_connected(false),
       m_versionOk(false),
       m_pData(nullptr),
       m_createdRecord(false),
+      m_missing(false),
       m_szReason{} {
   SetName(name);
   m_size = trn::kRecordSize;
 
   if (OpenAndMap()) {
     AttachExisting();
+  } else if (!mayCreate) {
+    m_missing = !Refused() && LastErrorCode() == platform::FileNotFoundCode();
   } else if (!Refused() && CreateAndMap()) {
     if (CreatedNew()) {
       m_pData = static_cast<TrnShmData*>(GetView());
@@ -94,6 +100,14 @@ CTrnShm::~CTrnShm() {
 bool CTrnShm::AttachExisting() {
   m_pData = static_cast<TrnShmData*>(GetView());
   m_connected = true;
+  if (Adopted() && LoadFirstVersionByte(m_pData) == '\0') {
+    // Made by a writer that knows nothing of the attach protocol and still
+    // writes into it: it becomes the shared record in place, its values
+    // kept, so that the writer and every attacher use the one record.
+    StampVersion();
+    m_versionOk = true;
+    return true;
+  }
   WaitForInitialisedRecord();
   m_versionOk = CheckVersion();
   if (m_versionOk) {
@@ -119,6 +133,10 @@ bool CTrnShm::WaitForInitialisedRecord() const {
 
 void CTrnShm::InitialiseRecord() {
   ZeroFill(trn::kRecordSize);
+  StampVersion();
+}
+
+void CTrnShm::StampVersion() {
   char version[trn::kInterfaceVersionBytes];
   CopyText(version, InterfaceVersionText, trn::kInterfaceVersionBytes);
   platform::ShmAtomicIncrement(&m_pData->userCount);

@@ -2,7 +2,9 @@
 // "TrnShmSpace", 692672 bytes, the record TrnShmData). The constructor opens
 // the segment if another process made it, checks that both sides were built
 // against the same interface version text, or creates and initialises the
-// record when nobody has made it yet; it counts the process in the record's
+// record when nobody has made it yet (a record that a writer made without
+// this protocol, with no version text, and still maps is adopted in place:
+// counted and stamped, its values kept); it counts the process in the record's
 // userCount. The destructor takes the process out of the count again and,
 // when it was the last user, unmaps the segment.
 //
@@ -36,7 +38,8 @@ class CTrnShm : public BaseSharedMemory {
 
   // Runs the attach protocol on the segment `name` (at most 42 characters;
   // tests and tools pass their own). Never fails outwardly: read IsConnected.
-  explicit CTrnShm(const char* name = trn::kMappingName);
+  // With mayCreate false a missing record is not made (Missing()).
+  explicit CTrnShm(const char* name = trn::kMappingName, bool mayCreate = true);
   // Runs the detach protocol (only when attached with a matching version).
   ~CTrnShm();
   CTrnShm(const CTrnShm&) = delete;
@@ -53,6 +56,8 @@ class CTrnShm : public BaseSharedMemory {
   bool IsMapped() const { return m_connected; }
   // This object created and initialised the record (first user).
   bool CreatedRecord() const { return m_createdRecord; }
+  // Not connected because no live record of that name exists.
+  bool Missing() const { return m_missing; }
   // Why IsConnected() is false, without the report's caption (the refusal,
   // the version mismatch or the system's text); empty when connected. For
   // the owner to show its user.
@@ -62,11 +67,14 @@ class CTrnShm : public BaseSharedMemory {
   bool AttachExisting();
   bool WaitForInitialisedRecord() const;
   void InitialiseRecord();
+  // Counts this process, then writes the version text, first byte last.
+  void StampVersion();
 
   bool m_connected;
   bool m_versionOk;
   TrnShmData* m_pData;
   bool m_createdRecord;
+  bool m_missing;
   char m_szReason[kReasonSize];
 };
 

@@ -284,8 +284,9 @@ bool CTerrainEngine::UpdateTerrainUnguarded() {
   if (m_mapLost) {
     return false;
   }
-  m_latitude = m_pShmData->aircraftLatitude;
-  m_longitude = m_pShmData->aircraftLongitude;
+  const AircraftInput input = ReadAircraftInput();
+  m_latitude = input.latitude;
+  m_longitude = input.longitude;
   m_pixelX = LongitudeToPixel(m_longitude);
   m_pixelY = LatitudeToPixel(m_latitude);
   m_cellId = MakeCellId(m_pixelX, m_pixelY);
@@ -487,21 +488,40 @@ double CTerrainEngine::GetPixelSizeAlongHeading(double heading, double height, d
   return terrain::PixelSizeAlongHeading(heading, height, width);
 }
 
+CTerrainEngine::AircraftInput CTerrainEngine::ReadAircraftInput() {
+  if (m_pSimWatch != nullptr && m_pSimWatch->Valid()) {
+    TrnSimFrame frame{};
+    if (m_pSimWatch->ReadFrame(frame)) {
+      m_lastFrameInput =
+          AircraftInput{frame.latitude, frame.longitude, frame.heading, frame.simulationState};
+    }
+    // A writer stuck inside a frame (killed while writing) leaves its last
+    // whole frame standing; the record's fields may be half written.
+    return m_lastFrameInput;
+  }
+  if (m_pShmData == nullptr) {
+    return AircraftInput{};
+  }
+  const volatile TrnShmData& record = *m_pShmData;
+  return AircraftInput{record.aircraftLatitude, record.aircraftLongitude, record.aircraftHeading,
+                       record.simulationState};
+}
+
 void CTerrainEngine::UpdatePixelWidth() {
   if (m_pShmData != nullptr) {
-    m_metresPerPixelLon = GetPixelWidthMetres(m_pShmData->aircraftLatitude);
+    m_metresPerPixelLon = GetPixelWidthMetres(ReadAircraftInput().latitude);
   }
 }
 
 void CTerrainEngine::UpdatePixelHeight() {
   if (m_pShmData != nullptr) {
-    m_metresPerPixelLat = GetPixelHeightMetres(m_pShmData->aircraftLatitude);
+    m_metresPerPixelLat = GetPixelHeightMetres(ReadAircraftInput().latitude);
   }
 }
 
 void CTerrainEngine::UpdatePixelSizeAlongHeading() {
   if (m_pShmData != nullptr) {
-    const double metres = GetPixelSizeAlongHeading(m_pShmData->aircraftHeading, m_metresPerPixelLat,
+    const double metres = GetPixelSizeAlongHeading(ReadAircraftInput().heading, m_metresPerPixelLat,
                                                    m_metresPerPixelLon);
     m_metresPerPixelHeading = ClampD(kMinHeadingMetres, metres, kMaxHeadingMetres);
   }

@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "platform/bitmap.h"
+#include "shm/CTrnSimShm.h"
 #include "shm/TrnInterfaceShm.h"
 
 // What LoadTerrainMap needs from the window that shows the status lines:
@@ -72,6 +73,22 @@ class CTerrainEngine {
   // UpdateTerrain does nothing and returns false.
   void AttachRecord(TrnShmData* pShmData) { m_pShmData = pShmData; }
   TrnShmData* Record() const { return m_pShmData; }
+  // The simulation companion's reader (not owned; null: none). While a
+  // simulation keeps the companion, the aircraft's values are read from its
+  // frames, whole; otherwise from the record's fields as before.
+  void AttachSimulation(const CTrnSimWatch* pSimWatch) { m_pSimWatch = pSimWatch; }
+
+  // The aircraft's values as the simulation gave them.
+  struct AircraftInput {
+    double latitude;
+    double longitude;
+    double heading;
+    std::int32_t simulationState;
+  };
+  // Reads them now: one whole frame of the simulation's companion while a
+  // simulation keeps one (the last whole frame while its writer is stuck
+  // inside one), else the record's fields; zeros without a record.
+  AircraftInput ReadAircraftInput();
 
   // --- Map loading (once, at start-up) ---------------------------------
 
@@ -236,6 +253,8 @@ class CTerrainEngine {
   void NoteMapLost();
 
   TrnShmData* m_pShmData = nullptr;
+  const CTrnSimWatch* m_pSimWatch = nullptr;
+  AircraftInput m_lastFrameInput = {};
   platform::CBitmapFile m_bitmap;  // the terrain bitmap in its memory DC
   std::uint32_t m_terrainColour = 0;
   char m_szLoadError[kLoadErrorSize] = {};

@@ -1,7 +1,9 @@
 // Tests of the client library: attaching as a reader, tear-free snapshots
 // against a writer process publishing as fast as it can, the heuristic copy
 // without companion, elevation lookups against the test map's own values,
-// liveness after the server is killed, and the C interface from C.
+// liveness after the server is killed, the simulation's side (open, create,
+// one simulation per record, frames never torn, the lost state on close, a
+// killed simulation's silence), and the C interface from C.
 //
 // Threading: the storm test runs two reader threads with a handle each;
 // everything else is single-threaded around child processes.
@@ -12,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,8 +22,10 @@
 
 #include "client/CTrnClient.h"
 #include "client/orogrid_client.h"
+#include "client/orogrid_sim.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
+#include "shm/TrnSimShm.h"
 #include "tests/support/ClientTestMap.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/process.h"
@@ -117,6 +122,7 @@ class ClientProcessTest : public ::testing::Test {
   void TearDown() override {
     platform::ShmRemoveName(m_segment.c_str());
     platform::ShmRemoveName((m_segment + trn::kSeqNameSuffix).c_str());
+    platform::ShmRemoveName((m_segment + trn::kSimNameSuffix).c_str());
   }
   std::string m_segment;
 };
@@ -321,6 +327,231 @@ TEST_F(ClientProcessTest, KilledServerIsSeenGoneWithinOneSecond) {
   EXPECT_NE(metres, -1.0);
   EXPECT_NE(std::strstr(orogrid_last_error(client.get()), "gone"), nullptr);
   EXPECT_EQ(orogrid_wait_publication(client.get(), 2000), OROGRID_E_SERVER_GONE);
+}
+
+struct SimCloser {
+  void operator()(orogrid_sim* s) const { orogrid_sim_close(s, 0); }
+};
+using SimPtr = std::unique_ptr<orogrid_sim, SimCloser>;
+
+orogrid_simulation ReadSimulation(orogrid_client* client) {
+  orogrid_simulation v{};
+  EXPECT_EQ(orogrid_simulation_read(client, &v, sizeof v), OROGRID_OK)
+      << orogrid_last_error(client);
+  return v;
+}
+
+using ClientSimTest = ClientProcessTest;
+
+TEST_F(ClientSimTest, OpenCreatesOnlyWhenAskedAndOneSimulationWritesARecord) {
+  const char* name = m_segment.c_str();
+  orogrid_sim* raw = reinterpret_cast<orogrid_sim*>(1);
+  EXPECT_EQ(orogrid_sim_open(name, 0, &raw), OROGRID_E_NO_SEGMENT);
+  EXPECT_EQ(raw, nullptr);
+  EXPECT_FALSE(platform::ShmExists(name));
+  EXPECT_FALSE(platform::ShmExists((m_segment + trn::kSimNameSuffix).c_str()));
+
+  ASSERT_EQ(orogrid_sim_open(name, OROGRID_SIM_OPEN_CREATE, &raw), OROGRID_OK);
+  SimPtr sim(raw);
+  EXPECT_EQ(orogrid_sim_created_record(sim.get()), 1);
+  orogrid_client* c = nullptr;
+  ASSERT_EQ(orogrid_open(name, 0, &c), OROGRID_OK) << "record made without its version text";
+  ClientPtr client(c);
+  orogrid_status status{};
+  ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+  EXPECT_EQ(status.user_count, 1);
+  EXPECT_EQ(status.simulation_state, OROGRID_SIM_WAITING);
+  // Opened, not beaten yet.
+  orogrid_simulation v = ReadSimulation(client.get());
+  EXPECT_EQ(v.beat, OROGRID_SIM_NO_BEAT);
+  EXPECT_EQ(v.frame_count, 0U);
+  EXPECT_TRUE(std::isnan(v.altitude));
+
+  // A second simulation, with or without creating, is refused untouched.
+  for (unsigned flags : {0u, OROGRID_SIM_OPEN_CREATE}) {
+    orogrid_sim* second = reinterpret_cast<orogrid_sim*>(1);
+    EXPECT_EQ(orogrid_sim_open(name, flags, &second), OROGRID_E_BUSY);
+    EXPECT_EQ(second, nullptr);
+  }
+  ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+  EXPECT_EQ(status.user_count, 1);
+  EXPECT_NE(std::strstr(orogrid_strerror(OROGRID_E_BUSY), "another simulation"), nullptr);
+
+  // Raw states are written as given, into the record as well.
+  ASSERT_EQ(orogrid_sim_set_state(sim.get(), 0x12345), OROGRID_OK);
+  ASSERT_EQ(orogrid_sim_write(sim.get(), 47.26, 11.35, 247.5, 2400.0), OROGRID_OK);
+  v = ReadSimulation(client.get());
+  EXPECT_EQ(v.latitude, 47.26);
+  EXPECT_EQ(v.longitude, 11.35);
+  EXPECT_EQ(v.heading, 247.5);
+  EXPECT_EQ(v.altitude, 2400.0);
+  EXPECT_EQ(v.state, 0x12345);
+  EXPECT_EQ(v.beat, OROGRID_SIM_BEATING);
+  EXPECT_GE(v.beat_age_s, 0.0);
+  EXPECT_LT(v.beat_age_s, 5.0);
+  EXPECT_EQ(v.frame_count, 2U);
+  orogrid_aircraft aircraft{};
+  ASSERT_EQ(orogrid_aircraft_read(client.get(), &aircraft, sizeof aircraft), OROGRID_OK);
+  EXPECT_EQ(aircraft.latitude, 47.26);
+  EXPECT_EQ(aircraft.longitude, 11.35);
+  EXPECT_EQ(aircraft.simulation_state, 0x12345);
+
+  // Closing says lost, and the frames are no longer trusted: the record's
+  // own fields answer, without a heartbeat.
+  sim.reset();
+  v = ReadSimulation(client.get());
+  EXPECT_EQ(v.state, OROGRID_SIM_LOST);
+  EXPECT_EQ(v.beat, OROGRID_SIM_NO_BEAT);
+  EXPECT_EQ(v.frame_count, 0U);
+  EXPECT_EQ(v.latitude, 47.26);
+
+  // The next simulation may open the record (it exists: no creating needed)
+  // and close it keeping its state.
+  ASSERT_EQ(orogrid_sim_open(name, 0, &raw), OROGRID_OK);
+  EXPECT_EQ(orogrid_sim_created_record(raw), 0);
+  ASSERT_EQ(orogrid_sim_set_state(raw, OROGRID_SIM_RUNNING), OROGRID_OK);
+  orogrid_sim_close(raw, OROGRID_SIM_CLOSE_KEEP_STATE);
+  EXPECT_EQ(ReadSimulation(client.get()).state, OROGRID_SIM_RUNNING);
+}
+
+TEST_F(ClientSimTest, BadArgumentsAreRefusedAndWriteNothing) {
+  orogrid_sim* raw = nullptr;
+  EXPECT_EQ(orogrid_sim_open(nullptr, 0, nullptr), OROGRID_E_INVALID_ARGUMENT);
+  // The companion's ".Sim" must fit the 42 characters of a segment name.
+  EXPECT_EQ(orogrid_sim_open(std::string(39, 'a').c_str(), OROGRID_SIM_OPEN_CREATE, &raw),
+            OROGRID_E_INVALID_ARGUMENT);
+  EXPECT_EQ(orogrid_sim_open("bad/name", OROGRID_SIM_OPEN_CREATE, &raw),
+            OROGRID_E_INVALID_ARGUMENT);
+  EXPECT_EQ(orogrid_sim_open(m_segment.c_str(), 0x80u, &raw), OROGRID_E_INVALID_ARGUMENT);
+  EXPECT_EQ(raw, nullptr);
+  EXPECT_EQ(orogrid_sim_write(nullptr, 0.0, 0.0, 0.0, 0.0), OROGRID_E_INVALID_ARGUMENT);
+  EXPECT_EQ(orogrid_sim_set_state(nullptr, 0), OROGRID_E_INVALID_ARGUMENT);
+  EXPECT_EQ(orogrid_sim_beat(nullptr), OROGRID_E_INVALID_ARGUMENT);
+  EXPECT_EQ(orogrid_sim_created_record(nullptr), 0);
+  EXPECT_NE(orogrid_sim_last_error(nullptr), nullptr);
+  orogrid_sim_close(nullptr, 0);
+
+  ASSERT_EQ(orogrid_sim_open(m_segment.c_str(), OROGRID_SIM_OPEN_CREATE, &raw), OROGRID_OK);
+  SimPtr sim(raw);
+  ASSERT_EQ(orogrid_sim_write(sim.get(), 1.0, 2.0, 3.0, std::nan("")), OROGRID_OK);
+  orogrid_client* c = nullptr;
+  ASSERT_EQ(orogrid_open(m_segment.c_str(), 0, &c), OROGRID_OK);
+  ClientPtr client(c);
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::nan("");
+  struct Bad {
+    double latitude, longitude, heading, altitude;
+  };
+  for (const Bad& bad : {Bad{nan, 0, 0, 0}, Bad{0, nan, 0, 0}, Bad{90.5, 0, 0, 0},
+                         Bad{-90.5, 0, 0, 0}, Bad{0, 180.5, 0, 0}, Bad{0, -inf, 0, 0},
+                         Bad{0, 0, nan, 0}, Bad{0, 0, inf, 0}, Bad{0, 0, 0, inf}}) {
+    SCOPED_TRACE(::testing::Message() << bad.latitude << " " << bad.longitude << " " << bad.heading
+                                      << " " << bad.altitude);
+    EXPECT_EQ(orogrid_sim_write(sim.get(), bad.latitude, bad.longitude, bad.heading, bad.altitude),
+              OROGRID_E_INVALID_ARGUMENT);
+    EXPECT_NE(orogrid_sim_last_error(sim.get())[0], '\0');
+    const orogrid_simulation v = ReadSimulation(client.get());
+    EXPECT_EQ(v.frame_count, 1U);
+    EXPECT_EQ(v.latitude, 1.0);
+    EXPECT_EQ(v.longitude, 2.0);
+    EXPECT_EQ(v.heading, 3.0);
+  }
+  // The edges of the range are positions like any other.
+  EXPECT_EQ(orogrid_sim_write(sim.get(), -90.0, 180.0, -720.0, nan), OROGRID_OK);
+  EXPECT_EQ(orogrid_sim_last_error(sim.get())[0], '\0');
+  orogrid_simulation small{};
+  EXPECT_EQ(orogrid_simulation_read(client.get(), &small, sizeof small - 1),
+            OROGRID_E_BUFFER_TOO_SMALL);
+}
+
+// A simulation in another process alternates two frames as fast as it can:
+// no read ever pairs a value of one with a value of the other.
+TEST_F(ClientSimTest, FramesAreNeverTorn) {
+  CWriter writer({m_segment, "sim", "30"});
+  ASSERT_TRUE(writer.Started());
+  ClientPtr client;
+  orogrid_simulation v{};
+  ASSERT_TRUE(testsupport::WaitFor(
+      [&] {
+        orogrid_client* c = nullptr;
+        if (!client && orogrid_open(m_segment.c_str(), 0, &c) == OROGRID_OK) {
+          client.reset(c);
+        }
+        return client && orogrid_simulation_read(client.get(), &v, sizeof v) == OROGRID_OK &&
+               v.frame_count > 1000;
+      },
+      20000));
+  int reads = 0;
+  int torn = 0;
+  int first = 0;
+  std::uint64_t lastFrames = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < end) {
+    ASSERT_EQ(orogrid_simulation_read(client.get(), &v, sizeof v), OROGRID_OK)
+        << orogrid_last_error(client.get());
+    ++reads;
+    const bool isFirst =
+        v.latitude == 10.0 && v.longitude == 20.0 && v.heading == 30.0 && v.altitude == 40.0;
+    const bool isSecond =
+        v.latitude == -50.0 && v.longitude == -60.0 && v.heading == 70.0 && v.altitude == 80.0;
+    torn += isFirst || isSecond ? 0 : 1;
+    first += isFirst ? 1 : 0;
+    EXPECT_GE(v.frame_count, lastFrames);
+    lastFrames = v.frame_count;
+  }
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  // Both frames were seen, so the reads did meet the writer.
+  EXPECT_GT(first, 0);
+  EXPECT_LT(first, reads);
+}
+
+// kill -9 of a simulation: it never says lost, but its heartbeat stops, and
+// a reader sees it silent after OROGRID_SIM_SILENT_S; the next simulation
+// takes the record over.
+TEST_F(ClientSimTest, KilledSimulationFallsSilentAndGivesTheRecordBack) {
+  CWriter writer({m_segment, "sim", "60"});
+  ASSERT_TRUE(writer.Started());
+  ClientPtr client;
+  orogrid_simulation v{};
+  ASSERT_TRUE(testsupport::WaitFor(
+      [&] {
+        orogrid_client* c = nullptr;
+        if (!client && orogrid_open(m_segment.c_str(), 0, &c) == OROGRID_OK) {
+          client.reset(c);
+        }
+        return client && orogrid_simulation_read(client.get(), &v, sizeof v) == OROGRID_OK &&
+               v.beat == OROGRID_SIM_BEATING;
+      },
+      20000));
+  orogrid_sim* raw = nullptr;
+  EXPECT_EQ(orogrid_sim_open(m_segment.c_str(), 0, &raw), OROGRID_E_BUSY);
+
+  writer.Kill();
+  const auto killed = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - killed < std::chrono::seconds(10)) {
+    const int code = orogrid_simulation_read(client.get(), &v, sizeof v);
+    // A writer killed inside a frame leaves the sequence odd.
+    ASSERT_TRUE(code == OROGRID_OK || code == OROGRID_E_UNSETTLED) << code;
+    if (code == OROGRID_OK && v.beat == OROGRID_SIM_SILENT) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const double silentAfter =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+  EXPECT_EQ(v.beat, OROGRID_SIM_SILENT);
+  EXPECT_EQ(v.state, OROGRID_SIM_RUNNING) << "a killed simulation never said lost";
+  EXPECT_GE(v.beat_age_s, OROGRID_SIM_SILENT_S);
+  EXPECT_GE(silentAfter, OROGRID_SIM_SILENT_S - 0.1);
+  EXPECT_LT(silentAfter, OROGRID_SIM_SILENT_S + 2.0);
+
+  ASSERT_EQ(orogrid_sim_open(m_segment.c_str(), 0, &raw), OROGRID_OK) << "hold left behind";
+  SimPtr next(raw);
+  ASSERT_EQ(orogrid_sim_write(next.get(), 5.0, 6.0, 7.0, 8.0), OROGRID_OK);
+  v = ReadSimulation(client.get());
+  EXPECT_EQ(v.beat, OROGRID_SIM_BEATING);
+  EXPECT_EQ(v.frame_count, 1U);
+  EXPECT_EQ(v.latitude, 5.0);
 }
 
 class RawSegment : public BaseSharedMemory {

@@ -11,6 +11,12 @@
 //       [--no-companion]
 //     publishes the synthetic map of support/ClientTestMap.h around the
 //     position every 20 ms, with a heartbeat every tick.
+//   client_test_writer SEGMENT sim SECONDS
+//     plays the simulation through the library's simulation side instead:
+//     creates the record, sets the state to running, and writes the frames
+//     (10, 20, heading 30, altitude 40) and (-50, -60, 70, 80) in turn as
+//     fast as it can, resting 1 ms every 1000 frames, so that a reader
+//     pairing values of two frames shows it.
 //
 // Exit status: 0 when the time was up, 2 when the record or companion could
 // not be made, 1 on bad arguments.
@@ -23,6 +29,8 @@
 #include <cstring>
 #include <thread>
 
+#include "client/CTrnSim.h"
+#include "client/orogrid_sim.h"
 #include "platform/monotonic_clock.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
@@ -72,16 +80,41 @@ void FillStorm(TrnShmData& record, std::int32_t number) {
   record.updateCount = number;
 }
 
+// The sim mode: exit as main's.
+int PlaySimulation(const char* segment, double seconds) {
+  client::CTrnSim sim;
+  if (sim.Open(segment, true) != OROGRID_OK) {
+    std::fprintf(stderr, "client_test_writer: %s\n", sim.LastError());
+    return 2;
+  }
+  sim.SetState(OROGRID_SIM_RUNNING);
+  const auto end = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(seconds));
+  while (std::chrono::steady_clock::now() < end) {
+    for (int i = 0; i < 500; ++i) {
+      sim.Write(10.0, 20.0, 30.0, 40.0);
+      sim.Write(-50.0, -60.0, 70.0, 80.0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  sim.Close(false);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: client_test_writer SEGMENT storm|map SECONDS ...\n");
+    std::fprintf(stderr, "usage: client_test_writer SEGMENT storm|map|sim SECONDS ...\n");
     return 1;
   }
   const char* segment = argv[1];
   const bool storm = std::strcmp(argv[2], "storm") == 0;
   const double seconds = std::atof(argv[3]);
+  if (std::strcmp(argv[2], "sim") == 0) {
+    return PlaySimulation(segment, seconds);
+  }
   bool noSequence = false;
   bool noFences = false;
   bool mosaic = false;

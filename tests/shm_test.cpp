@@ -338,6 +338,65 @@ TEST_F(CTrnShmTest, KilledHolderLeavesNothingToOpen) {
   EXPECT_EQ(TrnUserCount(shm.GetData()), 1);
 }
 
+// A simulation that makes the record the ordinary POSIX way (no lock, no
+// version text) and goes on writing: the record is adopted where it is, by
+// every attacher and across the last attacher's leaving, never removed and
+// made anew beside it (the fault: the writer's latitude 47.0 read as 0.0).
+// Once the writer is gone, what it left is a leftover like any other.
+TEST_F(CTrnShmTest, RecordOfAWriterWithoutLocksIsSharedNotSplit) {
+  if (OnWindows()) {
+    GTEST_SKIP() << "the system counts every user of a mapping alike";
+  }
+  const std::string writer = testsupport::ProgramPath("foreign_record_writer");
+  const char* argv[] = {writer.c_str(), m_name, nullptr};
+  testsupport::ProcessHandle process = 0;
+  ASSERT_TRUE(testsupport::StartProcess(argv, &process)) << writer;
+  ASSERT_TRUE(WaitFor([&] { return platform::ShmExists(m_name); }, 20000));
+  const auto headingMoves = [](const TrnShmData* record) {
+    const double first = testsupport::ReadVolatile(record->aircraftHeading);
+    return WaitFor([&] { return testsupport::ReadVolatile(record->aircraftHeading) != first; },
+                   20000);
+  };
+  {
+    CTrnShm first(m_name);
+    ASSERT_TRUE(first.IsConnected()) << first.GetErrorText();
+    EXPECT_TRUE(first.Adopted());
+    EXPECT_FALSE(first.CreatedRecord());
+    const TrnShmData* record = first.GetData();
+    ASSERT_TRUE(WaitFor([&] { return testsupport::ReadVolatile(record->aircraftLatitude) == 47.0; },
+                        20000));
+    EXPECT_EQ(11.0, testsupport::ReadVolatile(record->aircraftLongitude));
+    EXPECT_EQ(1, testsupport::ReadVolatile(record->simulationState));
+    EXPECT_EQ(1, TrnUserCount(record));
+    EXPECT_TRUE(first.CheckVersion());
+    EXPECT_TRUE(headingMoves(record)) << "the writer writes elsewhere";
+    // Once held, the record is joined as usual.
+    RawSegment second(m_name, trn::kRecordSize);
+    ASSERT_TRUE(second.OpenAndMap()) << second.GetErrorText();
+    EXPECT_FALSE(second.Adopted());
+    EXPECT_EQ(47.0, testsupport::ReadVolatile(Record(second)->aircraftLatitude));
+    second.Close();
+  }
+  // Both left; the writer still maps the record, so its name stays.
+  EXPECT_TRUE(platform::ShmExists(m_name));
+  {
+    CTrnShm again(m_name);
+    ASSERT_TRUE(again.IsConnected()) << again.GetErrorText();
+    EXPECT_FALSE(again.CreatedRecord());
+    EXPECT_EQ(47.0, testsupport::ReadVolatile(again.GetData()->aircraftLatitude));
+    EXPECT_TRUE(headingMoves(again.GetData())) << "the writer writes elsewhere";
+  }
+  ASSERT_TRUE(testsupport::KillProcess(process));
+  EXPECT_EQ(-1, testsupport::WaitProcess(process));
+  // Nobody holds or maps what the writer left: made afresh.
+  EXPECT_FALSE(platform::ShmExists(m_name));
+  CTrnShm fresh(m_name);
+  ASSERT_TRUE(fresh.IsConnected()) << fresh.GetErrorText();
+  EXPECT_TRUE(fresh.CreatedRecord());
+  EXPECT_EQ(0.0, fresh.GetData()->aircraftLatitude);
+  EXPECT_EQ(1, TrnUserCount(fresh.GetData()));
+}
+
 // Many processes attaching and leaving at once: every attach succeeds and
 // the count is exact afterwards. Under Wine each process start is slow, so
 // the storm is smaller there.

@@ -12,13 +12,23 @@
 // process holds has its full size. Closing a working handle removes the name
 // when no other holder is left (the last user's Close).
 //
+// Writers that know nothing of the locks: a process may make or map the
+// object the ordinary way (shm_open, ftruncate, mmap) and hold no lock.
+// Removing its name would leave it writing into an object nobody else can
+// reach again. So an object nobody locks is taken for a leftover only when no
+// process maps it either (the processes' memory maps in /proc tell); one that
+// is still mapped is adopted: the opener takes its shared lock on it in place
+// and reports it adopted, and no close removes its name while it is mapped.
+//
 // Threading: any thread; the tables of creation descriptors and open
 // handles are locked. The
 // fault seam is meant for single-threaded tests.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -135,10 +145,69 @@ bool StillNamed(int fd, const char* path) {
   return same;
 }
 
+// True when the memory map of process `pid` (a /proc entry's name) has a
+// mapping of the object dev/ino. A process whose map cannot be read (gone,
+// or another user's) maps nothing this user's segments could be.
+bool ProcessMaps(const char* pid, unsigned devMajor, unsigned devMinor, unsigned long long ino) {
+  char path[300];
+  std::snprintf(path, sizeof path, "/proc/%.256s/maps", pid);
+  std::FILE* maps = std::fopen(path, "re");
+  if (maps == nullptr) {
+    return false;
+  }
+  // Lines: "start-end perms offset major:minor inode [path]". Long paths are
+  // read in pieces; only a line's start is parsed.
+  char line[512];
+  bool lineStart = true;
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, maps) != nullptr) {
+    const bool wasStart = lineStart;
+    lineStart = std::strchr(line, '\n') != nullptr;
+    if (!wasStart) {
+      continue;
+    }
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(line, "%*s %*s %*s %x:%x %llu", &major, &minor, &inode) == 3) {
+      found = inode == ino && major == devMajor && minor == devMinor;
+    }
+  }
+  std::fclose(maps);
+  return found;
+}
+
+// Whether any process maps the object open on fd. False when the system
+// has no /proc to ask (nothing is then known to map it).
+bool MappedByAnyProcess(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    return false;
+  }
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) {
+    return false;
+  }
+  bool mapped = false;
+  while (!mapped) {
+    const dirent* entry = readdir(proc);
+    if (entry == nullptr) {
+      break;
+    }
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
+      continue;
+    }
+    mapped = ProcessMaps(entry->d_name, major(st.st_dev), minor(st.st_dev),
+                         static_cast<unsigned long long>(st.st_ino));
+  }
+  closedir(proc);
+  return mapped;
+}
+
 // With an exclusive lock on fd: nobody holds the object; remove its name if
-// it is still this object's.
+// it is still this object's and no process maps it.
 void RemoveIfNamed(int fd, const char* path) {
-  if (StillNamed(fd, path)) {
+  if (StillNamed(fd, path) && !MappedByAnyProcess(fd)) {
     shm_unlink(path);
   }
 }
@@ -170,15 +239,32 @@ void ReleaseCreations(dev_t dev, ino_t ino) {
 enum class Probe { kLive, kMissing, kFailed };
 
 // Opens `path` and joins its holders with a shared lock on the new
-// descriptor; a leftover nobody holds is removed and reported missing.
-Probe JoinLive(const char* path, int flags, int* fdOut) {
+// descriptor; a leftover nobody holds or maps is removed and reported
+// missing. An object nobody holds but some process maps is joined too, and
+// *adopted set (it is false otherwise).
+Probe JoinLive(const char* path, int flags, int* fdOut, bool* adopted) {
+  *adopted = false;
   for (int attempt = 0; attempt < kRetries; ++attempt) {
     const int fd = shm_open(path, flags, 0);
     if (fd < 0) {
       return errno == ENOENT ? Probe::kMissing : Probe::kFailed;
     }
     if (LockRetrying(fd, LOCK_EX | LOCK_NB) == 0) {
-      RemoveIfNamed(fd, path);
+      if (StillNamed(fd, path) && MappedByAnyProcess(fd)) {
+        // A writer without locks uses it: joined where it is. Turning the
+        // exclusive lock into a shared one may let another opener in
+        // between, which decides the same way.
+        if (LockRetrying(fd, LOCK_SH) == 0 && StillNamed(fd, path)) {
+          *adopted = true;
+          *fdOut = fd;
+          return Probe::kLive;
+        }
+        close(fd);
+        continue;
+      }
+      if (StillNamed(fd, path)) {
+        shm_unlink(path);
+      }
       close(fd);
       return Probe::kMissing;
     }
@@ -246,7 +332,8 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
     // The name exists: join it if someone holds it, else it was a leftover
     // (now removed) and we try again.
     int held = -1;
-    const Probe probe = JoinLive(path, O_RDONLY, &held);
+    bool adopted = false;
+    const Probe probe = JoinLive(path, O_RDONLY, &held, &adopted);
     if (probe == Probe::kFailed) {
       return ShmStatus::kFailed;
     }
@@ -259,14 +346,18 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   return ShmStatus::kFailed;
 }
 
-ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   *handle = kNoShmHandle;
+  if (adopted != nullptr) {
+    *adopted = false;
+  }
   char path[kMaxName + 2];
   if (Faulted(ShmFault::kOpen) || NameFaulted(name) || !MakePath(name, path)) {
     return ShmStatus::kFailed;
   }
   int fd = -1;
-  const Probe probe = JoinLive(path, O_RDWR, &fd);
+  bool joinedUnlocked = false;
+  const Probe probe = JoinLive(path, O_RDWR, &fd, &joinedUnlocked);
   if (probe != Probe::kLive) {
     if (probe == Probe::kMissing) {
       errno = ENOENT;
@@ -295,6 +386,9 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
   std::memcpy(segment->path, path, sizeof path);
   RememberSegment(segment);
   *handle = reinterpret_cast<ShmHandle>(segment);
+  if (adopted != nullptr) {
+    *adopted = joinedUnlocked;
+  }
   return ShmStatus::kOk;
 }
 
@@ -357,9 +451,10 @@ bool ShmExists(const char* name) {
   if (fd < 0) {
     return false;
   }
-  const bool held = LockRetrying(fd, LOCK_EX | LOCK_NB) != 0;
+  // Held by someone, or used by a writer without locks.
+  const bool live = LockRetrying(fd, LOCK_EX | LOCK_NB) != 0 || MappedByAnyProcess(fd);
   close(fd);
-  return held;
+  return live;
 }
 
 void ShmRemoveIfStale(const char* name) {

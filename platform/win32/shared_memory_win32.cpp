@@ -56,7 +56,10 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmOpen(const char* name, ShmHandle* handle) {
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
+  if (adopted != nullptr) {
+    *adopted = false;
+  }
   *handle = kNoShmHandle;
   if (Faulted(ShmFault::kOpen) || NameFaulted(name)) {
     return ShmStatus::kFailed;

@@ -1,19 +1,21 @@
 // orogrid-sim: a stand-in for the flight simulation beside Orogrid. It
-// attaches to the terrain shared memory as the simulation's processes do,
-// flies a route writing the aircraft position, heading and run state, shows
+// attaches to the terrain shared memory through the simulation's side of
+// the client library (orogrid_sim.h), as any simulation may, flies a route
+// writing the aircraft position, heading and run state as frames, shows
 // once a second what Orogrid publishes (read back through the client
 // library, with a warning when the server is gone), and at the end sets the
 // state to lost and leaves. With --state it only sets the run state.
 //
 // Threading: one thread; a signal handler only raises a flag.
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <thread>
 
 #include "client/orogrid_client.h"
-#include "shm/CTrnShm.h"
+#include "client/orogrid_sim.h"
 #include "tools/common/ToolCommand.h"
 #include "tools/sim/Flight.h"
 #include "tools/sim/Route.h"
@@ -38,18 +40,24 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The simulation's fields of the record; written through volatile so every
-// store reaches the shared memory when the code says so.
-void WritePosition(TrnShmData& record, const CFlight& flight) {
-  volatile TrnShmData& r = record;
-  r.aircraftLatitude = flight.Position().latitude;
-  r.aircraftLongitude = flight.Position().longitude;
-  r.aircraftHeading = flight.Heading();
+// The stand-in knows no altitude.
+void WritePosition(orogrid_sim* sim, const CFlight& flight) {
+  orogrid_sim_write(sim, flight.Position().latitude, flight.Position().longitude, flight.Heading(),
+                    std::nan(""));
 }
 
-void WriteState(TrnShmData& record, std::int32_t state) {
-  static_cast<volatile TrnShmData&>(record).simulationState = state;
-}
+void WriteState(orogrid_sim* sim, std::int32_t state) { orogrid_sim_set_state(sim, state); }
+
+// The simulation's handle, closed with the state this program wrote last.
+struct SimCloser {
+  orogrid_sim* sim;
+  ~SimCloser() { orogrid_sim_close(sim, OROGRID_SIM_CLOSE_KEEP_STATE); }
+};
+
+struct ClientCloser {
+  orogrid_client* client;
+  ~ClientCloser() { orogrid_close(client); }
+};
 
 StatusValues ReadBack(orogrid_client* reader, const CFlight& flight, double elapsed) {
   StatusValues v{};
@@ -97,28 +105,45 @@ void ReportServer(const orogrid_status& status, int& lastAlive) {
   lastAlive = status.server_alive;
 }
 
-bool Attach(CTrnShm& shm, const char* segment) {
-  if (!shm.IsConnected()) {
+// Opens the record as its simulation (making it when nobody has); null after
+// saying why.
+orogrid_sim* Attach(const char* segment) {
+  orogrid_sim* sim = nullptr;
+  const int opened = orogrid_sim_open(segment, OROGRID_SIM_OPEN_CREATE, &sim);
+  if (opened != OROGRID_OK) {
     std::fprintf(stderr, "orogrid-sim: cannot attach to shared memory \"%s\": %s\n", segment,
-                 shm.GetErrorText());
-    return false;
+                 orogrid_strerror(opened));
+    return nullptr;
   }
-  if (shm.CreatedRecord()) {
+  if (orogrid_sim_created_record(sim) != 0) {
     std::printf("orogrid-sim: created \"%s\" (Orogrid is not running yet)\n", segment);
   }
-  return true;
+  return sim;
 }
 
 int SetStateOnly(const SimOptions& options) {
-  CTrnShm shm(options.segment);
-  if (!Attach(shm, options.segment)) {
+  orogrid_sim* sim = Attach(options.segment);
+  if (sim == nullptr) {
     return kExitNotAttached;
   }
-  WriteState(*shm.GetData(), options.state);
+  const bool created = orogrid_sim_created_record(sim) != 0;
+  int users = 0;
+  {
+    const SimCloser closer{sim};
+    WriteState(sim, options.state);
+    orogrid_client* reader = nullptr;
+    if (orogrid_open(options.segment, 0, &reader) == OROGRID_OK) {
+      orogrid_status status{};
+      if (orogrid_status_read(reader, &status, sizeof status) == OROGRID_OK) {
+        users = status.user_count;
+      }
+      orogrid_close(reader);
+    }
+  }
   std::printf("orogrid-sim: simulationState of \"%s\" set to %d (0x%X, %s); users %d\n",
               options.segment, options.state, static_cast<unsigned>(options.state),
-              SimStateName(options.state), TrnUserCount(shm.GetData()));
-  if (shm.CreatedRecord()) {
+              SimStateName(options.state), users);
+  if (created) {
     std::printf("orogrid-sim: no other process holds \"%s\"; it goes away as this program leaves\n",
                 options.segment);
   }
@@ -126,11 +151,11 @@ int SetStateOnly(const SimOptions& options) {
 }
 
 int Fly(const SimOptions& options, const CRoute& route) {
-  CTrnShm shm(options.segment);
-  if (!Attach(shm, options.segment)) {
+  orogrid_sim* sim = Attach(options.segment);
+  if (sim == nullptr) {
     return kExitNotAttached;
   }
-  TrnShmData& record = *shm.GetData();
+  const SimCloser simCloser{sim};
   orogrid_client* reader = nullptr;
   const int opened = orogrid_open(options.segment, 0, &reader);
   if (opened != OROGRID_OK) {
@@ -138,10 +163,7 @@ int Fly(const SimOptions& options, const CRoute& route) {
                  orogrid_strerror(opened));
     return kExitNotAttached;
   }
-  struct Closer {
-    orogrid_client* client;
-    ~Closer() { orogrid_close(client); }
-  } closer{reader};
+  const ClientCloser closer{reader};
   CFlight flight(route);
   const double metresPerSecond =
       flight::KnotsToMetresPerSecond(options.speedKnots) * options.timeScale;
@@ -151,9 +173,9 @@ int Fly(const SimOptions& options, const CRoute& route) {
   std::printf("orogrid-sim: flying %d waypoints at %.0f kt (time x%g, %g updates/s) on \"%s\"\n",
               route.Count(), options.speedKnots, options.timeScale, options.rateHz,
               options.segment);
-  WritePosition(record, flight);
+  WritePosition(sim, flight);
   flight.Start();
-  WriteState(record, static_cast<std::int32_t>(flight.State()));
+  WriteState(sim, static_cast<std::int32_t>(flight.State()));
 
   orogrid_status status{};
   orogrid_status_read(reader, &status, sizeof status);
@@ -208,10 +230,10 @@ int Fly(const SimOptions& options, const CRoute& route) {
     // Fly by the real time that passed, so a late wake-up keeps the speed.
     flight.Advance(metresPerSecond * std::chrono::duration<double>(tick - last).count());
     last = tick;
-    WritePosition(record, flight);
+    WritePosition(sim, flight);
   }
   flight.Lose();
-  WriteState(record, static_cast<std::int32_t>(flight.State()));
+  WriteState(sim, static_cast<std::int32_t>(flight.State()));
   std::printf(
       "orogrid-sim: %s after %.1f s, %.1f km; simulationState set to lost (0xFFFFFF); %d grid "
       "publications seen; leaving\n",
