@@ -241,6 +241,7 @@ mapview::FrameInputs Inputs(const orogrid_snapshot* s, Orientation orientation, 
   in.altitude = altitude;
   in.publicationAgeS = 0.1;
   in.latitude = in.longitude = in.heading = kNaN;
+  in.simulationState = s != nullptr ? s->aircraft.simulation_state : 0;
   return in;
 }
 
@@ -314,7 +315,7 @@ TEST(MovingMap, TheLinkStateIsShownOnTheMap) {
   Draw(d, in);
   EXPECT_GT(CountColour(*d.dc, banner, DisplayPalette::red), live + 100) << "the red box";
   in.link = mapview::Link::kLive;
-  s->aircraft.simulation_state = 0xFFFFFF;
+  in.simulationState = 0xFFFFFF;
   Draw(d, in);
   EXPECT_GT(CountColour(*d.dc, banner, DisplayPalette::orange), 100);
   // Before the first publication: no map, no aircraft, the waiting banner.

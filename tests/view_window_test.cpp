@@ -103,11 +103,21 @@ class ViewWindow : public ::testing::Test {
         60000, 50))
         << m_server.Output();
     ASSERT_TRUE(testsupport::WriteTextFile(m_scratch.File("route.txt"), kRoute));
+  }
+
+  // The stand-in flies east along the equator, level at altitude (metres;
+  // null: it writes no altitude).
+  void Fly(const char* altitude) {
     const std::string sim = testsupport::ProgramPath("orogrid-sim");
     const std::string route = m_scratch.File("route.txt");
-    const char* argv[] = {sim.c_str(),    "--route", route.c_str(), "--speed", "600",
-                          "--time-scale", "10",      nullptr};
-    ASSERT_TRUE(testsupport::StartProcess(argv, &m_sim)) << sim;
+    std::vector<const char*> argv{sim.c_str(),    "--route", route.c_str(), "--speed", "600",
+                                  "--time-scale", "10"};
+    if (altitude != nullptr) {
+      argv.push_back("--altitude");
+      argv.push_back(altitude);
+    }
+    argv.push_back(nullptr);
+    ASSERT_TRUE(testsupport::StartProcess(argv.data(), &m_sim)) << sim;
     m_simStarted = true;
   }
 
@@ -160,7 +170,9 @@ bool Seen(const ScreenImage& image, platform::Colour colour, Look& look) {
 }  // namespace
 
 TEST_F(ViewWindow, HeadingUpPutsTheMountainEastAheadInRedBelowItsTop) {
-  const ProcessHandle view = StartView({"--altitude", "1500", "--close-after", "40"});
+  // The altitude comes from the simulation.
+  Fly("1500");
+  const ProcessHandle view = StartView({"--close-after", "40"});
   ScreenImage image;
   Look look;
   std::string why;
@@ -198,8 +210,8 @@ TEST_F(ViewWindow, HeadingUpPutsTheMountainEastAheadInRedBelowItsTop) {
 }
 
 TEST_F(ViewWindow, NorthUpPutsTheMountainToTheRightInGreenAboveItsTop) {
-  const ProcessHandle view =
-      StartView({"--north-up", "--altitude", "3300", "--close-after", "20"});
+  Fly("3300");
+  const ProcessHandle view = StartView({"--north-up", "--close-after", "20"});
   ScreenImage image;
   Look look;
   std::string why;
@@ -220,7 +232,9 @@ TEST_F(ViewWindow, NorthUpPutsTheMountainToTheRightInGreenAboveItsTop) {
 }
 
 TEST_F(ViewWindow, ShowsServerGoneOnceTheServerIsKilled) {
-  const ProcessHandle view = StartView({"--close-after", "60"});
+  // A simulation without an altitude; the window's own option gives one.
+  Fly(nullptr);
+  const ProcessHandle view = StartView({"--altitude", "3300", "--close-after", "60"});
   ScreenImage image;
   std::string why;
   ASSERT_TRUE(WaitForScreen(
@@ -237,6 +251,8 @@ TEST_F(ViewWindow, ShowsServerGoneOnceTheServerIsKilled) {
                    .count > 100;
   };
   EXPECT_FALSE(banner(image)) << "no banner while the server publishes";
+  Look look;
+  EXPECT_TRUE(Seen(image, mapview::kBands[2].colour, look)) << "the mountain, green under 3300 m";
   ASSERT_TRUE(m_server.Kill());
   EXPECT_NE(m_server.Wait(10000), -2);
   EXPECT_TRUE(WaitForScreen(image, banner, 20000, &why)) << why;

@@ -237,9 +237,11 @@ void DrawPanel(BaseDisplay& display, const FrameInputs& in, const MapFrame& fram
   }
 }
 
-void DrawBanner(BaseDisplay& display, const char* text, Colour colour) {
+// A boxed message across the top of the map; line 1 goes under line 0.
+void DrawBanner(BaseDisplay& display, const char* text, Colour colour, int line = 0) {
   const int width = display.TextExtentWidth(213, text);
-  display.DrawBoxedCaption(text, (kMapSide - width) / 2, 40, DisplayPalette::black, colour);
+  display.DrawBoxedCaption(text, (kMapSide - width) / 2, 40 + line * (display.GetTextHeight() + 20),
+                           DisplayPalette::black, colour);
 }
 
 }  // namespace
@@ -281,9 +283,9 @@ void DrawMovingMap(BaseDisplay& display, const FrameInputs& in) {
     DrawBanner(display, "Waiting for the server", yellow);
   } else if (in.link == Link::kServerGone) {
     DrawBanner(display, "Server gone", red);
-  } else if (in.snapshot != nullptr &&
-             in.snapshot->aircraft.simulation_state == trn::kSimulationLost) {
-    DrawBanner(display, "Simulation lost", orange);
+  }
+  if (in.link != Link::kWaiting && in.simulationState == trn::kSimulationLost) {
+    DrawBanner(display, "Simulation lost", orange, in.link == Link::kServerGone ? 1 : 0);
   }
 }
 

@@ -11,6 +11,8 @@
 // static buffer, so one thread draws.
 #pragma once
 
+#include <cstdint>
+
 #include "client/orogrid_client.h"
 #include "display/BaseDisplay.h"
 #include "tools/view/MapGeometry.h"
@@ -45,6 +47,9 @@ struct FrameInputs {
   double latitude;
   double longitude;
   double heading;
+  // The simulation's state (0xFFFFFF: lost) as last read, the snapshot's
+  // when the simulation is not read directly.
+  std::int32_t simulationState;
 };
 
 // The view the inputs give: the aircraft at the map's centre, the range on

@@ -1,7 +1,10 @@
 // orogrid-view's live window (see WindowMode.h). A frame is drawn when the
-// server has published, when the view changed (a key), and at least every
-// kFloorMs so the publication's age keeps moving; events are polled every
-// kPollMs in between.
+// server has published, when the simulation has moved the aircraft, when
+// the view changed (a key), and at least every kFloorS so the
+// publication's age keeps moving; events are polled every kPollMs in
+// between. The aircraft's position, heading and altitude come from the
+// simulation's own frames when it can be read, so the map moves with the
+// aircraft between the server's publications.
 // Threading: one thread.
 #include "tools/view/WindowMode.h"
 
@@ -38,9 +41,35 @@ struct Feed {
   std::int32_t updateCount = -1;
   double ageS = -1.0;
   double lastOpenS = -1e9;
+  bool simulationRead = false;  // the simulation's own values are at hand
+  std::uint64_t simulationFrames = 0;
+  double simulationLatitude = 0.0;
+  double simulationLongitude = 0.0;
+  double simulationHeading = 0.0;
 
   ~Feed() { orogrid_close(client); }
 };
+
+// Reads what the simulation last wrote: true when the aircraft moved (or
+// turned) since the last look, which is worth a frame of its own between
+// the server's publications.
+bool ReadSimulation(Feed& feed, orogrid_simulation& simulation) {
+  if (orogrid_simulation_read(feed.client, &simulation, sizeof simulation) != OROGRID_OK ||
+      !std::isfinite(simulation.latitude) || !std::isfinite(simulation.longitude)) {
+    feed.simulationRead = false;
+    return false;
+  }
+  const bool moved = !feed.simulationRead || simulation.frame_count != feed.simulationFrames ||
+                     simulation.latitude != feed.simulationLatitude ||
+                     simulation.longitude != feed.simulationLongitude ||
+                     simulation.heading != feed.simulationHeading;
+  feed.simulationRead = true;
+  feed.simulationFrames = simulation.frame_count;
+  feed.simulationLatitude = simulation.latitude;
+  feed.simulationLongitude = simulation.longitude;
+  feed.simulationHeading = simulation.heading;
+  return moved;
+}
 
 // Looks at the server: true when a new publication was copied into snap.
 bool Refresh(Feed& feed, const char* segment, orogrid_snapshot& snap, double now) {
@@ -96,6 +125,7 @@ int RunWindow(const WindowOptions& options, const volatile std::sig_atomic_t* st
   display.SetScale(kFontScale);
   static orogrid_snapshot s_snapshot;  // 600 KB: not on the stack
   Feed feed;
+  orogrid_simulation simulation{};
   FrameInputs inputs{};
   inputs.orientation = options.orientation;
   inputs.rangeKm = options.rangeKm;
@@ -129,8 +159,20 @@ int RunWindow(const WindowOptions& options, const volatile std::sig_atomic_t* st
       break;
     }
     const bool published = Refresh(feed, options.segment, s_snapshot, now);
-    if (!published && !viewChanged && now - lastFrame < kFloorS) {
+    const bool moved = feed.client != nullptr && ReadSimulation(feed, simulation);
+    if (!published && !moved && !viewChanged && now - lastFrame < kFloorS) {
       continue;
+    }
+    if (feed.simulationRead) {
+      inputs.latitude = simulation.latitude;
+      inputs.longitude = simulation.longitude;
+      inputs.heading = simulation.heading;
+      if (!options.altitudeGiven) {
+        inputs.altitude = simulation.altitude;
+      }
+      inputs.simulationState = simulation.state;
+    } else if (feed.haveSnapshot) {
+      inputs.simulationState = s_snapshot.aircraft.simulation_state;
     }
     inputs.snapshot = feed.haveSnapshot ? &s_snapshot : nullptr;
     inputs.link = !feed.haveSnapshot ? Link::kWaiting

@@ -68,7 +68,7 @@ const char kUsage[] =
     "  --north-up       start north-up (default heading-up)\n"
     "  --range KM       distance to the outer ring, 1..5000 km (default 80)\n"
     "  --altitude METRES  the aircraft's altitude above sea level, -1000..30000\n"
-    "                   (default: unknown)\n"
+    "                   (default: the altitude the simulation writes, if any)\n"
     "  --close-after SECONDS  end the window after SECONDS (0.1..86400)\n"
     "  -h, --help       this text\n"
     "  --version        the program's revision\n"
