@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "display/BaseDisplay.h"
+#include "tests/support/MapSnapshot.h"
 #include "tools/view/MapGeometry.h"
 #include "tools/view/MovingMap.h"
 #include "tools/view/Picture.h"
@@ -182,48 +183,9 @@ TEST(MapGeometry, BandsFollowTheTerrainAgainstTheAltitude) {
 
 namespace {
 
-// A snapshot as the server publishes one at 12 pixels a degree around the
-// aircraft: 100 m everywhere but a 3000 m block east of it (14..40 km).
 std::unique_ptr<orogrid_snapshot> Snapshot(double lat, double lon, double heading) {
   auto s = std::make_unique<orogrid_snapshot>();
-  std::memset(s.get(), 0, sizeof(orogrid_snapshot));
-  s->pixels_per_degree_x = 12;
-  s->pixels_per_degree_y = 12;
-  s->sub_cell_lat_span = 1.0 / 36;
-  s->sub_cell_lon_span = 1.0 / 36;
-  s->aircraft.latitude = lat;
-  s->aircraft.longitude = lon;
-  s->aircraft.heading = heading;
-  s->aircraft.elevation = 100;
-  s->aircraft.simulation_state = 1;
-  const double refLat = std::ceil(lat * 12) / 12;
-  const double refLon = std::floor(lon * 12) / 12;
-  const double kmEast = mapview::kKmPerDegree * std::cos(lat * M_PI / 180);
-  const auto elevation = [&](double pLat, double pLon) {
-    const double east = (pLon - lon) * kmEast;
-    const double north = (pLat - lat) * mapview::kKmPerDegree;
-    return (east > 14 && east < 40 && std::fabs(north) < 12) ? 3000 : 100;
-  };
-  for (int i = 0; i < 150; ++i) {
-    for (int j = 0; j < 150; ++j) {
-      orogrid_point& p = s->coarse[i][j];
-      p.latitude = refLat - (j - 75) / 12.0;
-      p.longitude = refLon + (i - 75) / 12.0;
-      p.elevation = elevation(p.latitude - 1.0 / 24, p.longitude + 1.0 / 24);
-    }
-  }
-  for (int cx = 0; cx < 17; ++cx) {
-    for (int cy = 0; cy < 17; ++cy) {
-      for (int sx = 0; sx < 3; ++sx) {
-        for (int sy = 0; sy < 3; ++sy) {
-          orogrid_point& p = s->fine[cx][cy][sx][sy];
-          p.latitude = s->coarse[67 + cx][67 + cy].latitude - sy / 36.0;
-          p.longitude = s->coarse[67 + cx][67 + cy].longitude + sx / 36.0;
-          p.elevation = elevation(p.latitude - 1.0 / 72, p.longitude + 1.0 / 72);
-        }
-      }
-    }
-  }
+  maptest::FillSnapshot(*s, lat, lon, heading);
   return s;
 }
 
