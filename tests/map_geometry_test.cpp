@@ -136,7 +136,7 @@ TEST(MapGeometry, ScreenToLatticeAgreesWithCellOfUnderEveryTurn) {
         const GroundOffset g = mapview::FromScreen(frame, x, y);
         const double lat = frame.latitude + g.northKm / mapview::kKmPerDegree;
         const double lon = frame.longitude + g.eastKm / (mapview::kKmPerDegree *
-                                                         std::cos(frame.latitude * M_PI / 180));
+                                                         std::cos(frame.latitude * 3.14159265358979323846 / 180));
         int column = 0;
         int row = 0;
         ASSERT_TRUE(mapview::CellOf(lattice, lat, lon, column, row));

@@ -14,6 +14,7 @@
 
 #include "client/orogrid_client.h"
 #include "display/BaseDisplay.h"
+#include "platform/window_host.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/process.h"
@@ -21,6 +22,7 @@
 #include "tests/support/server_process.h"
 #include "tools/view/MapGeometry.h"
 #include "tools/view/MovingMap.h"
+#include "tools/view/WindowMode.h"
 
 namespace {
 
@@ -258,4 +260,32 @@ TEST_F(ViewWindow, ShowsServerGoneOnceTheServerIsKilled) {
   EXPECT_TRUE(WaitForScreen(image, banner, 20000, &why)) << why;
   testsupport::KillProcess(view);
   testsupport::WaitProcess(view);
+}
+
+TEST(ViewWindowCommandLine, RefusesWhatTheWindowCannotDo) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"an output file with the window", {"--window", "out.png"}},
+      {"--every with the window", {"--window", "--every", "1"}},
+      {"a window option without the window", {"out.png", "--range", "50"}},
+      {"a range of 0 km", {"--window", "--range", "0"}},
+      {"a range without its value", {"--window", "--range"}},
+      {"an altitude that is not a number", {"--window", "--altitude", "high"}},
+      {"--close-after 0", {"--window", "--close-after", "0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(testsupport::RunProgram(testsupport::ProgramPath("orogrid-view"), c.args), 1);
+  }
+}
+
+TEST(ViewWindowCommandLine, WithoutADisplayItSaysSoAndEndsWithStatus1) {
+  platform::SetWindowOpenFailure(true);
+  mapview::WindowOptions options;
+  options.closeAfterS = 5.0;
+  EXPECT_EQ(mapview::RunWindow(options, nullptr), 1);
+  platform::SetWindowOpenFailure(false);
 }
