@@ -99,8 +99,8 @@ int main(int argc, char** argv) {
     std::printf("\nRatios to a plain copy of the snapshot measured in this run:\n");
     for (const char* name : {"BM_DrawFrameHeadingUpBands", "BM_DrawFrameNorthUpTints"}) {
       const double frame = reporter.seconds[name];
-      std::printf("  %-28s %.1f x a copy (%.2f ms a frame; 20 frames/s: %.1f %% of a core)\n",
-                  name, frame / copy, frame * 1e3, frame * 20.0 * 100.0);
+      std::printf("  %-28s %.1f x a copy (%.2f ms a frame; 20 frames/s: %.1f %% of a core)\n", name,
+                  frame / copy, frame * 1e3, frame * 20.0 * 100.0);
     }
   }
   return 0;

@@ -48,10 +48,12 @@ TEST(MapGeometry, GroundOffsetsLandWhereTheOrientationPutsThem) {
       {"heading-up east: north is left", 90.0, Orientation::kHeadingUp, {0, 30}, {210, 300}},
       {"heading-up south: north is down", 180.0, Orientation::kHeadingUp, {0, 30}, {300, 390}},
       {"heading-up west: north is right", 270.0, Orientation::kHeadingUp, {0, 30}, {390, 300}},
-      {"heading-up 45: north-east ahead", 45.0, Orientation::kHeadingUp, {30, 30},
+      {"heading-up 45: north-east ahead",
+       45.0,
+       Orientation::kHeadingUp,
+       {30, 30},
        {300, 300 - 3 * 30 * std::sqrt(2.0)}},
-      {"heading-up, heading unknown: north-up", kNaN, Orientation::kHeadingUp, {30, 0},
-       {390, 300}},
+      {"heading-up, heading unknown: north-up", kNaN, Orientation::kHeadingUp, {30, 0}, {390, 300}},
       {"the aircraft itself", 77.0, Orientation::kHeadingUp, {0, 0}, {300, 300}},
   };
   for (const Case& c : cases) {
@@ -135,8 +137,9 @@ TEST(MapGeometry, ScreenToLatticeAgreesWithCellOfUnderEveryTurn) {
       for (int x = 3; x < 600; x += 89) {
         const GroundOffset g = mapview::FromScreen(frame, x, y);
         const double lat = frame.latitude + g.northKm / mapview::kKmPerDegree;
-        const double lon = frame.longitude + g.eastKm / (mapview::kKmPerDegree *
-                                                         std::cos(frame.latitude * 3.14159265358979323846 / 180));
+        const double lon =
+            frame.longitude + g.eastKm / (mapview::kKmPerDegree *
+                                          std::cos(frame.latitude * 3.14159265358979323846 / 180));
         int column = 0;
         int row = 0;
         ASSERT_TRUE(mapview::CellOf(lattice, lat, lon, column, row));
@@ -155,9 +158,9 @@ TEST(MapGeometry, BandsFollowTheTerrainAgainstTheAltitude) {
     Band band;
   };
   const Case cases[] = {
-      {3000, 1000, Band::kAbove},    {1000, 1000, Band::kAbove},    {999, 1000, Band::kNear},
-      {850, 1000, Band::kNear},      {849, 1000, Band::kBelow},     {400, 1000, Band::kBelow},
-      {399, 1000, Band::kFarBelow},  {0, 3000, Band::kFarBelow},    {-50, -100, Band::kAbove},
+      {3000, 1000, Band::kAbove},    {1000, 1000, Band::kAbove}, {999, 1000, Band::kNear},
+      {850, 1000, Band::kNear},      {849, 1000, Band::kBelow},  {400, 1000, Band::kBelow},
+      {399, 1000, Band::kFarBelow},  {0, 3000, Band::kFarBelow}, {-50, -100, Band::kAbove},
       {-4000, 100, Band::kFarBelow},
   };
   for (const Case& c : cases) {
@@ -243,9 +246,11 @@ TEST(MovingMap, TheMountainAheadTurnsWithTheViewAndItsBandWithTheAltitude) {
   const Case cases[] = {
       {"heading-up, below the top: red ahead", Orientation::kHeadingUp, 1000, {300, 219}, red},
       {"north-up, below the top: red to the right", Orientation::kNorthUp, 1000, {381, 300}, red},
-      {"heading-up, 300 m above the top: green", Orientation::kHeadingUp, 3300, {300, 219},
-       green},
-      {"no altitude: elevation tints", Orientation::kHeadingUp, kNaN, {300, 219},
+      {"heading-up, 300 m above the top: green", Orientation::kHeadingUp, 3300, {300, 219}, green},
+      {"no altitude: elevation tints",
+       Orientation::kHeadingUp,
+       kNaN,
+       {300, 219},
        picture::ReliefColour(3000)},
   };
   Drawn d;

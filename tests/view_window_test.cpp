@@ -112,8 +112,8 @@ class ViewWindow : public ::testing::Test {
   void Fly(const char* altitude) {
     const std::string sim = testsupport::ProgramPath("orogrid-sim");
     const std::string route = m_scratch.File("route.txt");
-    std::vector<const char*> argv{sim.c_str(),    "--route", route.c_str(), "--speed", "600",
-                                  "--time-scale", "10"};
+    std::vector<const char*> argv{sim.c_str(), "--route",      route.c_str(), "--speed",
+                                  "600",       "--time-scale", "10"};
     if (altitude != nullptr) {
       argv.push_back("--altitude");
       argv.push_back(altitude);
@@ -179,8 +179,8 @@ TEST_F(ViewWindow, HeadingUpPutsTheMountainEastAheadInRedBelowItsTop) {
   Look look;
   std::string why;
   const platform::Colour red = mapview::kBands[0].colour;
-  ASSERT_TRUE(WaitForScreen(image, [&](const ScreenImage& i) { return Seen(i, red, look); },
-                            30000, &why))
+  ASSERT_TRUE(WaitForScreen(
+      image, [&](const ScreenImage& i) { return Seen(i, red, look); }, 30000, &why))
       << why;
   // Flying east along the equator: the block 19..25 degrees east is ahead,
   // straight up the screen, 180..250 pixels away at 3000 km on 270 pixels.
@@ -218,16 +218,16 @@ TEST_F(ViewWindow, NorthUpPutsTheMountainToTheRightInGreenAboveItsTop) {
   Look look;
   std::string why;
   const platform::Colour green = mapview::kBands[2].colour;
-  ASSERT_TRUE(WaitForScreen(image, [&](const ScreenImage& i) { return Seen(i, green, look); },
-                            30000, &why))
+  ASSERT_TRUE(WaitForScreen(
+      image, [&](const ScreenImage& i) { return Seen(i, green, look); }, 30000, &why))
       << why;
   EXPECT_NEAR(look.dy(), 0.0, 25.0);
   EXPECT_GT(look.dx(), 150.0);
   EXPECT_LT(look.dx(), 270.0);
-  const Blob red = Find(image, mapview::kBands[0].colour, static_cast<int>(look.aircraft.x) - 300,
-                        static_cast<int>(look.aircraft.y) - 300,
-                        static_cast<int>(look.aircraft.x) + 300,
-                        static_cast<int>(look.aircraft.y) + 300);
+  const Blob red =
+      Find(image, mapview::kBands[0].colour, static_cast<int>(look.aircraft.x) - 300,
+           static_cast<int>(look.aircraft.y) - 300, static_cast<int>(look.aircraft.x) + 300,
+           static_cast<int>(look.aircraft.y) + 300);
   EXPECT_EQ(red.count, 0) << "nothing rises above 3300 m";
   // --close-after ends it cleanly.
   EXPECT_EQ(testsupport::WaitProcess(view), 0);
@@ -247,9 +247,8 @@ TEST_F(ViewWindow, ShowsServerGoneOnceTheServerIsKilled) {
   const auto banner = [&](const ScreenImage& i) {
     const Blob a = Find(i, mapview::kAircraftColour);
     return a.count > 20 &&
-           Find(i, DisplayPalette::red, static_cast<int>(a.x) - 250,
-                static_cast<int>(a.y) - 290, static_cast<int>(a.x) + 250,
-                static_cast<int>(a.y) - 200)
+           Find(i, DisplayPalette::red, static_cast<int>(a.x) - 250, static_cast<int>(a.y) - 290,
+                static_cast<int>(a.x) + 250, static_cast<int>(a.y) - 200)
                    .count > 100;
   };
   EXPECT_FALSE(banner(image)) << "no banner while the server publishes";

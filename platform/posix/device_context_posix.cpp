@@ -493,7 +493,9 @@ void DrawPixelBlock(DeviceContext& dc, int x, int y, int cx, int cy, const Colou
   const int surfaceStride = cairo_image_surface_get_stride(surface);
   for (int row = top; row < bottom; ++row) {
     const Colour* from = pixels + static_cast<std::ptrdiff_t>(row - y) * stride + (left - x);
-    auto* to = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(row) * surfaceStride) + left;
+    auto* to =
+        reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(row) * surfaceStride) +
+        left;
     for (int col = left; col < right; ++col) {
       const Colour c = *from++;  // 0x00BBGGRR into Cairo's 0x00RRGGBB
       *to++ = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);

@@ -334,7 +334,8 @@ void DrawPixelBlock(DeviceContext& dc, int x, int y, int cx, int cy, const Colou
   }
   auto* gdi = dynamic_cast<GdiDC*>(&dc);
   HDC hdc = gdi != nullptr ? static_cast<HDC>(gdi->NativeHandle()) : nullptr;
-  HBITMAP dib = hdc != nullptr ? static_cast<HBITMAP>(::GetCurrentObject(hdc, OBJ_BITMAP)) : nullptr;
+  HBITMAP dib =
+      hdc != nullptr ? static_cast<HBITMAP>(::GetCurrentObject(hdc, OBJ_BITMAP)) : nullptr;
   DIBSECTION section{};
   if (dib == nullptr || ::GetObjectA(dib, sizeof section, &section) != sizeof section ||
       section.dsBm.bmBits == nullptr || section.dsBm.bmBitsPixel != 32 ||

@@ -19,7 +19,7 @@ struct SimOptions {
   double durationSeconds = 0.0;    // wall-clock limit of the flight; 0: none
   double holdSeconds = 0.0;        // wall-clock time over the last waypoint
   double altitudeMetres = std::numeric_limits<double>::quiet_NaN();  // NaN: unknown
-  bool setStateOnly = false;       // --state: set simulationState and leave
+  bool setStateOnly = false;  // --state: set simulationState and leave
   std::int32_t state = 0;
 };
 

@@ -7,8 +7,7 @@
 #include "tools/view/Picture.h"
 
 extern const char g_szMapGeometryRevision[];
-const char g_szMapGeometryRevision[] =
-    "%Z% OrogridTools KT4102:05 MapGeometry $Revision: 1.0 $";
+const char g_szMapGeometryRevision[] = "%Z% OrogridTools KT4102:05 MapGeometry $Revision: 1.0 $";
 
 namespace mapview {
 
@@ -91,8 +90,8 @@ bool LatticeUsable(const GridLattice& lattice) {
 }
 
 bool CellOf(const GridLattice& lattice, double latitude, double longitude, int& column, int& row) {
-  const double c = lattice.refColumn +
-                   LongitudeDifference(lattice.refLongitude, longitude) / lattice.lonStep;
+  const double c =
+      lattice.refColumn + LongitudeDifference(lattice.refLongitude, longitude) / lattice.lonStep;
   const double r = lattice.refRow + (lattice.refLatitude - latitude) / lattice.latStep;
   if (!(c >= 0.0 && r >= 0.0 && c < lattice.columns && r < lattice.rows)) {
     return false;

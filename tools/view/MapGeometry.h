@@ -30,9 +30,9 @@ struct MapFrame {
   double longitude;
   double heading;
   Orientation orientation;
-  double rangeKm;  // > 0
-  double centreX;  // screen pixels, x to the right
-  double centreY;  // y downward
+  double rangeKm;   // > 0
+  double centreX;   // screen pixels, x to the right
+  double centreY;   // y downward
   double radiusPx;  // > 0
 };
 
@@ -100,7 +100,7 @@ struct BandRow {
   platform::Colour colour;
   const char* name;
 };
-inline constexpr double kNearMetres = 150.0;  // amber to this far below
+inline constexpr double kNearMetres = 150.0;   // amber to this far below
 inline constexpr double kBelowMetres = 600.0;  // green to this far below
 extern const BandRow kBands[4];
 

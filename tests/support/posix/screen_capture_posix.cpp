@@ -69,7 +69,8 @@ bool CaptureScreen(ScreenImage& out, std::string* reason) {
     return false;
   }
   const std::string path = folder.File("screen.ppm");
-  const int status = RunProgram(kImport, {"-silent", "-window", "root", "-depth", "8", "ppm:" + path});
+  const int status =
+      RunProgram(kImport, {"-silent", "-window", "root", "-depth", "8", "ppm:" + path});
   if (status != 0) {
     *reason = "import ended with status " + std::to_string(status);
     return false;
