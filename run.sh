@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole demonstration: installs what is missing, builds Orogrid, makes the
 # world terrain map when it is missing, starts the server, flies the
-# simulation stand-in down the Inn valley into Innsbruck against it, draws
-# terrain pictures during the flight, and ends with the stand-in reporting
+# simulation stand-in down the Inn valley into Innsbruck against it, shows
+# the terrain live in a window when there is a display ($DISPLAY) or draws
+# terrain pictures during the flight otherwise, and ends with the stand-in reporting
 # the simulation lost and the server shutting itself down after its
 # countdown. Server lines are marked [orogrid], stand-in lines [sim].
 #   ./run.sh            the demonstration
@@ -63,16 +64,29 @@ for _ in $(seq 300); do
   sleep 0.1
 done
 
-echo "== Drawing the terrain every 5 s into $pictures/terrain.png"
-"$bin/orogrid-view" "$pictures/terrain.png" --every 5 > >(sed -u 's/^/[view] /') 2>&1 &
-pids+=("$!")
+window=false
+if [ -n "${DISPLAY:-}" ]; then
+  window=true
+  echo "== Showing the terrain live in a window (n: heading-up / north-up, q: close)"
+  "$bin/orogrid-view" --window > >(sed -u 's/^/[view] /') 2>&1 &
+else
+  echo "== Drawing the terrain every 5 s into $pictures/terrain.png (no display for a window)"
+  "$bin/orogrid-view" "$pictures/terrain.png" --every 5 > >(sed -u 's/^/[view] /') 2>&1 &
+fi
+view=$!
+pids+=("$view")
 
-echo "== Flying Salzburg -> Innsbruck at 30 times real time"
-"$bin/orogrid-sim" --time-scale 30 --hold 3 > >(sed -u 's/^/[sim] /') 2>&1
+echo "== Flying Salzburg -> Innsbruck at 2400 m, 30 times real time"
+"$bin/orogrid-sim" --time-scale 30 --hold 3 --altitude 2400 > >(sed -u 's/^/[sim] /') 2>&1
 
 echo "== The simulation is lost; waiting for the server's countdown"
 status=0
 wait "$server" || status=$?
-wait || true
-echo "== Server ended with status $status. Last picture: $pictures/terrain.png"
+if $window; then
+  echo "== Server ended with status $status. The window stays until you close it (q)."
+  wait "$view" || true
+else
+  wait || true
+  echo "== Server ended with status $status. Last picture: $pictures/terrain.png"
+fi
 exit "$status"

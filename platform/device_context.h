@@ -263,6 +263,13 @@ bool WriteImage(DeviceContext& dc, COutputFile& out);
 // (platform/system_error.h).
 bool WriteImage(DeviceContext& dc, const char* path);
 
+// Copies a block of cx x cy pixels (rows top-down, each stride values of
+// 0x00BBGGRR) onto dc with its top-left corner at (x, y), clipped to dc.
+// Straight into the image's memory on the platforms' own image contexts, a
+// pixel at a time on any other context.
+void DrawPixelBlock(DeviceContext& dc, int x, int y, int cx, int cy, const Colour* pixels,
+                    int stride);
+
 // Advance widths in pixels of the characters first..last of the font,
 // measured on a memory DC compatible with the screen. false (widths
 // zeroed) when the font is empty.

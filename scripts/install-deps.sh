@@ -2,8 +2,10 @@
 # Installs the Debian 12 packages Orogrid's build, tests and demo need, only
 # those that are missing. Uses sudo when not run as root.
 #   scripts/install-deps.sh [build|test|ci|flightgear]
-#   build: compilers, CMake, Cairo, GDAL, the world elevation data
-#   test:  build + MinGW-w64, Wine, Xvfb, GoogleTest, Google Benchmark
+#   build: compilers, CMake, Cairo (with its X11 surface), GDAL, the world
+#          elevation data
+#   test:  build + MinGW-w64, Wine, Xvfb, GoogleTest, Google Benchmark, and
+#          the screenshot tools the window tests take pictures with
 #   ci:    test + clang/libFuzzer, clang-tidy, NSIS
 #   flightgear: test + FlightGear (/usr/games/fgfs, about 1.8 GB with its
 #          data) and the D-Bus session bus it needs, for the test that flies
@@ -16,11 +18,11 @@ case "$level" in
 esac
 
 packages=(build-essential cmake ninja-build pkg-config git
-          libcairo2-dev fonts-liberation fontconfig
+          libcairo2-dev libx11-dev fonts-liberation fontconfig
           libgdal-dev gdal-bin ferret-datasets)
 if [ "$level" = test ] || [ "$level" = ci ] || [ "$level" = flightgear ]; then
   packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev
-             mingw-w64 wine wine64 xvfb xauth)
+             mingw-w64 wine wine64 xvfb xauth x11-apps imagemagick)
 fi
 if [ "$level" = ci ]; then
   packages+=(clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-tidy clang-format nsis)

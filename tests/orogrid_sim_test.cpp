@@ -296,6 +296,9 @@ TEST(OrogridSim, OptionsTable) {
       {{"--rate", "1000"}, SimCommand::kError, "--rate: value out of range"},
       {{"--time-scale", "1e400"}, SimCommand::kError, "not a number"},
       {{"--duration", "-1"}, SimCommand::kError, "out of range"},
+      {{"--altitude", "-1000"}, SimCommand::kFly, ""},
+      {{"--altitude", "30001"}, SimCommand::kError, "--altitude: value out of range"},
+      {{"--altitude", "nan"}, SimCommand::kError, "not a number"},
       {{"--speed"}, SimCommand::kError, "--speed needs a value"},
       {{"--segment", "a/b"}, SimCommand::kError, "not a valid name"},
       {{"--segment", ""}, SimCommand::kError, "not a valid name"},
@@ -325,6 +328,13 @@ TEST(OrogridSim, OptionsTable) {
       EXPECT_NE(std::strstr(error, c.error), nullptr) << error;
     }
   }
+  // The altitude is unknown unless given; given, the stand-in flies level there.
+  EXPECT_TRUE(std::isnan(SimOptions{}.altitudeMetres));
+  SimOptions level;
+  const char* levelArgv[] = {"orogrid-sim", "--altitude", "2400"};
+  char levelError[256];
+  ASSERT_EQ(ParseSimOptions(3, levelArgv, level, levelError, sizeof levelError), SimCommand::kFly);
+  EXPECT_EQ(level.altitudeMetres, 2400.0);
   SimOptions options;
   const char* argv[] = {"orogrid-sim", "--state", "0xFFFFFF", "--segment", "Seg1"};
   char error[256];

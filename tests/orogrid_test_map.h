@@ -40,8 +40,9 @@ inline void Put32(std::vector<std::uint8_t>& out, unsigned v) {
   Put16(out, v >> 16);
 }
 
-// The whole file, bottom-up rows as most bitmap files have them.
-inline std::vector<std::uint8_t> Bytes() {
+// The whole file, bottom-up rows as most bitmap files have them, encoding
+// elevation(x, y) (the map's own formula unless another is given).
+inline std::vector<std::uint8_t> Bytes(int (*elevation)(int x, int y) = Elevation) {
   const int stride = (kWidth * 3 + 3) / 4 * 4;
   const unsigned imageSize = static_cast<unsigned>(stride * kHeight);
   std::vector<std::uint8_t> out;
@@ -64,7 +65,7 @@ inline std::vector<std::uint8_t> Bytes() {
   for (int row = kHeight - 1; row >= 0; --row) {
     const std::size_t start = out.size();
     for (int x = 0; x < kWidth; ++x) {
-      const std::uint32_t c = Colour(Elevation(x, row));
+      const std::uint32_t c = Colour(elevation(x, row));
       out.push_back(static_cast<std::uint8_t>((c >> 16) & 0xFF));  // blue first
       out.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
       out.push_back(static_cast<std::uint8_t>(c & 0xFF));

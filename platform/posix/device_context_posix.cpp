@@ -469,6 +469,41 @@ std::unique_ptr<DeviceContext> CreateImageDC(int width, int height) {
   return dc;
 }
 
+void DrawPixelBlock(DeviceContext& dc, int x, int y, int cx, int cy, const Colour* pixels,
+                    int stride) {
+  auto* image = dynamic_cast<CairoDC*>(&dc);
+  const int left = std::max(x, 0);
+  const int top = std::max(y, 0);
+  const int right = std::min(x + cx, dc.Width());
+  const int bottom = std::min(y + cy, dc.Height());
+  if (pixels == nullptr || left >= right || top >= bottom) {
+    return;
+  }
+  if (image == nullptr) {
+    for (int row = top; row < bottom; ++row) {
+      for (int col = left; col < right; ++col) {
+        dc.SetPixel(col, row, pixels[static_cast<std::ptrdiff_t>(row - y) * stride + (col - x)]);
+      }
+    }
+    return;
+  }
+  cairo_surface_t* surface = image->Surface();
+  cairo_surface_flush(surface);
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  const int surfaceStride = cairo_image_surface_get_stride(surface);
+  for (int row = top; row < bottom; ++row) {
+    const Colour* from = pixels + static_cast<std::ptrdiff_t>(row - y) * stride + (left - x);
+    auto* to =
+        reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(row) * surfaceStride) +
+        left;
+    for (int col = left; col < right; ++col) {
+      const Colour c = *from++;  // 0x00BBGGRR into Cairo's 0x00RRGGBB
+      *to++ = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    }
+  }
+  cairo_surface_mark_dirty_rectangle(surface, left, top, right - left, bottom - top);
+}
+
 std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height, const Colour* pixels,
                                                        int stride) {
   if (pixels == nullptr || stride < width) {

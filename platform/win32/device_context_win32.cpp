@@ -6,6 +6,8 @@
 // Threading: a context and its objects belong to the thread that made them.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -319,6 +321,45 @@ std::unique_ptr<DeviceContext> CreateImageDC(int width, int height) {
   }
   std::memset(bits, 0, static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
   return std::make_unique<GdiDC>(hdc, true, dib, dib, width, height);
+}
+
+void DrawPixelBlock(DeviceContext& dc, int x, int y, int cx, int cy, const Colour* pixels,
+                    int stride) {
+  const int left = std::max(x, 0);
+  const int top = std::max(y, 0);
+  const int right = std::min(x + cx, dc.Width());
+  const int bottom = std::min(y + cy, dc.Height());
+  if (pixels == nullptr || left >= right || top >= bottom) {
+    return;
+  }
+  auto* gdi = dynamic_cast<GdiDC*>(&dc);
+  HDC hdc = gdi != nullptr ? static_cast<HDC>(gdi->NativeHandle()) : nullptr;
+  HBITMAP dib =
+      hdc != nullptr ? static_cast<HBITMAP>(::GetCurrentObject(hdc, OBJ_BITMAP)) : nullptr;
+  DIBSECTION section{};
+  if (dib == nullptr || ::GetObjectA(dib, sizeof section, &section) != sizeof section ||
+      section.dsBm.bmBits == nullptr || section.dsBm.bmBitsPixel != 32 ||
+      section.dsBmih.biHeight >= 0) {
+    for (int row = top; row < bottom; ++row) {
+      for (int col = left; col < right; ++col) {
+        dc.SetPixel(col, row, pixels[static_cast<std::ptrdiff_t>(row - y) * stride + (col - x)]);
+      }
+    }
+    return;
+  }
+  // A top-down 32-bit DIB section, as this platform's images are: straight into its
+  // bits, once GDI has finished what it queued on them.
+  ::GdiFlush();
+  auto* bits = static_cast<std::uint32_t*>(section.dsBm.bmBits);
+  const int width = section.dsBm.bmWidth;
+  for (int row = top; row < bottom; ++row) {
+    const Colour* from = pixels + static_cast<std::ptrdiff_t>(row - y) * stride + (left - x);
+    std::uint32_t* to = bits + static_cast<std::ptrdiff_t>(row) * width + left;
+    for (int col = left; col < right; ++col) {
+      const Colour c = *from++;  // 0x00BBGGRR into the DIB's 0x00RRGGBB
+      *to++ = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    }
+  }
 }
 
 std::unique_ptr<DeviceContext> CreateImageDCFromPixels(int width, int height, const Colour* pixels,

@@ -56,6 +56,9 @@ class ServerProcess {
   int Wait(int timeoutMs);
   // The user's Close (SIGTERM on POSIX, the system menu's Close on Windows).
   bool Close();
+  // Ends the program at once, without letting it clean up (SIGKILL,
+  // TerminateProcess); Wait still tells when it has gone.
+  bool Kill();
   bool Running();
   // Waits up to timeoutMs until a status line (1 or 2) starting with prefix
   // has been shown; the whole line in *found.

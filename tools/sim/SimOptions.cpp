@@ -28,6 +28,7 @@ constexpr NumberOption kNumberOptions[] = {
     {"--time-scale", &SimOptions::timeScale, 0.0, 10000.0, true},
     {"--duration", &SimOptions::durationSeconds, 0.0, 86400.0, false},
     {"--hold", &SimOptions::holdSeconds, 0.0, 3600.0, false},
+    {"--altitude", &SimOptions::altitudeMetres, -1000.0, 30000.0, false},
 };
 
 // Options that take a value; every other option is unknown.
@@ -134,6 +135,8 @@ const char* SimUsage() {
          "  --route FILE        fly the waypoints in FILE (default: the built-in route\n"
          "                      from Salzburg down the Inn valley into Innsbruck)\n"
          "  --speed KNOTS       ground speed, above 0 up to 2000 (default 140)\n"
+         "  --altitude METRES   fly level at this altitude above sea level, -1000..30000\n"
+         "                      (default: none written, the altitude is unknown)\n"
          "  --rate HZ           position updates per second, 0.5..100 (default 10)\n"
          "  --time-scale X      flight seconds per real second, above 0 up to 10000\n"
          "                      (default 1; 20 flies the built-in route in about a minute)\n"

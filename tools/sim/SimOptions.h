@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 struct SimOptions {
   static constexpr int kNameSize = 43;  // as BaseSharedMemory: 42 characters and the NUL
@@ -17,7 +18,8 @@ struct SimOptions {
   double timeScale = 1.0;          // flight seconds per wall-clock second
   double durationSeconds = 0.0;    // wall-clock limit of the flight; 0: none
   double holdSeconds = 0.0;        // wall-clock time over the last waypoint
-  bool setStateOnly = false;       // --state: set simulationState and leave
+  double altitudeMetres = std::numeric_limits<double>::quiet_NaN();  // NaN: unknown
+  bool setStateOnly = false;  // --state: set simulationState and leave
   std::int32_t state = 0;
 };
 

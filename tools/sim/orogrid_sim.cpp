@@ -40,10 +40,11 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The stand-in knows no altitude.
-void WritePosition(orogrid_sim* sim, const CFlight& flight) {
+// The stand-in flies level: at --altitude when given, else at an unknown
+// altitude (NaN).
+void WritePosition(orogrid_sim* sim, const CFlight& flight, double altitude) {
   orogrid_sim_write(sim, flight.Position().latitude, flight.Position().longitude, flight.Heading(),
-                    std::nan(""));
+                    altitude);
 }
 
 void WriteState(orogrid_sim* sim, std::int32_t state) { orogrid_sim_set_state(sim, state); }
@@ -173,7 +174,7 @@ int Fly(const SimOptions& options, const CRoute& route) {
   std::printf("orogrid-sim: flying %d waypoints at %.0f kt (time x%g, %g updates/s) on \"%s\"\n",
               route.Count(), options.speedKnots, options.timeScale, options.rateHz,
               options.segment);
-  WritePosition(sim, flight);
+  WritePosition(sim, flight, options.altitudeMetres);
   flight.Start();
   WriteState(sim, static_cast<std::int32_t>(flight.State()));
 
@@ -230,7 +231,7 @@ int Fly(const SimOptions& options, const CRoute& route) {
     // Fly by the real time that passed, so a late wake-up keeps the speed.
     flight.Advance(metresPerSecond * std::chrono::duration<double>(tick - last).count());
     last = tick;
-    WritePosition(sim, flight);
+    WritePosition(sim, flight, options.altitudeMetres);
   }
   flight.Lose();
   WriteState(sim, static_cast<std::int32_t>(flight.State()));

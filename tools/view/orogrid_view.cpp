@@ -1,5 +1,6 @@
 // orogrid-view: draws the grids Orogrid publishes into a picture file (PNG
-// on Linux, BMP on Windows), once or every N seconds. It reads the terrain
+// on Linux, BMP on Windows), once or every N seconds, or shows them live in
+// a terrain-awareness window (--window, tools/view/WindowMode.h). It reads the terrain
 // record through the client library as a reader only: it never creates the
 // segment and writes nothing into it; it warns when the server is gone. Each
 // picture replaces a regular OUT only once it is whole (a temporary file
@@ -9,6 +10,7 @@
 //
 // Threading: one thread; a signal handler only raises a flag.
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,7 @@
 #include "tools/sim/Route.h"
 #include "tools/view/Picture.h"
 #include "tools/view/Snapshot.h"
+#include "tools/view/WindowMode.h"
 
 extern const char g_szOrogridViewRevision[];
 const char g_szOrogridViewRevision[] = "%Z% OrogridTools KT4102:04 orogrid_view $Revision: 1.0 $";
@@ -40,6 +43,8 @@ extern "C" void OnStopSignal(int) { g_stopRequested = 1; }
 
 const char kUsage[] =
     "Usage: orogrid-view OUT [--every SECONDS] [--count N] [--segment NAME]\n"
+    "       orogrid-view --window [--north-up] [--range KM] [--altitude METRES]\n"
+    "                    [--close-after SECONDS] [--segment NAME]\n"
     "Draws the terrain grids Orogrid publishes: the 150 x 150 coarse grid as coloured\n"
     "relief with the aircraft's pixel and heading, readouts of the values under the\n"
     "aircraft, and the 17 x 17 x 3 x 3 fine grid enlarged. Writes OUT as PNG on Linux,\n"
@@ -52,12 +57,25 @@ const char kUsage[] =
     "  --count N        stop after N pictures (with --every; default: no limit)\n"
     "  --segment NAME   shared-memory segment (default TrnShmSpace); it must exist:\n"
     "                   the picture tool never creates it and writes nothing into it\n"
+    "                   (the window waits for it)\n"
+    "\n"
+    "  --window         a live window instead of a file: a moving map around the\n"
+    "                   aircraft, terrain coloured by its height against the\n"
+    "                   aircraft (red above, amber within 150 m below, green to\n"
+    "                   600 m below, black further down; elevation tints when the\n"
+    "                   altitude is unknown), range rings, and a readout. Keys: n\n"
+    "                   heading-up / north-up, q or Escape ends. Needs a display.\n"
+    "  --north-up       start north-up (default heading-up)\n"
+    "  --range KM       distance to the outer ring, 1..5000 km (default 80)\n"
+    "  --altitude METRES  the aircraft's altitude above sea level, -1000..30000\n"
+    "                   (default: the altitude the simulation writes, if any)\n"
+    "  --close-after SECONDS  end the window after SECONDS (0.1..86400)\n"
     "  -h, --help       this text\n"
     "  --version        the program's revision\n"
     "\n"
-    "Exit status: 0 pictures written, 1 bad arguments, 2 no segment (or another\n"
-    "version), 3 the grids kept changing while being copied, 4 the file could not be\n"
-    "written.\n";
+    "Exit status: 0 pictures written (the window closed), 1 bad arguments or no\n"
+    "display for the window, 2 no segment (or another version), 3 the grids kept\n"
+    "changing while being copied, 4 the file could not be written.\n";
 
 const ToolInfo kTool = {"orogrid-view", g_szOrogridViewRevision, kUsage, kExitBadInput};
 
@@ -66,6 +84,9 @@ struct ViewOptions {
   const char* segment = trn::kMappingName;
   double everySeconds = 0.0;
   long count = 0;
+  bool window = false;
+  bool viewOption = false;  // a window-only option was given
+  mapview::WindowOptions windowOptions;
 };
 
 bool ParseNumber(const char* text, double low, double high, double& value) {
@@ -87,6 +108,40 @@ int ParseArguments(int argc, char** argv, ViewOptions& options) {
     const StandardOption standard = StandardOptionOf(arg);
     if (standard != StandardOption::kNone) {
       return AnswerStandardOption(kTool, standard);
+    }
+    if (std::strcmp(arg, "--window") == 0) {
+      options.window = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--north-up") == 0) {
+      options.windowOptions.orientation = mapview::Orientation::kNorthUp;
+      options.viewOption = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--range") == 0 || std::strcmp(arg, "--altitude") == 0 ||
+        std::strcmp(arg, "--close-after") == 0) {
+      const char* value = args.TakeValue();
+      double number = 0.0;
+      const bool range = std::strcmp(arg, "--range") == 0;
+      const bool altitude = std::strcmp(arg, "--altitude") == 0;
+      const double low = range ? 1.0 : (altitude ? -1000.0 : 0.1);
+      const double high = range ? 5000.0 : (altitude ? 30000.0 : 86400.0);
+      if (value == nullptr || !ParseNumber(value, low, high, number)) {
+        std::fprintf(stderr, "orogrid-view: %s needs a number in %g..%g%s%s%s\n", arg, low, high,
+                     value != nullptr ? " (not \"" : "", value != nullptr ? value : "",
+                     value != nullptr ? "\")" : "");
+        return kExitBadInput;
+      }
+      if (range) {
+        options.windowOptions.rangeKm = number;
+      } else if (altitude) {
+        options.windowOptions.altitude = number;
+        options.windowOptions.altitudeGiven = true;
+      } else {
+        options.windowOptions.closeAfterS = number;
+      }
+      options.viewOption = true;
+      continue;
     }
     if (std::strcmp(arg, "--every") != 0 && std::strcmp(arg, "--count") != 0 &&
         std::strcmp(arg, "--segment") != 0) {
@@ -123,6 +178,20 @@ int ParseArguments(int argc, char** argv, ViewOptions& options) {
       options.segment = value;
     }
   }
+  if (options.window) {
+    if (options.out != nullptr || options.everySeconds > 0.0 || options.count > 0) {
+      std::fprintf(stderr, "orogrid-view: --window draws no file (no OUT, --every or --count)\n");
+      return kExitBadInput;
+    }
+    options.windowOptions.segment = options.segment;
+    return -1;
+  }
+  if (options.viewOption) {
+    std::fprintf(stderr,
+                 "orogrid-view: --north-up, --range, --altitude and --close-after go with "
+                 "--window\n");
+    return kExitBadInput;
+  }
   if (options.out == nullptr || options.out[0] == '\0') {
     std::fprintf(stderr, "orogrid-view: no output file given (see --help)\n");
     return kExitBadInput;
@@ -154,6 +223,11 @@ int main(int argc, char** argv) {
   const int parsed = ParseArguments(argc, argv, options);
   if (parsed >= 0) {
     return parsed;
+  }
+  if (options.window) {
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    return mapview::RunWindow(options.windowOptions, &g_stopRequested);
   }
   orogrid_client* reader = nullptr;
   const int opened = orogrid_open(options.segment, 0, &reader);

@@ -175,6 +175,8 @@ int ServerProcess::Wait(int timeoutMs) {
 
 bool ServerProcess::Close() { return m_pImpl->pid > 0 && kill(m_pImpl->pid, SIGTERM) == 0; }
 
+bool ServerProcess::Kill() { return m_pImpl->pid > 0 && kill(m_pImpl->pid, SIGKILL) == 0; }
+
 bool ServerProcess::Running() { return m_pImpl->status == -3 && Wait(0) == -2; }
 
 bool ServerProcess::OutputPipeSupported() { return true; }

@@ -64,6 +64,11 @@ struct ServerProcess::Impl {
 
 ServerProcess::ServerProcess() : m_pImpl(new Impl) {}
 
+bool ServerProcess::Kill() {
+  return m_pImpl->started && m_pImpl->status == -3 &&
+         TerminateProcess(m_pImpl->process.hProcess, 99) != FALSE;
+}
+
 ServerProcess::~ServerProcess() {
   if (m_pImpl->started && m_pImpl->status == -3) {
     TerminateProcess(m_pImpl->process.hProcess, 99);
