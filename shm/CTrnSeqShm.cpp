@@ -101,11 +101,16 @@ void CTrnSeqShm::Claim() {
   // may still be in it.
   Store(m_pSeq->magic, 0U, std::memory_order_release);
   Store(m_pSeq->serverProcessId, platform::ThisProcessId(), std::memory_order_release);
-  // A server killed inside a tick left the sequence odd; moving on (never
-  // back) lets a reader that began before notice the change.
-  const std::uint32_t sequence = Load(m_pSeq->sequence);
-  if ((sequence & 1U) != 0) {
-    Store(m_pSeq->sequence, sequence + 1U, std::memory_order_release);
+  // A server killed inside a tick left the sequence odd and the record half
+  // written. The claim is a write step of its own (odd, then even, never
+  // back), so a reader that began before notices it, and its resets are
+  // seen together with the even value: no grids until the first whole
+  // publication of this generation.
+  std::uint32_t sequence = Load(m_pSeq->sequence);
+  if ((sequence & 1U) == 0) {
+    ++sequence;
+    Store(m_pSeq->sequence, sequence);
+    std::atomic_thread_fence(std::memory_order_release);
   }
   Store(m_pSeq->publicationCount, std::uint64_t{0});
   Store(m_pSeq->lastPublicationNs, std::int64_t{0});
@@ -117,6 +122,9 @@ void CTrnSeqShm::Claim() {
   Store(m_pSeq->pixelsPerDegreeX, 0);
   Store(m_pSeq->pixelsPerDegreeY, 0);
   Store(m_pSeq->tickPeriodMillis, 0U);
+  Store(m_pSeq->generation, Load(m_pSeq->generation) + 1U);
+  Store(m_pSeq->claimSequence, sequence + 1U);
+  Store(m_pSeq->sequence, sequence + 1U, std::memory_order_release);
 }
 
 void CTrnSeqShm::Announce(int mapWidth, int mapHeight, std::uint32_t tickPeriodMillis,

@@ -45,7 +45,8 @@ class CTrnSeqShm : public BaseSharedMemory {
 
   // Opens or creates the companion and tries the hold; never waits for the
   // hold. kServing: the companion carries this process's id, an even
-  // sequence, zero counts, and no magic until Announce. Any other result
+  // sequence past anything a reader saw, zero counts, a generation one up,
+  // and no magic until Announce. Any other result
   // leaves nothing mapped or held. Once per object.
   AttachResult Attach();
   // The serving process's id as the companion shows it (kServedElsewhere);
