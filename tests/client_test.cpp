@@ -144,6 +144,7 @@ struct StormResult {
   int snapshots = 0;
   int torn = 0;
   int failed = 0;
+  int unsettled = 0;  // gave up within the bound: the storm left no gap
 };
 
 // Two readers take snapshots in a loop for `seconds` (or until the first
@@ -167,6 +168,10 @@ StormResult RunReaders(const std::string& segment, double seconds, bool stopAtTo
                            std::chrono::duration<double>(seconds));
       while (!stop && std::chrono::steady_clock::now() < end) {
         const int code = orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot);
+        if (code == OROGRID_E_UNSETTLED) {
+          ++result.unsettled;
+          continue;
+        }
         if (code != OROGRID_OK) {
           ++result.failed;
           ADD_FAILURE() << orogrid_last_error(client.get());
@@ -189,6 +194,7 @@ StormResult RunReaders(const std::string& segment, double seconds, bool stopAtTo
     total.snapshots += r.snapshots;
     total.torn += r.torn;
     total.failed += r.failed;
+    total.unsettled += r.unsettled;
   }
   return total;
 }
@@ -198,8 +204,9 @@ TEST_F(ClientProcessTest, SnapshotsThroughTheSequenceAreNeverTorn) {
   ASSERT_TRUE(writer.Started());
   const StormResult result = RunReaders(m_segment, 3.0, false);
   EXPECT_EQ(result.failed, 0);
-  EXPECT_GT(result.snapshots, 20);
+  EXPECT_GT(result.snapshots, 20) << result.unsettled << " unsettled";
   EXPECT_EQ(result.torn, 0) << "of " << result.snapshots;
+  std::printf("storm: %d whole snapshots, %d unsettled\n", result.snapshots, result.unsettled);
 }
 
 // The check above would see torn copies: without the odd step the same
