@@ -322,6 +322,7 @@ CTrnClient::CTrnClient()
       m_nextSeqLookNs(0),
       m_nextPidCheckNs(0),
       m_pidAlive(false),
+      m_checkedProcessId(0),
       m_seqDropped(false),
       m_seqGoneSeen(false),
       m_goneUpdateCount(0),
@@ -476,8 +477,11 @@ int CTrnClient::Liveness(std::int64_t now) {
   Observe(now);
   if (m_pSeq != nullptr) {
     bool alive = !HeartbeatStale(now, LoadShared(m_pSeq->heartbeatNs));
-    if (alive && now >= m_nextPidCheckNs) {
-      m_pidAlive = platform::IsProcessAlive(LoadShared(m_pSeq->serverProcessId));
+    const std::uint32_t server = LoadShared(m_pSeq->serverProcessId);
+    // A new server's process is looked at at once, not on the old one's time.
+    if (alive && (now >= m_nextPidCheckNs || server != m_checkedProcessId)) {
+      m_pidAlive = platform::IsProcessAlive(server);
+      m_checkedProcessId = server;
       m_nextPidCheckNs = now + kPidCheckPeriodNs;
     }
     alive = alive && m_pidAlive;

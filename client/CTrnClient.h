@@ -149,6 +149,7 @@ class CTrnClient {
   std::int64_t m_nextSeqLookNs;
   std::int64_t m_nextPidCheckNs;
   bool m_pidAlive;
+  std::uint32_t m_checkedProcessId;  // the process m_pidAlive is about
   bool m_seqDropped;                 // a companion was dropped: take only a live one
   bool m_seqGoneSeen;                // the companion's server was seen gone ...
   std::int32_t m_goneUpdateCount;    // ... while the record's count was this
