@@ -429,8 +429,7 @@ void CTrnClient::RefreshCompanion(std::int64_t now) {
   // After a companion was dropped for a server that keeps none, only a
   // live one is taken again (the dropped one still carries its magic).
   const bool live = !m_seqDropped || !HeartbeatStale(now, LoadShared(seq->heartbeatNs));
-  if (magic == trn::kSeqMagic && LoadShared(seq->layoutVersion) == trn::kSeqLayoutVersion &&
-      live) {
+  if (magic == trn::kSeqMagic && LoadShared(seq->layoutVersion) == trn::kSeqLayoutVersion && live) {
     m_pSeq = seq;
     m_nextPidCheckNs = 0;
     m_seqGoneSeen = false;
@@ -641,13 +640,13 @@ int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
   orogrid_aircraft copy{};
   if (m_pSeq != nullptr) {
     const Sequenced read =
-        ReadSequenced(m_pSeq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs, false,
-                      nullptr, [&] { CopyAircraft(*m_pData, copy); });
+        ReadSequenced(m_pSeq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs, false, nullptr,
+                      [&] { CopyAircraft(*m_pData, copy); });
     if (read == Sequenced::kNoData) {
-      return gone != OROGRID_OK
-                 ? gone
-                 : Fail(OROGRID_E_NO_DATA, "the server has ended no tick since it took the "
-                                           "record over");
+      return gone != OROGRID_OK ? gone
+                                : Fail(OROGRID_E_NO_DATA,
+                                       "the server has ended no tick since it took the "
+                                       "record over");
     }
     if (read == Sequenced::kUnsettled) {
       return gone != OROGRID_OK ? gone
@@ -737,8 +736,8 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
                            static_cast<double>(LoadShared(seq->pixelsPerDegreeY))};
       code = LookupElevation(live, scale, latitude, longitude, method, &value, &answered);
     };
-    const Sequenced read = ReadSequenced(
-        seq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs, true, nullptr, lookup);
+    const Sequenced read = ReadSequenced(seq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs,
+                                         true, nullptr, lookup);
     if (read == Sequenced::kUnsettled) {
       return gone != OROGRID_OK ? gone
                                 : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");

@@ -95,7 +95,7 @@ class CClientSegment : public BaseSharedMemory {
 class CTrnClient {
  public:
   static constexpr std::int64_t kAliveWindowNs = 1000000000LL;  // heartbeat younger than 1 s
-  static constexpr std::int64_t kCopyLimitNs = 2000000LL;  // a sequenced copy's 2 ms at most
+  static constexpr std::int64_t kCopyLimitNs = 2000000LL;       // a sequenced copy's 2 ms at most
 
   CTrnClient();
   ~CTrnClient();
@@ -142,7 +142,7 @@ class CTrnClient {
   CClientSegment* m_pSeqSegment;
   const TrnShmData* m_pData;
   const TrnSeqData* m_pSeq;
-  TrnShmData* m_pCounted;  // the record when this client counted itself
+  TrnShmData* m_pCounted;      // the record when this client counted itself
   orogrid_snapshot* m_pStage;  // where snapshots are copied before they are known whole
   char m_szSeqName[BaseSharedMemory::kNameSize];
   bool m_seqNameFits;

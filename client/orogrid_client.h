@@ -82,8 +82,8 @@ extern "C" {
 #define OROGRID_E_TIMEOUT (-7)          /* no publication within the time given */
 #define OROGRID_E_UNSETTLED (-8)        /* the grids kept changing while being copied */
 #define OROGRID_E_OUTSIDE_AREA (-9)     /* the point is outside the published area */
-#define OROGRID_E_NO_DATA (-10)         /* the server has published no grids yet (since it started) */
-#define OROGRID_E_SERVER_GONE (-11)     /* the serving process has ended or stopped */
+#define OROGRID_E_NO_DATA (-10)     /* the server has published no grids yet (since it started) */
+#define OROGRID_E_SERVER_GONE (-11) /* the serving process has ended or stopped */
 #define OROGRID_E_OUT_OF_MEMORY (-12)
 #define OROGRID_E_INTERNAL (-13) /* a fault inside the library; see last_error */
 

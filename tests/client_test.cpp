@@ -20,8 +20,8 @@
 
 #include "client/CTrnClient.h"
 #include "client/orogrid_client.h"
-#include "platform/shared_memory.h"
 #include "platform/monotonic_clock.h"
+#include "platform/shared_memory.h"
 #include "shm/CTrnSeqShm.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
@@ -498,7 +498,6 @@ TEST(ClientElevation, LookupsOverASnapshot) {
   EXPECT_EQ(at(x0, y0, OROGRID_NEAREST, &m), OROGRID_E_NO_DATA);
 }
 
-
 // Faults: a server stopped or killed in the middle of a tick, a claim after
 // such a kill, and a companion another process holds in any state. Every
 // call after the event is timed against the header's bound; the slack is
@@ -596,9 +595,10 @@ void ExpectWithinBound(const CallTimes& worst, const char* what) {
   EXPECT_LT(worst.status, limit) << what;
   EXPECT_LT(worst.elevation, limit) << what;
   EXPECT_LT(worst.wait, limit) << what;
-  std::printf("%s: worst call ms: snapshot %.2f aircraft %.2f status %.2f elevation %.2f wait(0) "
-              "%.2f\n",
-              what, worst.snapshot, worst.aircraft, worst.status, worst.elevation, worst.wait);
+  std::printf(
+      "%s: worst call ms: snapshot %.2f aircraft %.2f status %.2f elevation %.2f wait(0) "
+      "%.2f\n",
+      what, worst.snapshot, worst.aircraft, worst.status, worst.elevation, worst.wait);
 }
 
 class ClientMidCopyTest : public ClientProcessTest,
@@ -658,9 +658,9 @@ TEST_F(ClientProcessTest, ClaimAfterAKillMidCopyGivesNoDataUntilThePublication) 
   EXPECT_EQ(orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot),
             OROGRID_E_NO_DATA)
       << orogrid_last_error(client.get());
-  EXPECT_EQ(orogrid_elevation(client.get(), kLatitude, kLongitude, OROGRID_NEAREST, &metres,
-                              nullptr),
-            OROGRID_E_NO_DATA);
+  EXPECT_EQ(
+      orogrid_elevation(client.get(), kLatitude, kLongitude, OROGRID_NEAREST, &metres, nullptr),
+      OROGRID_E_NO_DATA);
   EXPECT_EQ(orogrid_aircraft_read(client.get(), &aircraft, sizeof aircraft), OROGRID_E_NO_DATA);
   EXPECT_EQ(orogrid_wait_publication(client.get(), 30), OROGRID_E_TIMEOUT);
 
