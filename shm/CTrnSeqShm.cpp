@@ -42,7 +42,8 @@ CTrnSeqShm::CTrnSeqShm(const char* recordName)
       m_hold(platform::kNoSegmentHold),
       m_holderProcessId(0),
       m_attached(false),
-      m_nameFits(false) {
+      m_nameFits(false),
+      m_szReason{} {
   char name[2 * kNameSize];
   const int length = std::snprintf(name, sizeof name, "%s%s",
                                    recordName == nullptr ? "" : recordName, trn::kSeqNameSuffix);
@@ -70,6 +71,7 @@ CTrnSeqShm::AttachResult CTrnSeqShm::Attach() {
       platform::SystemErrorText(LastErrorCode(), message, sizeof message);
     }
     SetReport(kCaption, message);
+    std::snprintf(m_szReason, sizeof m_szReason, "%.250s", message);
     return AttachResult::kUnavailable;
   }
   auto* seq = static_cast<TrnSeqData*>(GetView());
@@ -92,6 +94,7 @@ CTrnSeqShm::AttachResult CTrnSeqShm::Attach() {
   char message[1024];
   platform::SystemErrorText(platform::LastSystemError(), message, sizeof message);
   SetReport(kCaption, message);
+  std::snprintf(m_szReason, sizeof m_szReason, "no server hold on %s: %.180s", m_name, message);
   Close();
   return AttachResult::kUnavailable;
 }

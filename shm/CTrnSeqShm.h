@@ -7,6 +7,10 @@
 // terrain record with the sequence steps and keeps the heartbeat, the
 // publication count and the tick times.
 //
+// Without the hold (the companion refused, as a record writable by others
+// or owned by another user is, or not to be made, or the hold failing)
+// Attach gives kUnavailable with the reason: the caller must not serve.
+//
 // Use: construct with the record's name; Attach before touching the record.
 // kServing: call Announce once the server is ready (magic last, so readers
 // trust nothing before), then per tick BeginTick, the record's writes,
@@ -32,8 +36,9 @@ class CTrnSeqShm : public BaseSharedMemory {
   enum class AttachResult {
     kServing,          // the hold is ours: this object serves the record
     kServedElsewhere,  // another server holds it (HolderProcessId)
-    kUnavailable,      // no companion or no hold (report says why)
+    kUnavailable,      // no companion or no hold (Reason says why)
   };
+  static constexpr int kReasonSize = 256;
 
   // recordName: the terrain record's name (at most 38 characters, so that
   // the companion's name fits the 42 a segment name may have).
@@ -53,6 +58,8 @@ class CTrnSeqShm : public BaseSharedMemory {
   // 0 when that server has not written it yet.
   std::uint32_t HolderProcessId() const { return m_holderProcessId; }
   bool Serving() const { return m_pSeq != nullptr; }
+  // Why Attach gave kUnavailable, in one line; "" otherwise.
+  const char* Reason() const { return m_szReason; }
   const TrnSeqData* Data() const { return m_pSeq; }
 
   // The server is ready: map size (pixels), tick period (ms) and a first
@@ -79,4 +86,5 @@ class CTrnSeqShm : public BaseSharedMemory {
   std::uint32_t m_holderProcessId;
   bool m_attached;
   bool m_nameFits;
+  char m_szReason[kReasonSize];
 };
