@@ -107,13 +107,13 @@ class CTrnClient {
   int Open(const char* name, bool countUser);
 
   int WaitPublication(std::uint32_t timeoutMs);
-  // Each fills the first `bytes` of *out (at most the whole structure), and
+  // Each fills the first `bytes` of its record (at most the whole one), and
   // only with a whole copy: on OROGRID_OK, and on OROGRID_E_SERVER_GONE when
   // what the server left could be read whole. Elevation writes *metres and
   // *grid alike.
   int Snapshot(orogrid_snapshot* out, std::size_t bytes);
   int ReadAircraft(orogrid_aircraft* out, std::size_t bytes);
-  int ReadStatus(orogrid_status* out, std::size_t bytes);
+  int ReadStatus(orogrid_status* status, std::size_t bytes);
   int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
 
   const char* LastError() const { return m_szLastError; }

@@ -501,9 +501,11 @@ TEST(ClientElevation, LookupsOverASnapshot) {
 // Faults: a server stopped or killed in the middle of a tick, a claim after
 // such a kill, and a companion another process holds in any state. Every
 // call after the event is timed against the header's bound; the slack is
-// for a loaded machine, where a call may wait for a processor.
+// for a loaded machine, where a call may wait for a processor, and for
+// Wine, whose process check goes through its server (calls of up to 40 ms
+// seen there; 5 ms on Linux).
 constexpr double kCallBoundMs = 3.0;
-constexpr double kSlackMs = 50.0;
+constexpr double kSlackMs = 100.0;
 
 template <class Call>
 int Timed(double* worstMs, Call call) {
