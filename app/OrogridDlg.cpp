@@ -176,6 +176,16 @@ bool COrogridDlg::ConnectTerrainShm() {
     }
   }
   m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
+  if (m_pTrnShm->IsConnected() && m_pSeqShm->HoldRecord() != CTrnSeqShm::AttachResult::kServing) {
+    // Another server holds the record itself: someone removed its
+    // companion's name, so the companion's hold alone let this one through.
+    char reason[CTrnSeqShm::kReasonSize];
+    CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
+    m_pTrnShm.reset();
+    m_pSeqShm.reset();
+    ShowFailure(reason);
+    return false;
+  }
   if (m_pTrnShm->IsConnected()) {
     m_pShmData = m_pTrnShm->GetData();
     m_terrain.AttachRecord(m_pShmData);

@@ -40,10 +40,14 @@ T Load(const T& field) {
 CTrnSeqShm::CTrnSeqShm(const char* recordName)
     : m_pSeq(nullptr),
       m_hold(platform::kNoSegmentHold),
+      m_recordHold(platform::kNoSegmentHold),
       m_holderProcessId(0),
       m_attached(false),
       m_nameFits(false),
-      m_szReason{} {
+      m_szReason{},
+      m_szRecordName{} {
+  std::snprintf(m_szRecordName, sizeof m_szRecordName, "%s",
+                recordName == nullptr ? "" : recordName);
   char name[2 * kNameSize];
   const int length = std::snprintf(name, sizeof name, "%s%s",
                                    recordName == nullptr ? "" : recordName, trn::kSeqNameSuffix);
@@ -180,7 +184,32 @@ void CTrnSeqShm::NoteTickDuration(std::int64_t tickNs) {
   }
 }
 
+CTrnSeqShm::AttachResult CTrnSeqShm::HoldRecord() {
+  if (m_recordHold != platform::kNoSegmentHold) {
+    return AttachResult::kServing;
+  }
+  const platform::HoldStatus status = platform::TakeSegmentHold(m_szRecordName, &m_recordHold);
+  if (status == platform::HoldStatus::kAcquired) {
+    return AttachResult::kServing;
+  }
+  if (status == platform::HoldStatus::kHeldElsewhere) {
+    std::snprintf(m_szReason, sizeof m_szReason,
+                  "%.42s is already served by another process (its companion was removed)",
+                  m_szRecordName);
+    return AttachResult::kServedElsewhere;
+  }
+  char message[1024];
+  platform::SystemErrorText(platform::LastSystemError(), message, sizeof message);
+  std::snprintf(m_szReason, sizeof m_szReason, "no server hold on %.42s: %.180s", m_szRecordName,
+                message);
+  return AttachResult::kUnavailable;
+}
+
 void CTrnSeqShm::Release() {
+  if (m_recordHold != platform::kNoSegmentHold) {
+    platform::ReleaseSegmentHold(m_recordHold);
+    m_recordHold = platform::kNoSegmentHold;
+  }
   if (m_hold != platform::kNoSegmentHold) {
     platform::ReleaseSegmentHold(m_hold);
     m_hold = platform::kNoSegmentHold;

@@ -74,7 +74,13 @@ class CTrnSeqShm : public BaseSharedMemory {
   void EndTick();
   // The whole tick's duration (ns): last and largest tick, microseconds.
   void NoteTickDuration(std::int64_t tickNs);
-  // Gives the hold back and closes the companion; its name goes when no
+  // The second hold, on the record itself (which the caller has open), once
+  // Attach gave kServing: the companion's hold alone is lost to whoever
+  // removes or replaces the companion's name, the record's object is not.
+  // kServedElsewhere and kUnavailable leave the reason in Reason(); the
+  // caller must not serve then.
+  AttachResult HoldRecord();
+  // Gives the holds back and closes the companion; its name goes when no
   // reader holds it any more. Later calls do nothing.
   void Release();
 
@@ -82,9 +88,11 @@ class CTrnSeqShm : public BaseSharedMemory {
   void Claim();
 
   TrnSeqData* m_pSeq;
-  platform::SegmentHold m_hold;
+  platform::SegmentHold m_hold;        // on the companion
+  platform::SegmentHold m_recordHold;  // on the record
   std::uint32_t m_holderProcessId;
   bool m_attached;
   bool m_nameFits;
   char m_szReason[kReasonSize];
+  char m_szRecordName[kNameSize];
 };

@@ -578,6 +578,37 @@ TEST_F(OrogridDlg, SecondServerIsRefusedAndLeavesTheRecordAlone) {
   next.OnDestroy();
 }
 
+// Regression: the hold went with the companion's name, so removing that
+// name let a second server make a new companion, take its hold and serve
+// the same record beside the first. The record's own hold refuses it.
+TEST_F(OrogridDlg, RemovedCompanionNameLetsNoSecondServerIn) {
+  COrogridDlg& first = Start();
+  Tick(2);
+  const std::int32_t users = m_rec->userCount;
+  platform::ShmRemoveName(Companion().c_str());  // Win32: nothing, the name stays
+
+  COrogridDlg second(nullptr, m_segment.c_str(), m_mapPath.c_str());
+  second.OnInitDialog();
+  EXPECT_FALSE(second.ServerReady());
+  EXPECT_EQ(0u,
+            std::string(second.StatusLine1()).find("Sorry :: " + m_segment + " is already served"))
+      << second.StatusLine1();
+  EXPECT_EQ(nullptr, second.TrnShm());
+  EXPECT_EQ(nullptr, second.SeqShm());
+  second.OnTimer(COrogridDlg::kTimerId);
+  EXPECT_EQ(2, m_rec->updateCount);
+  EXPECT_EQ(users, m_rec->userCount);
+  second.OnDestroy();
+
+  first.OnTimer(COrogridDlg::kTimerId);
+  EXPECT_EQ(3, m_rec->updateCount);
+  first.OnDestroy();
+  COrogridDlg next(nullptr, m_segment.c_str(), m_mapPath.c_str());
+  next.OnInitDialog();
+  EXPECT_TRUE(next.ServerReady()) << next.StatusLine1();
+  next.OnDestroy();
+}
+
 // Without the hold, or with a companion others could write, the server
 // would share the record with a second one or leave every reader at the
 // mercy of other processes: it serves nothing and line 1 says why.
