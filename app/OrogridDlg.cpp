@@ -164,13 +164,28 @@ bool COrogridDlg::ConnectTerrainShm() {
       ShowFailure(reason);
       return false;
     }
-    case CTrnSeqShm::AttachResult::kUnavailable:
-      // Readers lose the tear-free copies and the heartbeat; the record is
-      // served as before.
+    case CTrnSeqShm::AttachResult::kUnavailable: {
+      // Without the hold nothing keeps a second server off the record, and
+      // a companion others may write would let them stall every reader:
+      // the record is not served, and line 1 says why.
+      char reason[CTrnSeqShm::kReasonSize];
+      CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
       m_pSeqShm.reset();
-      break;
+      ShowFailure(reason);
+      return false;
+    }
   }
   m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
+  if (m_pTrnShm->IsConnected() && m_pSeqShm->HoldRecord() != CTrnSeqShm::AttachResult::kServing) {
+    // Another server holds the record itself: someone removed its
+    // companion's name, so the companion's hold alone let this one through.
+    char reason[CTrnSeqShm::kReasonSize];
+    CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
+    m_pTrnShm.reset();
+    m_pSeqShm.reset();
+    ShowFailure(reason);
+    return false;
+  }
   if (m_pTrnShm->IsConnected()) {
     m_pShmData = m_pTrnShm->GetData();
     m_terrain.AttachRecord(m_pShmData);

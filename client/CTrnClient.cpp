@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -31,7 +32,9 @@ constexpr std::int64_t kSeqLookPeriodNs = 250 * kMsNs;
 constexpr std::int64_t kPidCheckPeriodNs = 100 * kMsNs;
 // A sequenced copy gives up after this long (the server writes for well
 // under a millisecond every 120 ms, so a copy rarely needs a second try).
-constexpr std::int64_t kSequencedCopyLimitNs = 500 * kMsNs;
+// A sequence that stays odd (a server stopped or killed inside a tick) or
+// never settles (a hostile writer) costs each call this much, no more.
+constexpr std::int64_t kSequencedCopyLimitNs = CTrnClient::kCopyLimitNs;
 // How long an attacher waits for a creator to stamp the version text.
 constexpr int kInitialiseWaitMs = 1000;
 
@@ -47,24 +50,58 @@ T LoadShared(const T& field) {
   return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
 }
 
+// Neither of the two times is trusted: a companion may hold any value, so
+// they are compared without subtracting one from the other.
+bool HeartbeatStale(std::int64_t now, std::int64_t heartbeat) {
+  return heartbeat < now - CTrnClient::kAliveWindowNs ||
+         heartbeat > now + CTrnClient::kAliveWindowNs;
+}
+
+double AgeSeconds(std::int64_t now, std::int64_t then) {
+  return (static_cast<double>(now) - static_cast<double>(then)) / 1e9;
+}
+
+enum class Sequenced {
+  kWhole,      // read()'s copy is whole and has data
+  kNoData,     // whole, but nothing of this server's generation yet
+  kUnsettled,  // no whole copy within the limit
+};
+
 // Runs read() between two looks at the companion's sequence counter, again
-// after a yield until both looks saw the same even value (true: read()'s
-// copy is whole). False when kSequencedCopyLimitNs have passed since start
-// (platform::MonotonicNanoseconds) without that.
+// after a yield until both looks saw the same even value. needGrids: the
+// copy has data once the generation has published grids; otherwise once a
+// tick has ended since the claim. Gives up when limitNs have passed since
+// start (platform::MonotonicNanoseconds); a limit of 0 makes one try.
+// *attempts (may be null): the copies made.
 template <class Read>
-bool ReadSequenced(const TrnSeqData* seq, std::int64_t start, Read read) {
+Sequenced ReadSequenced(const TrnSeqData* seq, std::int64_t start, std::int64_t limitNs,
+                        bool needGrids, int* attempts, Read read) {
+  int tries = 0;
   for (;;) {
+    ++tries;
     const std::uint32_t begin = TrnSeqReadBegin(seq);
     if ((begin & 1U) == 0) {
+      const bool hasData = needGrids ? LoadShared(seq->publicationCount) != 0
+                                     : begin != LoadShared(seq->claimSequence);
       read();
       if (TrnSeqReadValid(seq, begin)) {
-        return true;
+        if (attempts != nullptr) {
+          *attempts = tries;
+        }
+        return hasData ? Sequenced::kWhole : Sequenced::kNoData;
       }
     }
-    if (platform::MonotonicNanoseconds() - start >= kSequencedCopyLimitNs) {
-      return false;
+    if (platform::MonotonicNanoseconds() - start >= limitNs) {
+      if (attempts != nullptr) {
+        *attempts = tries;
+      }
+      return Sequenced::kUnsettled;
     }
-    std::this_thread::yield();
+    if (tries % 16 == 0) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    } else {
+      std::this_thread::yield();
+    }
   }
 }
 
@@ -347,11 +384,16 @@ CTrnClient::CTrnClient()
       m_pData(nullptr),
       m_pSeq(nullptr),
       m_pCounted(nullptr),
+      m_pStage(nullptr),
       m_szSeqName{},
       m_seqNameFits(false),
       m_nextSeqLookNs(0),
       m_nextPidCheckNs(0),
       m_pidAlive(false),
+      m_checkedProcessId(0),
+      m_seqDropped(false),
+      m_seqGoneSeen(false),
+      m_goneUpdateCount(0),
       m_watching(false),
       m_lastUpdateCount(0),
       m_watchStartNs(0),
@@ -369,6 +411,7 @@ CTrnClient::~CTrnClient() {
   delete m_pSimWatch;
   delete m_pSeqSegment;
   delete m_pRecordSegment;
+  delete m_pStage;
 }
 
 int CTrnClient::Fail(int code, const char* format, ...) {
@@ -380,8 +423,9 @@ int CTrnClient::Fail(int code, const char* format, ...) {
 }
 
 int CTrnClient::Open(const char* name, bool countUser) {
+  m_pStage = new (std::nothrow) orogrid_snapshot;
   m_pRecordSegment = new (std::nothrow) CClientSegment(name, trn::kRecordSize);
-  if (m_pRecordSegment == nullptr) {
+  if (m_pStage == nullptr || m_pRecordSegment == nullptr) {
     return Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory");
   }
   const int attached = m_pRecordSegment->Attach();
@@ -455,10 +499,32 @@ void CTrnClient::RefreshCompanion(std::int64_t now) {
   const TrnSeqData* seq = static_cast<const TrnSeqData*>(m_pSeqSegment->GetView());
   const std::uint32_t magic = std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(seq->magic))
                                   .load(std::memory_order_acquire);
-  if (magic == trn::kSeqMagic && LoadShared(seq->layoutVersion) == trn::kSeqLayoutVersion) {
+  // After a companion was dropped for a server that keeps none, only a
+  // live one is taken again (the dropped one still carries its magic).
+  const bool live = !m_seqDropped || !HeartbeatStale(now, LoadShared(seq->heartbeatNs));
+  if (magic == trn::kSeqMagic && LoadShared(seq->layoutVersion) == trn::kSeqLayoutVersion && live) {
     m_pSeq = seq;
     m_nextPidCheckNs = 0;
+    m_seqGoneSeen = false;
+  } else if (m_seqDropped) {
+    // Opened again by name at the next look: a new server may have made a
+    // new companion under it.
+    delete m_pSeqSegment;
+    m_pSeqSegment = nullptr;
   }
+}
+
+void CTrnClient::DropCompanion(std::int64_t now) {
+  m_pSeq = nullptr;
+  delete m_pSeqSegment;
+  m_pSeqSegment = nullptr;
+  m_seqDropped = true;
+  m_seqGoneSeen = false;
+  m_nextSeqLookNs = now + kSeqLookPeriodNs;
+  // The record's count moved after the companion's server had gone: some
+  // server ticks without a companion.
+  m_lastUpdateChangeNs = now;
+  m_updateMoved = true;
 }
 
 void CTrnClient::Observe(std::int64_t now) {
@@ -482,15 +548,30 @@ void CTrnClient::Observe(std::int64_t now) {
 int CTrnClient::Liveness(std::int64_t now) {
   Observe(now);
   if (m_pSeq != nullptr) {
-    const std::int64_t heartbeat = LoadShared(m_pSeq->heartbeatNs);
-    if (now - heartbeat >= kAliveWindowNs) {
-      return OROGRID_SERVER_GONE;
-    }
-    if (now >= m_nextPidCheckNs) {
-      m_pidAlive = platform::IsProcessAlive(LoadShared(m_pSeq->serverProcessId));
+    bool alive = !HeartbeatStale(now, LoadShared(m_pSeq->heartbeatNs));
+    const std::uint32_t server = LoadShared(m_pSeq->serverProcessId);
+    // A new server's process is looked at at once, not on the old one's time.
+    if (alive && (now >= m_nextPidCheckNs || server != m_checkedProcessId)) {
+      m_pidAlive = platform::IsProcessAlive(server);
+      m_checkedProcessId = server;
       m_nextPidCheckNs = now + kPidCheckPeriodNs;
     }
-    return m_pidAlive ? OROGRID_SERVER_ALIVE : OROGRID_SERVER_GONE;
+    alive = alive && m_pidAlive;
+    if (alive) {
+      m_seqGoneSeen = false;
+      return OROGRID_SERVER_ALIVE;
+    }
+    // Gone by its companion. When the record's count moves on all the same,
+    // another server (one without companion) serves it: the companion goes.
+    if (!m_seqGoneSeen) {
+      m_seqGoneSeen = true;
+      m_goneUpdateCount = m_lastUpdateCount;
+      return OROGRID_SERVER_GONE;
+    }
+    if (m_lastUpdateCount == m_goneUpdateCount) {
+      return OROGRID_SERVER_GONE;
+    }
+    DropCompanion(now);
   }
   if (now - m_lastUpdateChangeNs < kAliveWindowNs) {
     return m_updateMoved ? OROGRID_SERVER_ALIVE : OROGRID_SERVER_UNKNOWN;
@@ -503,16 +584,23 @@ int CTrnClient::GoneCode(std::int64_t now) {
     return OROGRID_OK;
   }
   if (m_pSeq != nullptr) {
+    const std::int64_t heartbeat = LoadShared(m_pSeq->heartbeatNs);
+    if (HeartbeatStale(now, heartbeat)) {
+      return Fail(OROGRID_E_SERVER_GONE,
+                  "the terrain server (process %u) is gone: no heartbeat for %.1f s; the values "
+                  "are its last",
+                  static_cast<unsigned>(LoadShared(m_pSeq->serverProcessId)),
+                  AgeSeconds(now, heartbeat));
+    }
     return Fail(OROGRID_E_SERVER_GONE,
-                "the terrain server (process %u) is gone: no heartbeat for %.1f s; the values "
+                "the terrain server (process %u) is gone: the process has ended; the values "
                 "are its last",
-                static_cast<unsigned>(LoadShared(m_pSeq->serverProcessId)),
-                static_cast<double>(now - LoadShared(m_pSeq->heartbeatNs)) / 1e9);
+                static_cast<unsigned>(LoadShared(m_pSeq->serverProcessId)));
   }
   return Fail(OROGRID_E_SERVER_GONE,
-              "no terrain server is publishing: the record's update count has not moved for "
+              "the terrain server is gone: the record's update count has not moved for "
               "%.1f s; the values are the last",
-              static_cast<double>(now - m_lastUpdateChangeNs) / 1e9);
+              AgeSeconds(now, m_lastUpdateChangeNs));
 }
 
 std::uint64_t CTrnClient::FineFingerprint() const {
@@ -531,7 +619,6 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
   const std::int64_t start = platform::MonotonicNanoseconds();
   const std::int64_t deadline = start + static_cast<std::int64_t>(timeoutMs) * kMsNs;
   Observe(start);
-  const std::uint64_t startCount = m_pSeq != nullptr ? LoadShared(m_pSeq->publicationCount) : 0;
   std::uint64_t fingerprint = m_pSeq == nullptr ? FineFingerprint() : 0;
   for (;;) {
     const std::int64_t now = platform::MonotonicNanoseconds();
@@ -540,8 +627,11 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
       return gone;
     }
     if (m_pSeq != nullptr) {
-      // The companion may have appeared during the wait: compare from there.
-      if (LoadShared(m_pSeq->publicationCount) != startCount &&
+      // The server stamps each publication on the same monotonic clock, so
+      // one made before this call is told apart however the companion came
+      // and went meanwhile (a count taken at the start would not be).
+      if (LoadShared(m_pSeq->publicationCount) != 0 &&
+          LoadShared(m_pSeq->lastPublicationNs) >= start &&
           (LoadShared(m_pSeq->sequence) & 1U) == 0) {
         ClearError();
         return OROGRID_OK;
@@ -560,67 +650,60 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
     if (now >= deadline) {
       return Fail(OROGRID_E_TIMEOUT, "no publication within %u ms", timeoutMs);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(m_pSeq != nullptr ? 1 : 5));
+    // Never past the deadline by more than the bound.
+    const std::int64_t pauseNs = m_pSeq != nullptr ? kMsNs : 5 * kMsNs;
+    const std::int64_t left = deadline - now;
+    std::this_thread::sleep_for(std::chrono::nanoseconds(left < pauseNs ? left : pauseNs));
   }
 }
 
-int CTrnClient::Snapshot(orogrid_snapshot& out, bool withPixels) {
-  const int code = TakeSnapshot(out);
-  if (withPixels) {
-    FillSnapshotPixels(out);
-  }
-  return code;
-}
-
-int CTrnClient::TakeSnapshot(orogrid_snapshot& out) {
+int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
+  orogrid_snapshot& stage = *m_pStage;
   if (m_pSeq != nullptr) {
     const TrnSeqData* seq = m_pSeq;
-    bool whole = false;
     int attempts = 0;
-    std::int64_t now = start;
-    while (!whole && now - start < kSequencedCopyLimitNs) {
-      ++attempts;
-      const std::uint32_t begin = TrnSeqReadBegin(seq);
-      if ((begin & 1U) == 0) {
-        CopyGrids(*m_pData, out);
-        CopyScalars(*m_pData, out);
-        out.publication_count = LoadShared(seq->publicationCount);
-        whole = TrnSeqReadValid(seq, begin);
-      }
-      if (!whole) {
-        // The server is writing: it takes well under a millisecond.
-        if (attempts % 16 == 0) {
-          std::this_thread::sleep_for(std::chrono::microseconds(200));
-        } else {
-          std::this_thread::yield();
-        }
-        now = platform::MonotonicNanoseconds();
-      }
+    // A server known gone is not waited for: one look at what it left.
+    const Sequenced copy = ReadSequenced(
+        seq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs, true, &attempts, [&] {
+          CopyGrids(*m_pData, stage);
+          CopyScalars(*m_pData, stage);
+          stage.publication_count = LoadShared(seq->publicationCount);
+          stage.pixels_per_degree_x = LoadShared(seq->pixelsPerDegreeX);
+          stage.pixels_per_degree_y = LoadShared(seq->pixelsPerDegreeY);
+        });
+    stage.consistency = OROGRID_CONSISTENT_SEQUENCE;
+    stage.attempts = attempts;
+    stage.reserved0 = 0;
+    if (copy == Sequenced::kNoData) {
+      return gone != OROGRID_OK ? gone
+                                : Fail(OROGRID_E_NO_DATA,
+                                       "the server has published no grids since it took the "
+                                       "record over");
     }
-    out.consistency = OROGRID_CONSISTENT_SEQUENCE;
-    out.attempts = attempts;
-    out.pixels_per_degree_x = LoadShared(seq->pixelsPerDegreeX);
-    out.pixels_per_degree_y = LoadShared(seq->pixelsPerDegreeY);
-    out.reserved0 = 0;
-    if (!whole) {
-      const int stillGone = GoneCode(platform::MonotonicNanoseconds());
+    if (copy == Sequenced::kUnsettled) {
+      const int stillGone = gone != OROGRID_OK ? gone : GoneCode(platform::MonotonicNanoseconds());
       if (stillGone != OROGRID_OK) {
         return stillGone;
       }
       return Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving for %d copies", attempts);
     }
   } else {
-    const bool whole = TakeHeuristicSnapshot(*m_pData, out, m_heuristics);
-    out.publication_count = 0;
-    out.pixels_per_degree_x = ScaleFromSpan(out.sub_cell_lon_span);
-    out.pixels_per_degree_y = ScaleFromSpan(out.sub_cell_lat_span);
-    out.reserved0 = 0;
+    const bool whole = TakeHeuristicSnapshot(*m_pData, stage, m_heuristics);
+    stage.publication_count = 0;
+    stage.pixels_per_degree_x = ScaleFromSpan(stage.sub_cell_lon_span);
+    stage.pixels_per_degree_y = ScaleFromSpan(stage.sub_cell_lat_span);
+    stage.reserved0 = 0;
     if (!whole) {
-      return Fail(OROGRID_E_UNSETTLED, "the grids kept changing during %d copies", out.attempts);
+      return Fail(OROGRID_E_UNSETTLED, "the grids kept changing during %d copies", stage.attempts);
     }
   }
+  // A caller of the first layout has no room for the pixels: skip their work.
+  if (bytes > offsetof(orogrid_snapshot, coarse_pixel)) {
+    FillSnapshotPixels(stage);
+  }
+  std::memcpy(out, &stage, bytes < sizeof stage ? bytes : sizeof stage);
   if (gone != OROGRID_OK) {
     return gone;
   }
@@ -628,11 +711,21 @@ int CTrnClient::TakeSnapshot(orogrid_snapshot& out) {
   return OROGRID_OK;
 }
 
-int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
+int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
+  orogrid_aircraft copy{};
   if (m_pSeq != nullptr) {
-    if (!ReadSequenced(m_pSeq, start, [&] { CopyAircraft(*m_pData, out); })) {
+    const Sequenced read =
+        ReadSequenced(m_pSeq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs, false, nullptr,
+                      [&] { CopyAircraft(*m_pData, copy); });
+    if (read == Sequenced::kNoData) {
+      return gone != OROGRID_OK ? gone
+                                : Fail(OROGRID_E_NO_DATA,
+                                       "the server has ended no tick since it took the "
+                                       "record over");
+    }
+    if (read == Sequenced::kUnsettled) {
       return gone != OROGRID_OK ? gone
                                 : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
     }
@@ -641,14 +734,15 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
     orogrid_aircraft again{};
     bool whole = false;
     for (int attempt = 0; attempt < 8 && !whole; ++attempt) {
-      CopyAircraft(*m_pData, out);
+      CopyAircraft(*m_pData, copy);
       CopyAircraft(*m_pData, again);
-      whole = SameAircraft(out, again);
+      whole = SameAircraft(copy, again);
     }
     if (!whole) {
       return Fail(OROGRID_E_UNSETTLED, "the aircraft values kept changing");
     }
   }
+  std::memcpy(out, &copy, bytes < sizeof copy ? bytes : sizeof copy);
   if (gone != OROGRID_OK) {
     return gone;
   }
@@ -656,7 +750,8 @@ int CTrnClient::ReadAircraft(orogrid_aircraft& out) {
   return OROGRID_OK;
 }
 
-int CTrnClient::ReadSimulation(orogrid_simulation& out) {
+int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes) {
+  orogrid_simulation out{};
   const std::int64_t now = platform::MonotonicNanoseconds();
   m_pSimWatch->Refresh(now);
   TrnSimFrame frame{};
@@ -673,6 +768,7 @@ int CTrnClient::ReadSimulation(orogrid_simulation& out) {
                                                            : OROGRID_SIM_NO_BEAT;
     out.beat_age_s = ageNs < 0 ? -1.0 : static_cast<double>(ageNs) / 1e9;
     out.frame_count = frame.frameCount;
+    std::memcpy(simulation, &out, bytes < sizeof out ? bytes : sizeof out);
     ClearError();
     return OROGRID_OK;
   }
@@ -690,12 +786,14 @@ int CTrnClient::ReadSimulation(orogrid_simulation& out) {
   out.beat = OROGRID_SIM_NO_BEAT;
   out.beat_age_s = -1.0;
   out.frame_count = 0;
+  std::memcpy(simulation, &out, bytes < sizeof out ? bytes : sizeof out);
   ClearError();
   return OROGRID_OK;
 }
 
-int CTrnClient::ReadStatus(orogrid_status& out) {
+int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
   const std::int64_t now = platform::MonotonicNanoseconds();
+  orogrid_status out{};
   out.server_alive = Liveness(now);
   out.has_companion = m_pSeq != nullptr ? 1 : 0;
   out.reserved0 = 0;
@@ -708,9 +806,8 @@ int CTrnClient::ReadStatus(orogrid_status& out) {
     out.tick_period_ms = LoadShared(seq.tickPeriodMillis);
     out.publication_count = LoadShared(seq.publicationCount);
     const std::int64_t published = LoadShared(seq.lastPublicationNs);
-    out.publication_age_s =
-        out.publication_count > 0 ? static_cast<double>(now - published) / 1e9 : -1.0;
-    out.heartbeat_age_s = static_cast<double>(now - LoadShared(seq.heartbeatNs)) / 1e9;
+    out.publication_age_s = out.publication_count > 0 ? AgeSeconds(now, published) : -1.0;
+    out.heartbeat_age_s = AgeSeconds(now, LoadShared(seq.heartbeatNs));
     out.last_tick_us = LoadShared(seq.lastTickMicros);
     out.max_tick_us = LoadShared(seq.maxTickMicros);
     out.map_width = LoadShared(seq.mapWidth);
@@ -728,7 +825,7 @@ int CTrnClient::ReadStatus(orogrid_status& out) {
     out.tick_period_ms = 0;
     out.publication_count = m_seenPublications;
     out.publication_age_s =
-        m_seenPublications > 0 ? static_cast<double>(now - m_lastPublicationSeenNs) / 1e9 : -1.0;
+        m_seenPublications > 0 ? AgeSeconds(now, m_lastPublicationSeenNs) : -1.0;
     out.heartbeat_age_s = -1.0;
     out.last_tick_us = 0;
     out.max_tick_us = 0;
@@ -737,6 +834,7 @@ int CTrnClient::ReadStatus(orogrid_status& out) {
     out.pixels_per_degree_x = ScaleFromSpan(LoadShared(m_pData->subCellLonSpan));
     out.pixels_per_degree_y = ScaleFromSpan(LoadShared(m_pData->subCellLatSpan));
   }
+  std::memcpy(status, &out, bytes < sizeof out ? bytes : sizeof out);
   ClearError();
   return OROGRID_OK;
 }
@@ -747,15 +845,23 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
   const int gone = GoneCode(start);
   LiveGrids live{m_pData};
   int code = OROGRID_E_UNSETTLED;
+  double value = 0.0;
+  int answered = 0;
   if (m_pSeq != nullptr) {
-    const MapScale scale{static_cast<double>(LoadShared(m_pSeq->pixelsPerDegreeX)),
-                         static_cast<double>(LoadShared(m_pSeq->pixelsPerDegreeY))};
+    const TrnSeqData* seq = m_pSeq;
     const auto lookup = [&] {
-      code = LookupElevation(live, scale, latitude, longitude, method, metres, grid);
+      const MapScale scale{static_cast<double>(LoadShared(seq->pixelsPerDegreeX)),
+                           static_cast<double>(LoadShared(seq->pixelsPerDegreeY))};
+      code = LookupElevation(live, scale, latitude, longitude, method, &value, &answered);
     };
-    if (!ReadSequenced(m_pSeq, start, lookup)) {
+    const Sequenced read = ReadSequenced(seq, start, gone != OROGRID_OK ? 0 : kSequencedCopyLimitNs,
+                                         true, nullptr, lookup);
+    if (read == Sequenced::kUnsettled) {
       return gone != OROGRID_OK ? gone
                                 : Fail(OROGRID_E_UNSETTLED, "the sequence counter kept moving");
+    }
+    if (read == Sequenced::kNoData) {
+      code = OROGRID_E_NO_DATA;
     }
   } else {
     // Two lookups that agree, with no tick in between.
@@ -764,21 +870,13 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
     bool whole = false;
     for (int attempt = 0; attempt < 8 && !whole; ++attempt) {
       const std::int32_t before = LoadCount(*m_pData);
-      double first = 0.0;
       double second = 0.0;
-      int firstGrid = 0;
       int secondGrid = 0;
-      code = LookupElevation(live, scale, latitude, longitude, method, &first, &firstGrid);
+      code = LookupElevation(live, scale, latitude, longitude, method, &value, &answered);
       const int again =
           LookupElevation(live, scale, latitude, longitude, method, &second, &secondGrid);
-      whole = code == again && first == second && firstGrid == secondGrid &&
+      whole = code == again && value == second && answered == secondGrid &&
               LoadCount(*m_pData) == before;
-      if (whole && code == OROGRID_OK) {
-        *metres = first;
-        if (grid != nullptr) {
-          *grid = firstGrid;
-        }
-      }
     }
     if (!whole) {
       return Fail(OROGRID_E_UNSETTLED, "the grids kept changing during the lookup");
@@ -789,11 +887,15 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
       case OROGRID_E_OUTSIDE_AREA:
         return Fail(code, "%.6f, %.6f is outside the published area", latitude, longitude);
       case OROGRID_E_NO_DATA:
-        return Fail(code, "the server has published no grids yet");
+        return gone != OROGRID_OK ? gone : Fail(code, "the server has published no grids yet");
       default:
         return Fail(code, "latitude %g, longitude %g or method %d is not valid", latitude,
                     longitude, method);
     }
+  }
+  *metres = value;
+  if (grid != nullptr) {
+    *grid = answered;
   }
   if (gone != OROGRID_OK) {
     return gone;

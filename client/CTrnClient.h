@@ -9,13 +9,22 @@
 // with the heuristics below meanwhile.
 //
 // Consistency: with the companion, copies are taken between two looks at
-// its sequence counter and kept only when both saw the same even value.
+// its sequence counter and kept only when both saw the same even value, and
+// only once the server that last claimed the record has published (a claim
+// after a crash inside a tick leaves the record half written). A copy goes
+// to the caller only when it is whole: into a stage first for snapshots.
+//
+// Time: with the companion a copy gives up after kCopyLimitNs; with a
+// server known gone it is tried once.
 // Without it, a snapshot is copied, compared again with the record and
 // checked for agreement of the two grids, and copied again after a pause
 // when anything moved (TakeHeuristicSnapshot).
 //
 // Liveness: with the companion, the server is alive while its heartbeat is
 // younger than 1 s on the machine's monotonic clock and its process exists.
+// A companion whose server is gone while the record's updateCount moves on
+// belongs to no server any more: it is dropped, and looked for again (then
+// taken only with a live heartbeat).
 // Without it, while the record's updateCount (one step per server tick) has
 // moved within the last second this client watched it.
 //
@@ -90,6 +99,7 @@ class CClientSegment : public BaseSharedMemory {
 class CTrnClient {
  public:
   static constexpr std::int64_t kAliveWindowNs = 1000000000LL;  // heartbeat younger than 1 s
+  static constexpr std::int64_t kCopyLimitNs = 2000000LL;       // a sequenced copy's 2 ms at most
 
   CTrnClient();
   ~CTrnClient();
@@ -101,14 +111,16 @@ class CTrnClient {
   int Open(const char* name, bool countUser);
 
   int WaitPublication(std::uint32_t timeoutMs);
-  // withPixels false: a snapshot of the first layout, whose caller's
-  // buffer ends before coarse_pixel (nothing from there on is written).
-  int Snapshot(orogrid_snapshot& out, bool withPixels = true);
-  int ReadAircraft(orogrid_aircraft& out);
-  int ReadStatus(orogrid_status& out);
+  // Each fills the first `bytes` of its record (at most the whole one), and
+  // only with a whole copy: on OROGRID_OK, and on OROGRID_E_SERVER_GONE when
+  // what the server left could be read whole. Elevation writes *metres and
+  // *grid alike.
+  int Snapshot(orogrid_snapshot* out, std::size_t bytes);
+  int ReadAircraft(orogrid_aircraft* out, std::size_t bytes);
+  int ReadStatus(orogrid_status* status, std::size_t bytes);
   // The simulation's last frame (through its companion "<record>.Sim" when
   // a simulation keeps one, else the record's fields) and its heartbeat.
-  int ReadSimulation(orogrid_simulation& out);
+  int ReadSimulation(orogrid_simulation* simulation, std::size_t bytes);
   int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
 
   const char* LastError() const { return m_szLastError; }
@@ -123,6 +135,8 @@ class CTrnClient {
  private:
   // Looks for the companion again when missing (at most every 250 ms).
   void RefreshCompanion(std::int64_t now);
+  // Forgets the companion (its server is gone and another serves without).
+  void DropCompanion(std::int64_t now);
   // Liveness at `now`: OROGRID_SERVER_*.
   int Liveness(std::int64_t now);
   // Watches updateCount (no companion) or the companion's heartbeat.
@@ -138,12 +152,17 @@ class CTrnClient {
   CTrnSimWatch* m_pSimWatch;
   const TrnShmData* m_pData;
   const TrnSeqData* m_pSeq;
-  TrnShmData* m_pCounted;  // the record when this client counted itself
+  TrnShmData* m_pCounted;      // the record when this client counted itself
+  orogrid_snapshot* m_pStage;  // where snapshots are copied before they are known whole
   char m_szSeqName[BaseSharedMemory::kNameSize];
   bool m_seqNameFits;
   std::int64_t m_nextSeqLookNs;
   std::int64_t m_nextPidCheckNs;
   bool m_pidAlive;
+  std::uint32_t m_checkedProcessId;  // the process m_pidAlive is about
+  bool m_seqDropped;                 // a companion was dropped: take only a live one
+  bool m_seqGoneSeen;                // the companion's server was seen gone ...
+  std::int32_t m_goneUpdateCount;    // ... while the record's count was this
 
   // Watching without companion.
   bool m_watching;

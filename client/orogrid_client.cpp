@@ -3,6 +3,7 @@
 // Threading: see orogrid_client.h.
 #include "client/orogrid_client.h"
 
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -52,9 +53,39 @@ int TooSmall(orogrid_client* c, const char* what, std::size_t given, std::size_t
                         needed);
 }
 
+// The size each structure had when it was first published. A caller built
+// against any header since then passes its own sizeof, never less than
+// this; the structures only grow at their end.
+template <class Record>
+struct FirstSize;
+template <>
+struct FirstSize<orogrid_snapshot> {
+  static constexpr std::size_t kBytes = 602536;
+};
+template <>
+struct FirstSize<orogrid_aircraft> {
+  static constexpr std::size_t kBytes = 64;
+};
+template <>
+struct FirstSize<orogrid_status> {
+  static constexpr std::size_t kBytes = 80;
+};
+template <>
+struct FirstSize<orogrid_simulation> {
+  static constexpr std::size_t kBytes = sizeof(orogrid_simulation);
+};
+static_assert(offsetof(orogrid_snapshot, fine) + sizeof(orogrid_snapshot::fine) ==
+              FirstSize<orogrid_snapshot>::kBytes);
+static_assert(offsetof(orogrid_aircraft, simulation_state) + sizeof(int32_t) ==
+              FirstSize<orogrid_aircraft>::kBytes);
+static_assert(offsetof(orogrid_status, reserved0) + sizeof(int32_t) ==
+              FirstSize<orogrid_status>::kBytes);
+
 // A call that fills the caller's record of size bytes: a null client, a null
-// record and a record smaller than this library's are refused before body
-// runs (through Guard). what names the record in the error text.
+// record and a record smaller than the structure's first published size are
+// refused before body runs (through Guard). body(bytes) fills the first
+// bytes of the record: all of this library's structure, or as much of it as
+// an older caller's has room for. what names the record in the error text.
 template <class Record, class Body>
 int FillRecord(orogrid_client* c, Record* record, std::size_t size, const char* what, Body body) {
   if (c == nullptr) {
@@ -63,10 +94,11 @@ int FillRecord(orogrid_client* c, Record* record, std::size_t size, const char* 
   if (record == nullptr) {
     return c->reader.Fail(OROGRID_E_INVALID_ARGUMENT, "%s: null pointer", what);
   }
-  if (size < sizeof(Record)) {
-    return TooSmall(c, what, size, sizeof(Record));
+  if (size < FirstSize<Record>::kBytes) {
+    return TooSmall(c, what, size, FirstSize<Record>::kBytes);
   }
-  return Guard(c, body);
+  const std::size_t bytes = size < sizeof(Record) ? size : sizeof(Record);
+  return Guard(c, [&] { return body(bytes); });
 }
 
 struct SnapshotGrids {
@@ -178,30 +210,27 @@ OROGRID_API int OROGRID_CALL orogrid_wait_publication(orogrid_client* client, ui
 
 OROGRID_API int OROGRID_CALL orogrid_snapshot_take(orogrid_client* client,
                                                    orogrid_snapshot* snapshot, size_t size) {
-  // A snapshot of the first layout gets all but the pixels added since.
-  if (client != nullptr && snapshot != nullptr && size == OROGRID_SNAPSHOT_SIZE_1) {
-    return Guard(client, [&] { return client->reader.Snapshot(*snapshot, false); });
-  }
   return FillRecord(client, snapshot, size, "snapshot",
-                    [&] { return client->reader.Snapshot(*snapshot, true); });
+                    [&](std::size_t bytes) { return client->reader.Snapshot(snapshot, bytes); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_aircraft_read(orogrid_client* client,
                                                    orogrid_aircraft* aircraft, size_t size) {
-  return FillRecord(client, aircraft, size, "aircraft",
-                    [&] { return client->reader.ReadAircraft(*aircraft); });
+  return FillRecord(client, aircraft, size, "aircraft", [&](std::size_t bytes) {
+    return client->reader.ReadAircraft(aircraft, bytes);
+  });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid_status* status,
                                                  size_t size) {
   return FillRecord(client, status, size, "status",
-                    [&] { return client->reader.ReadStatus(*status); });
+                    [&](std::size_t bytes) { return client->reader.ReadStatus(status, bytes); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_simulation_read(orogrid_client* client,
                                                      orogrid_simulation* simulation, size_t size) {
   return FillRecord(client, simulation, size, "simulation",
-                    [&] { return client->reader.ReadSimulation(*simulation); });
+                    [&](std::size_t bytes) { return client->reader.ReadSimulation(simulation, bytes); });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_elevation(orogrid_client* client, double latitude,
@@ -224,7 +253,8 @@ OROGRID_API int OROGRID_CALL orogrid_snapshot_elevation(const orogrid_snapshot* 
   if (snapshot == nullptr || metres == nullptr) {
     return OROGRID_E_INVALID_ARGUMENT;
   }
-  if (size < OROGRID_SNAPSHOT_SIZE_1) {
+  // Reads the grids alone, which every size from the first has.
+  if (size < FirstSize<orogrid_snapshot>::kBytes) {
     return OROGRID_E_BUFFER_TOO_SMALL;
   }
   return Guard(nullptr, [&] {

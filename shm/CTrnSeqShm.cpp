@@ -40,9 +40,14 @@ T Load(const T& field) {
 CTrnSeqShm::CTrnSeqShm(const char* recordName)
     : m_pSeq(nullptr),
       m_hold(platform::kNoSegmentHold),
+      m_recordHold(platform::kNoSegmentHold),
       m_holderProcessId(0),
       m_attached(false),
-      m_nameFits(false) {
+      m_nameFits(false),
+      m_szReason{},
+      m_szRecordName{} {
+  std::snprintf(m_szRecordName, sizeof m_szRecordName, "%s",
+                recordName == nullptr ? "" : recordName);
   char name[2 * kNameSize];
   const int length = std::snprintf(name, sizeof name, "%s%s",
                                    recordName == nullptr ? "" : recordName, trn::kSeqNameSuffix);
@@ -70,6 +75,7 @@ CTrnSeqShm::AttachResult CTrnSeqShm::Attach() {
       platform::SystemErrorText(LastErrorCode(), message, sizeof message);
     }
     SetReport(kCaption, message);
+    std::snprintf(m_szReason, sizeof m_szReason, "%.250s", message);
     return AttachResult::kUnavailable;
   }
   auto* seq = static_cast<TrnSeqData*>(GetView());
@@ -92,6 +98,7 @@ CTrnSeqShm::AttachResult CTrnSeqShm::Attach() {
   char message[1024];
   platform::SystemErrorText(platform::LastSystemError(), message, sizeof message);
   SetReport(kCaption, message);
+  std::snprintf(m_szReason, sizeof m_szReason, "no server hold on %s: %.180s", m_name, message);
   Close();
   return AttachResult::kUnavailable;
 }
@@ -101,11 +108,16 @@ void CTrnSeqShm::Claim() {
   // may still be in it.
   Store(m_pSeq->magic, 0U, std::memory_order_release);
   Store(m_pSeq->serverProcessId, platform::ThisProcessId(), std::memory_order_release);
-  // A server killed inside a tick left the sequence odd; moving on (never
-  // back) lets a reader that began before notice the change.
-  const std::uint32_t sequence = Load(m_pSeq->sequence);
-  if ((sequence & 1U) != 0) {
-    Store(m_pSeq->sequence, sequence + 1U, std::memory_order_release);
+  // A server killed inside a tick left the sequence odd and the record half
+  // written. The claim is a write step of its own (odd, then even, never
+  // back), so a reader that began before notices it, and its resets are
+  // seen together with the even value: no grids until the first whole
+  // publication of this generation.
+  std::uint32_t sequence = Load(m_pSeq->sequence);
+  if ((sequence & 1U) == 0) {
+    ++sequence;
+    Store(m_pSeq->sequence, sequence);
+    std::atomic_thread_fence(std::memory_order_release);
   }
   Store(m_pSeq->publicationCount, std::uint64_t{0});
   Store(m_pSeq->lastPublicationNs, std::int64_t{0});
@@ -117,6 +129,9 @@ void CTrnSeqShm::Claim() {
   Store(m_pSeq->pixelsPerDegreeX, 0);
   Store(m_pSeq->pixelsPerDegreeY, 0);
   Store(m_pSeq->tickPeriodMillis, 0U);
+  Store(m_pSeq->generation, Load(m_pSeq->generation) + 1U);
+  Store(m_pSeq->claimSequence, sequence + 1U);
+  Store(m_pSeq->sequence, sequence + 1U, std::memory_order_release);
 }
 
 void CTrnSeqShm::Announce(int mapWidth, int mapHeight, std::uint32_t tickPeriodMillis,
@@ -169,7 +184,32 @@ void CTrnSeqShm::NoteTickDuration(std::int64_t tickNs) {
   }
 }
 
+CTrnSeqShm::AttachResult CTrnSeqShm::HoldRecord() {
+  if (m_recordHold != platform::kNoSegmentHold) {
+    return AttachResult::kServing;
+  }
+  const platform::HoldStatus status = platform::TakeSegmentHold(m_szRecordName, &m_recordHold);
+  if (status == platform::HoldStatus::kAcquired) {
+    return AttachResult::kServing;
+  }
+  if (status == platform::HoldStatus::kHeldElsewhere) {
+    std::snprintf(m_szReason, sizeof m_szReason,
+                  "%.42s is already served by another process (its companion was removed)",
+                  m_szRecordName);
+    return AttachResult::kServedElsewhere;
+  }
+  char message[1024];
+  platform::SystemErrorText(platform::LastSystemError(), message, sizeof message);
+  std::snprintf(m_szReason, sizeof m_szReason, "no server hold on %.42s: %.180s", m_szRecordName,
+                message);
+  return AttachResult::kUnavailable;
+}
+
 void CTrnSeqShm::Release() {
+  if (m_recordHold != platform::kNoSegmentHold) {
+    platform::ReleaseSegmentHold(m_recordHold);
+    m_recordHold = platform::kNoSegmentHold;
+  }
   if (m_hold != platform::kNoSegmentHold) {
     platform::ReleaseSegmentHold(m_hold);
     m_hold = platform::kNoSegmentHold;

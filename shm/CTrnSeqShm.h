@@ -7,6 +7,10 @@
 // terrain record with the sequence steps and keeps the heartbeat, the
 // publication count and the tick times.
 //
+// Without the hold (the companion refused, as a record writable by others
+// or owned by another user is, or not to be made, or the hold failing)
+// Attach gives kUnavailable with the reason: the caller must not serve.
+//
 // Use: construct with the record's name; Attach before touching the record.
 // kServing: call Announce once the server is ready (magic last, so readers
 // trust nothing before), then per tick BeginTick, the record's writes,
@@ -32,8 +36,9 @@ class CTrnSeqShm : public BaseSharedMemory {
   enum class AttachResult {
     kServing,          // the hold is ours: this object serves the record
     kServedElsewhere,  // another server holds it (HolderProcessId)
-    kUnavailable,      // no companion or no hold (report says why)
+    kUnavailable,      // no companion or no hold (Reason says why)
   };
+  static constexpr int kReasonSize = 256;
 
   // recordName: the terrain record's name (at most 38 characters, so that
   // the companion's name fits the 42 a segment name may have).
@@ -45,13 +50,16 @@ class CTrnSeqShm : public BaseSharedMemory {
 
   // Opens or creates the companion and tries the hold; never waits for the
   // hold. kServing: the companion carries this process's id, an even
-  // sequence, zero counts, and no magic until Announce. Any other result
+  // sequence past anything a reader saw, zero counts, a generation one up,
+  // and no magic until Announce. Any other result
   // leaves nothing mapped or held. Once per object.
   AttachResult Attach();
   // The serving process's id as the companion shows it (kServedElsewhere);
   // 0 when that server has not written it yet.
   std::uint32_t HolderProcessId() const { return m_holderProcessId; }
   bool Serving() const { return m_pSeq != nullptr; }
+  // Why Attach gave kUnavailable, in one line; "" otherwise.
+  const char* Reason() const { return m_szReason; }
   const TrnSeqData* Data() const { return m_pSeq; }
 
   // The server is ready: map size (pixels), tick period (ms) and a first
@@ -66,7 +74,13 @@ class CTrnSeqShm : public BaseSharedMemory {
   void EndTick();
   // The whole tick's duration (ns): last and largest tick, microseconds.
   void NoteTickDuration(std::int64_t tickNs);
-  // Gives the hold back and closes the companion; its name goes when no
+  // The second hold, on the record itself (which the caller has open), once
+  // Attach gave kServing: the companion's hold alone is lost to whoever
+  // removes or replaces the companion's name, the record's object is not.
+  // kServedElsewhere and kUnavailable leave the reason in Reason(); the
+  // caller must not serve then.
+  AttachResult HoldRecord();
+  // Gives the holds back and closes the companion; its name goes when no
   // reader holds it any more. Later calls do nothing.
   void Release();
 
@@ -74,8 +88,11 @@ class CTrnSeqShm : public BaseSharedMemory {
   void Claim();
 
   TrnSeqData* m_pSeq;
-  platform::SegmentHold m_hold;
+  platform::SegmentHold m_hold;        // on the companion
+  platform::SegmentHold m_recordHold;  // on the record
   std::uint32_t m_holderProcessId;
   bool m_attached;
   bool m_nameFits;
+  char m_szReason[kReasonSize];
+  char m_szRecordName[kNameSize];
 };

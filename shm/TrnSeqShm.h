@@ -11,6 +11,16 @@
 // A reader copies what it needs between two acquire loads of `sequence` and
 // keeps the copy only when both loads gave the same even value.
 //
+// Claims: a server that takes the record over steps the sequence through an
+// odd value to even (a predecessor killed inside a tick left it odd, and
+// the record half written), with `publicationCount` back at 0, `generation`
+// one up and `claimSequence` the even value it ends on, all inside that odd
+// step. A reader reads publicationCount and claimSequence inside its own
+// window: grids are whole only once publicationCount > 0, the tick's other
+// fields only once the sequence has moved past claimSequence. An older
+// server leaves generation and claimSequence at 0 (the reserved bytes it
+// never wrote).
+//
 // Threading: shared with other processes without locks; the server is the
 // only writer of every field but none (readers never write). 64-bit fields
 // are 8-byte aligned so they can be read and written atomically.
@@ -44,7 +54,9 @@ struct TrnSeqData {
   std::int32_t pixelsPerDegreeX;   // mapWidth / 360
   std::int32_t pixelsPerDegreeY;   // mapHeight / 180
   std::uint32_t tickPeriodMillis;  // the server's tick period (120)
-  std::uint8_t reserved[60];
+  std::uint32_t generation;        // claims of the record: one more per server
+  std::uint32_t claimSequence;     // the sequence as the last claim left it
+  std::uint8_t reserved[52];
 };
 
 static_assert(offsetof(TrnSeqData, sequence) == 8);
@@ -54,6 +66,8 @@ static_assert(offsetof(TrnSeqData, heartbeatNs) == 32);
 static_assert(offsetof(TrnSeqData, lastTickMicros) == 40);
 static_assert(offsetof(TrnSeqData, mapWidth) == 48);
 static_assert(offsetof(TrnSeqData, tickPeriodMillis) == 64);
+static_assert(offsetof(TrnSeqData, generation) == 68);
+static_assert(offsetof(TrnSeqData, claimSequence) == 72);
 static_assert(sizeof(TrnSeqData) == trn::kSeqRecordSize);
 
 // Writer side, the server only. Begin makes the sequence odd before the first

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -12,6 +14,13 @@
 #include "platform/module_path.h"
 #include "platform/system_error.h"
 #include "tests/support/BmpTestWriter.h"
+
+#ifndef _WIN32
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 namespace {
 
@@ -372,6 +381,74 @@ TEST_F(BitmapFile, FineMapOneByteShortIsRefused) {
   std::filesystem::remove(path);
 }
 
+#ifndef _WIN32
+// The start of the first mapping of `path` in this process, from the
+// kernel's list of mappings; null when there is none.
+const void* MappingOf(const std::filesystem::path& path) {
+  std::FILE* maps = std::fopen("/proc/self/maps", "r");
+  if (maps == nullptr) {
+    return nullptr;
+  }
+  const std::string name = std::filesystem::canonical(path).string();
+  char line[4096];
+  const void* found = nullptr;
+  while (found == nullptr && std::fgets(line, sizeof line, maps) != nullptr) {
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') {
+      text.pop_back();
+    }
+    if (text.size() > name.size() &&
+        text.compare(text.size() - name.size(), name.size(), name) == 0) {
+      found = reinterpret_cast<const void*>(std::strtoull(line, nullptr, 16));
+    }
+  }
+  std::fclose(maps);
+  return found;
+}
+
+// A bus error another process sends (si_code <= 0) carries no fault
+// address, whatever the bytes there hold: the guard leaves it to the
+// signal's own action rather than mark a whole map lost.
+TEST_F(BitmapFile, SentBusErrorIsNotAFaultOfTheMap) {
+  const auto path = s_dir / "sent.bmp";
+  const int w = 43200;
+  const int h = 21600;
+  {
+    bmptest::SparseMap map(path, w, h);
+    map.Put(0, 0, 0x123456u);
+    ASSERT_TRUE(map.Close());
+  }
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        CBitmapFile bitmap;
+        if (!bitmap.Load(path.string().c_str()) || !bitmap.InPlace()) {
+          std::_Exit(3);
+        }
+        const void* mapped = MappingOf(path);
+        if (mapped == nullptr) {
+          std::_Exit(4);
+        }
+        // What a sender can forge: SI_QUEUE with the map's address where a
+        // fault's address would be.
+        static siginfo_t info;
+        std::memset(&info, 0, sizeof info);
+        info.si_signo = SIGBUS;
+        info.si_code = SI_QUEUE;
+        info.si_addr = const_cast<void*>(mapped);
+        bitmap.ReadGuarded(
+            [](void*) {
+              syscall(SYS_rt_tgsigqueueinfo, getpid(), static_cast<pid_t>(syscall(SYS_gettid)),
+                      SIGBUS, &info);
+            },
+            nullptr);
+        std::_Exit(bitmap.Lost() ? 5 : 6);
+      },
+      ::testing::KilledBySignal(SIGBUS), "");
+  std::filesystem::remove(path);
+}
+#endif
+
 // Replacing the map by renaming another file over it leaves the mapping on
 // the old file; cutting it short in place loses the map, but every read
 // after that is refused, never a crash. (Win32 cannot shorten a mapped
@@ -393,6 +470,14 @@ TEST_F(BitmapFile, MapChangedOnDiskWhileServed) {
   ASSERT_TRUE(bmptest::WriteFile(other, bmptest::Make24(2, 2, Tag)));
   std::error_code ec;
   std::filesystem::rename(other, path, ec);
+#ifdef _WIN32
+  // A mapped file cannot be replaced here: the rename must fail.
+  EXPECT_TRUE(ec) << "the served map was replaced";
+#else
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(std::filesystem::file_size(path, ec), bmptest::Make24(2, 2, Tag).size())
+      << "the rename did not replace the map";
+#endif
   EXPECT_TRUE(m_bitmap.CheckFile());
   EXPECT_EQ(m_bitmap.Pixel(w - 1, 0), 0x123456u);
   m_bitmap.Unload();

@@ -3,10 +3,14 @@
 // and publishes until its time is up or it is killed.
 //
 //   client_test_writer SEGMENT storm SECONDS [--no-sequence] [--no-fences]
+//       [--hang-after N]
 //     publishes as fast as it can, 1 ms apart: every point of both grids and the
 //     aircraft's cell take the publication's number, so a copy that mixes
 //     two publications shows it. --no-sequence leaves the sequence counter
 //     alone (never odd); --no-fences steps it without ordering.
+//     --hang-after N: after N publications, stops in the middle of the next
+//     one (sequence odd, the west half of the coarse grid written) and
+//     sleeps there until killed: a server stopped or killed mid-copy.
 //   client_test_writer SEGMENT map SECONDS LATITUDE LONGITUDE [--mosaic]
 //       [--no-companion]
 //     publishes the synthetic map of support/ClientTestMap.h around the
@@ -102,6 +106,18 @@ int PlaySimulation(const char* segment, double seconds) {
   return 0;
 }
 
+// The first half of FillStorm's block copy of the coarse grid.
+void FillStormHalf(TrnShmData& record, std::int32_t number) {
+  for (int i = 0; i < trn::kCoarseSize / 2; ++i) {
+    for (int j = 0; j < trn::kCoarseSize; ++j) {
+      TrnGridPoint& p = record.coarseGrid[i][j];
+      p.cellId = number;
+      p.latitude = number;
+      p.longitude = -number;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +135,7 @@ int main(int argc, char** argv) {
   bool noFences = false;
   bool mosaic = false;
   bool companion = true;
+  long hangAfter = -1;
   double latitude = 0.0;
   double longitude = 0.0;
   int next = 4;
@@ -136,6 +153,9 @@ int main(int argc, char** argv) {
     noFences = noFences || std::strcmp(argv[i], "--no-fences") == 0;
     mosaic = mosaic || std::strcmp(argv[i], "--mosaic") == 0;
     companion = companion && std::strcmp(argv[i], "--no-companion") != 0;
+    if (std::strcmp(argv[i], "--hang-after") == 0 && i + 1 < argc) {
+      hangAfter = std::atol(argv[++i]);
+    }
   }
 
   CTrnShm shm(segment);
@@ -177,6 +197,12 @@ int main(int argc, char** argv) {
         UnorderedStep(seq);
       } else {
         TrnSeqWriteBegin(seq);
+      }
+    }
+    if (storm && number == hangAfter + 1) {
+      FillStormHalf(record, number);
+      for (;;) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
       }
     }
     if (storm) {

@@ -558,11 +558,13 @@ TEST_F(OrogridDlg, RefusedSegmentShowsTheReason) {
     const char* what;
     bool posixOnly;
     const char* expected;  // after "Sorry :: Shared memory <name> refused: "
+    const char* refused;   // which segment the reason names: the record or its companion
   };
+  // The seam refuses every segment: the companion, looked at first, is named.
   const Case cases[] = {
-      {"foreign owner", false, "owned by another user"},
-      {"writable by group", true, "writable by group or others"},
-      {"too small", false, "smaller than 692672 bytes"},
+      {"foreign owner", false, "owned by another user", trn::kSeqNameSuffix},
+      {"writable by group", true, "writable by group or others", ""},
+      {"too small", false, "smaller than 692672 bytes", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -584,7 +586,7 @@ TEST_F(OrogridDlg, RefusedSegmentShowsTheReason) {
     platform::SetShmFault(platform::ShmFault::kNone, 0);
     EXPECT_FALSE(dlg.ServerReady());
     EXPECT_EQ(nullptr, dlg.ShmData());
-    EXPECT_EQ("Sorry :: Shared memory " + name + " refused: " + c.expected,
+    EXPECT_EQ("Sorry :: Shared memory " + name + c.refused + " refused: " + c.expected,
               std::string(dlg.StatusLine1()));
     EXPECT_STREQ(dlg.StatusLine1(), dlg.GetDlgItemText(IDC_STATUS_LINE1));
     EXPECT_STREQ("", dlg.StatusLine2());
@@ -685,32 +687,91 @@ TEST_F(OrogridDlg, SecondServerIsRefusedAndLeavesTheRecordAlone) {
   next.OnDestroy();
 }
 
-TEST_F(OrogridDlg, WithoutCompanionOrHoldTheRecordIsStillServed) {
+// Regression: the hold went with the companion's name, so removing that
+// name let a second server make a new companion, take its hold and serve
+// the same record beside the first. The record's own hold refuses it.
+TEST_F(OrogridDlg, RemovedCompanionNameLetsNoSecondServerIn) {
+  COrogridDlg& first = Start();
+  Tick(2);
+  const std::int32_t users = m_rec->userCount;
+  platform::ShmRemoveName(Companion().c_str());  // Win32: nothing, the name stays
+
+  COrogridDlg second(nullptr, m_segment.c_str(), m_mapPath.c_str());
+  second.OnInitDialog();
+  EXPECT_FALSE(second.ServerReady());
+  EXPECT_EQ(0u,
+            std::string(second.StatusLine1()).find("Sorry :: " + m_segment + " is already served"))
+      << second.StatusLine1();
+  EXPECT_EQ(nullptr, second.TrnShm());
+  EXPECT_EQ(nullptr, second.SeqShm());
+  second.OnTimer(COrogridDlg::kTimerId);
+  EXPECT_EQ(2, m_rec->updateCount);
+  EXPECT_EQ(users, m_rec->userCount);
+  second.OnDestroy();
+
+  first.OnTimer(COrogridDlg::kTimerId);
+  EXPECT_EQ(3, m_rec->updateCount);
+  first.OnDestroy();
+  COrogridDlg next(nullptr, m_segment.c_str(), m_mapPath.c_str());
+  next.OnInitDialog();
+  EXPECT_TRUE(next.ServerReady()) << next.StatusLine1();
+  next.OnDestroy();
+}
+
+// Without the hold, or with a companion others could write, the server
+// would share the record with a second one or leave every reader at the
+// mercy of other processes: it serves nothing and line 1 says why.
+TEST_F(OrogridDlg, WithoutHoldOrWithACompanionOthersCanWriteNothingIsServed) {
   struct Case {
     const char* what;
-    bool holdFails;
+    // False when not possible here; *kept: a segment to hold meanwhile.
+    bool (*spoil)(const std::string& companion, std::unique_ptr<TestSegment>* kept);
+    const char* why;
   };
-  for (const Case c : {Case{"companion cannot be made", false}, Case{"hold fails", true}}) {
+  const Case cases[] = {
+      {"companion cannot be made",
+       [](const std::string& companion, std::unique_ptr<TestSegment>*) {
+         platform::SetShmNameFault(companion.c_str(), platform::ShmAccessDeniedCode());
+         return true;
+       },
+       ""},
+      {"hold fails",
+       [](const std::string&, std::unique_ptr<TestSegment>*) {
+         platform::SetSegmentHoldFault(platform::ShmAccessDeniedCode());
+         return true;
+       },
+       "no server hold on "},
+      {"companion writable by its group",
+       [](const std::string& companion, std::unique_ptr<TestSegment>* kept) {
+         *kept = std::make_unique<TestSegment>(companion, trn::kSeqRecordSize);
+         return (*kept)->CreateAndMap() && testsupport::ShmLoosenModeForTest(companion.c_str());
+       },
+       " refused: writable by group or others"},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.holdFails) {
-      platform::SetSegmentHoldFault(platform::ShmAccessDeniedCode());
-    } else {
-      platform::SetShmNameFault(Companion().c_str(), platform::ShmAccessDeniedCode());
+    std::unique_ptr<TestSegment> kept;
+    if (!c.spoil(Companion(), &kept)) {
+      platform::ShmRemoveName(Companion().c_str());
+      continue;
     }
+    const std::int32_t users = m_rec->userCount;
     COrogridDlg& dlg = Start();
-    EXPECT_TRUE(dlg.ServerReady());
+    EXPECT_FALSE(dlg.ServerReady());
     EXPECT_EQ(nullptr, dlg.SeqShm());
-    EXPECT_STREQ("Loading Kt Orogrid Map", dlg.StatusLine1());
-    Tick(11);
-    EXPECT_EQ(11, m_rec->updateCount);
-    EXPECT_EQ(150, m_rec->coarseSizeX);
-    if (!OnWindows()) {
-      EXPECT_FALSE(platform::ShmExists(Companion().c_str()));
-    }
+    EXPECT_EQ(nullptr, dlg.TrnShm());
+    const std::string line = dlg.StatusLine1();
+    EXPECT_EQ(0u, line.find("Sorry :: ")) << line;
+    EXPECT_NE(std::string::npos, line.find(c.why)) << line;
+    EXPECT_GT(line.size(), std::string("Sorry :: ").size()) << line;
+    Tick(3);
+    EXPECT_EQ(0, m_rec->updateCount);
+    EXPECT_EQ(users, m_rec->userCount);
     m_dlg->OnDestroy();
     m_dlg.reset();
     platform::SetShmNameFault(nullptr, 0);
     platform::SetSegmentHoldFault(0);
+    platform::ShmRemoveName(Companion().c_str());
   }
 }
 

@@ -498,12 +498,29 @@ TEST_F(CTrnSeqShmTest, KilledServerGivesTheHoldToTheNext) {
   ASSERT_TRUE(testsupport::KillProcess(server));
   EXPECT_EQ(-1, testsupport::WaitProcess(server));
   EXPECT_FALSE(platform::IsProcessAlive(serverId));
-  EXPECT_EQ(trn::kSeqMagic, seq->magic);  // stale, as readers will find it
+  // Killed inside a tick: what readers find is stale and mid-write.
+  EXPECT_EQ(trn::kSeqMagic, seq->magic);
+  const std::uint32_t killedAt = TrnSeqReadBegin(seq);
+  EXPECT_EQ(killedAt & 1U, 1U);
+  EXPECT_EQ(seq->publicationCount, 1U);
+  const std::uint32_t generation = seq->generation;
 
   CTrnSeqShm next(m_name);
   ASSERT_EQ(CTrnSeqShm::AttachResult::kServing, next.Attach()) << next.GetErrorText();
+  // What a reader goes by: a new process, a sequence even and past the
+  // killed one's, a new generation that has published nothing.
   EXPECT_EQ(platform::ThisProcessId(), seq->serverProcessId);
   EXPECT_EQ(0u, seq->magic);  // until the new server announces itself
+  const std::uint32_t claimed = TrnSeqReadBegin(seq);
+  EXPECT_EQ(claimed & 1U, 0U);
+  EXPECT_EQ(claimed, killedAt + 1U);
+  EXPECT_EQ(seq->claimSequence, claimed);
+  EXPECT_EQ(seq->generation, generation + 1U);
+  EXPECT_EQ(seq->publicationCount, 0U);
+  next.Announce(360, 180, 120, 5);
+  next.BeginTick(6);
+  next.EndTick();
+  EXPECT_NE(TrnSeqReadBegin(seq), seq->claimSequence) << "a tick has ended since the claim";
   next.Release();
   view.Close();
 }

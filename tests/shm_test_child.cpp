@@ -39,13 +39,18 @@ int Hold(const char* name) {
 }
 
 // Serves the record `name` through its companion until killed (or for two
-// minutes at most).
+// minutes at most): one whole publishing tick, then it stays inside the
+// next one (the sequence odd), where a crash would leave it.
 int Serve(const char* name) {
   CTrnSeqShm seq(name);
   if (seq.Attach() != CTrnSeqShm::AttachResult::kServing) {
     return 30;
   }
   seq.Announce(360, 180, 120, 1);
+  seq.BeginTick(2);
+  seq.NotePublication(2);
+  seq.EndTick();
+  seq.BeginTick(3);
   std::this_thread::sleep_for(std::chrono::seconds(120));
   return 0;
 }

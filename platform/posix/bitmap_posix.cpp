@@ -98,8 +98,11 @@ struct sigaction g_previousBusAction {};
 bool g_busHandlerInstalled = false;
 
 void OnBusError(int signal, siginfo_t* info, void* context) {
-  const auto* address = static_cast<const std::uint8_t*>(info->si_addr);
-  if (t_guardJump != nullptr && address >= t_guardBegin && address < t_guardEnd) {
+  // Only a fault the kernel raised carries an address; in a signal another
+  // process sent (si_code <= 0) the same bytes hold its process and user id.
+  const bool fault = info->si_code > 0;
+  const auto* address = fault ? static_cast<const std::uint8_t*>(info->si_addr) : nullptr;
+  if (fault && t_guardJump != nullptr && address >= t_guardBegin && address < t_guardEnd) {
     siglongjmp(*t_guardJump, 1);
   }
   if ((g_previousBusAction.sa_flags & SA_SIGINFO) != 0 &&
