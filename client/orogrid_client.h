@@ -17,7 +17,7 @@
  * ABI: the structures only ever grow at their end. Functions that fill a
  * structure take its size (sizeof in the caller), accept any size from the
  * structure's first published one up (orogrid_snapshot 602536 bytes,
- * orogrid_aircraft 64, orogrid_status 80; less: OROGRID_E_BUFFER_TOO_SMALL)
+ * orogrid_aircraft 64, orogrid_status 80, orogrid_simulation its size now; less: OROGRID_E_BUFFER_TOO_SMALL)
  * and fill as much as the caller's structure has room for. They write into
  * it only a whole copy: on OROGRID_OK, and on OROGRID_E_SERVER_GONE when
  * what the gone server left could be read whole; on any other code it is
@@ -31,7 +31,9 @@
  * gone (its heartbeat 1 s old, or its process ended: seen within 100 ms)
  * OROGRID_E_SERVER_GONE at once. Without a companion a snapshot makes up to
  * 8 copies 15 ms apart (up to about 110 ms); orogrid_open waits up to 1 s
- * for a record that is being made.
+ * for a record that is being made. orogrid_simulation_read waits up to
+ * 50 ms for a simulation stopped inside one of its frames, once per frame:
+ * asked again while the same frame stays open, it answers at once.
  *
  * Threading: a handle is used by one thread at a time; separate handles are
  * independent. orogrid_strerror, orogrid_version and orogrid_api_version

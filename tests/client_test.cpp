@@ -572,14 +572,6 @@ TEST_F(ClientSimTest, KilledSimulationFallsSilentAndGivesTheRecordBack) {
   EXPECT_EQ(v.latitude, 5.0);
 }
 
-class RawSegment : public BaseSharedMemory {
- public:
-  RawSegment(const char* name, std::uint32_t size) {
-    SetName(name);
-    m_size = size;
-  }
-};
-
 TEST_F(ClientProcessTest, AttachRefusesWhatIsNotAWholeRecordOfThisVersion) {
   orogrid_client* c = nullptr;
   EXPECT_EQ(orogrid_open(m_segment.c_str(), 0, &c), OROGRID_E_NO_SEGMENT);
@@ -864,6 +856,8 @@ TEST(ClientElevation, SnapshotPixelsAndPoleColumns) {
   client::FillSnapshotPixels(*snapshot);
   EXPECT_EQ(snapshot->coarse_pixel[3][4].column, -1);
   EXPECT_EQ(snapshot->coarse_pixel[3][4].row, -1);
+}
+
 // Faults: a server stopped or killed in the middle of a tick, a claim after
 // such a kill, and a companion another process holds in any state. Every
 // call after the event is timed against the header's bound; the slack is
