@@ -12,6 +12,7 @@
 #include "client/orogrid_sim.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_id.h"
+#include "platform/shared_memory.h"
 
 namespace client {
 
@@ -38,6 +39,10 @@ int CTrnSim::NotOpen() { return Fail(OROGRID_E_INVALID_ARGUMENT, "the simulation
 int CTrnSim::Open(const char* name, bool mayCreate) {
   if (m_pCompanion != nullptr || m_pRecord != nullptr) {
     return Fail(OROGRID_E_INVALID_ARGUMENT, "the simulation is open already");
+  }
+  // Nothing is made for a record that is not there and may not be made.
+  if (!mayCreate && !platform::ShmExists(name)) {
+    return Fail(OROGRID_E_NO_SEGMENT, "no terrain record \"%s\"", name);
   }
   // The companion's hold first: a second simulation must neither count
   // itself in nor write into a record that another one writes.

@@ -23,7 +23,9 @@
  * orogrid_client.h (orogrid_strerror gives its text) and
  * orogrid_sim_last_error the handle's last failure in words.
  *
- * Threading: a handle is used by one thread at a time.
+ * Threading: a handle is used by one thread at a time; it is opened and
+ * closed on the same thread (on Windows the record's simulation hold, a
+ * named mutex, belongs to the thread that took it).
  */
 #ifndef OROGRID_SIM_H
 #define OROGRID_SIM_H

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/monotonic_clock.h"
 #include "platform/shared_memory.h"
 #include "platform/system_error.h"
 
@@ -19,9 +20,10 @@ namespace {
 
 constexpr const char* kCaption = "CTrnSimShm::Claim";
 constexpr std::int64_t kLookPeriodNs = 250 * 1000000LL;
-// A writer needs well under a microsecond per frame; a reader that finds it
-// inside a frame this many times in a row takes it for stuck.
-constexpr int kFrameCopyTries = 2000;
+// A writer needs well under a microsecond per frame, but the system may
+// stop it inside one for a time slice or two; a reader that finds it inside
+// the same frame for this long takes it for stuck (killed while writing).
+constexpr std::int64_t kFrameCopyLimitNs = 50 * 1000000LL;
 
 // "<record><suffix>"; false when it does not fit a segment name.
 bool CompanionName(const char* recordName, char (&name)[2 * BaseSharedMemory::kNameSize]) {
@@ -153,7 +155,7 @@ void CTrnSimShm::Release() {
 }
 
 CTrnSimWatch::CTrnSimWatch(const char* recordName)
-    : m_pSim(nullptr), m_nextLookNs(0), m_nameFits(false) {
+    : m_pSim(nullptr), m_nextLookNs(0), m_stuckSequence(0), m_nameFits(false) {
   char name[2 * kNameSize];
   m_nameFits = CompanionName(recordName, name);
   SetName(name);
@@ -187,11 +189,12 @@ bool CTrnSimWatch::Valid() const {
          LoadAcquire(m_pSim->layoutVersion) == trn::kSimLayoutVersion;
 }
 
-bool CTrnSimWatch::ReadFrame(TrnSimFrame& out) const {
+bool CTrnSimWatch::ReadFrame(TrnSimFrame& out) {
   if (!Valid()) {
     return false;
   }
-  for (int attempt = 0; attempt < kFrameCopyTries; ++attempt) {
+  const std::int64_t start = platform::MonotonicNanoseconds();
+  for (int attempt = 0;; ++attempt) {
     const std::uint32_t begin = LoadAcquire(m_pSim->sequence);
     if ((begin & 1U) == 0) {
       TrnSimFrame copy;
@@ -204,15 +207,22 @@ bool CTrnSimWatch::ReadFrame(TrnSimFrame& out) const {
       // Keeps the copy's loads before the second look at the sequence.
       std::atomic_thread_fence(std::memory_order_acquire);
       if (TrnSimLoad(m_pSim->sequence) == begin) {
+        m_stuckSequence = 0;
         out = copy;
         return true;
       }
+    } else if (begin == m_stuckSequence) {
+      // Still inside the frame it was stuck in last time: no new wait.
+      return false;
     }
     if (attempt % 64 == 63) {
+      if (platform::MonotonicNanoseconds() - start >= kFrameCopyLimitNs) {
+        m_stuckSequence = (begin & 1U) != 0 ? begin : 0;
+        return false;
+      }
       std::this_thread::yield();
     }
   }
-  return false;
 }
 
 CTrnSimWatch::BeatState CTrnSimWatch::Beat(std::int64_t nowNs, std::int64_t* ageNs) const {

@@ -82,9 +82,10 @@ class CTrnSimWatch : public BaseSharedMemory {
   // A simulation keeps the companion now (its magic is set).
   bool Valid() const;
   // A whole frame into out; false (out untouched) when no simulation keeps
-  // the companion or its writer stays inside a frame for longer than a
-  // copy's few tries (one killed in the middle of a frame).
-  bool ReadFrame(TrnSimFrame& out) const;
+  // the companion or its writer stays inside one frame for 50 ms (one killed
+  // in the middle of a frame). A writer found stuck in the same frame again
+  // is given up on at once, so that a stuck writer costs no more waits.
+  bool ReadFrame(TrnSimFrame& out);
   // The heartbeat at nowNs: kNone without a valid companion or before the
   // first beat; kSilent once trn::kSimSilentNs have passed since the last.
   // *ageNs (may be null) gets the time since the last beat, -1 with kNone.
@@ -93,5 +94,6 @@ class CTrnSimWatch : public BaseSharedMemory {
  private:
   const TrnSimData* m_pSim;
   std::int64_t m_nextLookNs;
+  std::uint32_t m_stuckSequence;  // odd value a writer was last stuck at; 0: none
   bool m_nameFits;
 };

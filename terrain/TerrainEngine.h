@@ -76,7 +76,7 @@ class CTerrainEngine {
   // The simulation companion's reader (not owned; null: none). While a
   // simulation keeps the companion, the aircraft's values are read from its
   // frames, whole; otherwise from the record's fields as before.
-  void AttachSimulation(const CTrnSimWatch* pSimWatch) { m_pSimWatch = pSimWatch; }
+  void AttachSimulation(CTrnSimWatch* pSimWatch) { m_pSimWatch = pSimWatch; }
 
   // The aircraft's values as the simulation gave them.
   struct AircraftInput {
@@ -253,7 +253,7 @@ class CTerrainEngine {
   void NoteMapLost();
 
   TrnShmData* m_pShmData = nullptr;
-  const CTrnSimWatch* m_pSimWatch = nullptr;
+  CTrnSimWatch* m_pSimWatch = nullptr;
   AircraftInput m_lastFrameInput = {};
   platform::CBitmapFile m_bitmap;  // the terrain bitmap in its memory DC
   std::uint32_t m_terrainColour = 0;

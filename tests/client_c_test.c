@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include <orogrid/orogrid_client.h>
+#include <orogrid/orogrid_sim.h>
 
 static int g_failures = 0;
 
@@ -34,7 +35,7 @@ static void CheckWithoutServer(void) {
 
   CHECK(orogrid_api_version() == OROGRID_CLIENT_API_VERSION);
   CHECK(orogrid_version() != NULL && orogrid_version()[0] != '\0');
-  for (code = OROGRID_OK; code >= OROGRID_E_INTERNAL; --code) {
+  for (code = OROGRID_OK; code >= OROGRID_E_BUSY; --code) {
     CHECK(orogrid_strerror(code) != NULL && orogrid_strerror(code)[0] != '\0');
   }
   CHECK(strcmp(orogrid_strerror(-1000), "unknown status code") == 0);
@@ -61,6 +62,26 @@ static void CheckWithoutServer(void) {
   CHECK(orogrid_open("OrogridCTestNone", 0x80u, &client) == OROGRID_E_INVALID_ARGUMENT);
   CHECK(orogrid_open("OrogridCTestNoSuchRecord", 0, &client) == OROGRID_E_NO_SEGMENT &&
         client == NULL);
+}
+
+/* The simulation's side, as far as it goes without making a record. */
+static void CheckSimulationWithoutRecord(void) {
+  orogrid_sim* sim = (orogrid_sim*)1;
+  orogrid_simulation simulation;
+  CHECK(orogrid_sim_open(NULL, 0, NULL) == OROGRID_E_INVALID_ARGUMENT);
+  CHECK(orogrid_sim_open("bad/name", OROGRID_SIM_OPEN_CREATE, &sim) == OROGRID_E_INVALID_ARGUMENT &&
+        sim == NULL);
+  CHECK(orogrid_sim_open("OrogridCTestNoSuchRecord", 0, &sim) == OROGRID_E_NO_SEGMENT &&
+        sim == NULL);
+  CHECK(orogrid_sim_write(NULL, 1.0, 2.0, 3.0, 4.0) == OROGRID_E_INVALID_ARGUMENT);
+  CHECK(orogrid_sim_set_state(NULL, OROGRID_SIM_RUNNING) == OROGRID_E_INVALID_ARGUMENT);
+  CHECK(orogrid_sim_beat(NULL) == OROGRID_E_INVALID_ARGUMENT);
+  CHECK(orogrid_sim_created_record(NULL) == 0);
+  CHECK(orogrid_sim_last_error(NULL) != NULL);
+  orogrid_sim_close(NULL, OROGRID_SIM_CLOSE_KEEP_STATE);
+  CHECK(orogrid_simulation_read(NULL, &simulation, sizeof simulation) ==
+        OROGRID_E_INVALID_ARGUMENT);
+  CHECK(strstr(orogrid_strerror(OROGRID_E_BUSY), "another simulation") != NULL);
 }
 
 static int CheckAgainstWriter(const char* segment, double latitude, double longitude,
@@ -122,6 +143,7 @@ static int CheckAgainstWriter(const char* segment, double latitude, double longi
 
 int main(int argc, char** argv) {
   CheckWithoutServer();
+  CheckSimulationWithoutRecord();
   if (argc >= 5) {
     g_failures += CheckAgainstWriter(argv[1], atof(argv[2]), atof(argv[3]), atof(argv[4]));
   }

@@ -15,7 +15,7 @@
 //     plays the simulation through the library's simulation side instead:
 //     creates the record, sets the state to running, and writes the frames
 //     (10, 20, heading 30, altitude 40) and (-50, -60, 70, 80) in turn as
-//     fast as it can, resting 1 ms every 1000 frames, so that a reader
+//     fast as it can, resting 1 ms every 999 frames, so that a reader
 //     pairing values of two frames shows it.
 //
 // Exit status: 0 when the time was up, 2 when the record or companion could
@@ -91,10 +91,17 @@ int PlaySimulation(const char* segment, double seconds) {
   const auto end = std::chrono::steady_clock::now() +
                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                        std::chrono::duration<double>(seconds));
+  bool first = true;
   while (std::chrono::steady_clock::now() < end) {
-    for (int i = 0; i < 500; ++i) {
-      sim.Write(10.0, 20.0, 30.0, 40.0);
-      sim.Write(-50.0, -60.0, 70.0, 80.0);
+    // An odd count, so that the frame left standing during the rest
+    // changes from one rest to the next.
+    for (int i = 0; i < 999; ++i) {
+      if (first) {
+        sim.Write(10.0, 20.0, 30.0, 40.0);
+      } else {
+        sim.Write(-50.0, -60.0, 70.0, 80.0);
+      }
+      first = !first;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

@@ -13,11 +13,13 @@
 #include "app/OrogridResources.h"
 #include "app/resource.h"
 #include "platform/app_framework.h"
+#include "platform/monotonic_clock.h"
 #include "platform/process_id.h"
 #include "platform/segment_hold.h"
 #include "platform/shared_memory.h"
 #include "platform/system_error.h"
 #include "shm/CTrnShm.h"
+#include "shm/CTrnSimShm.h"
 #include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/TestSupport.h"
@@ -73,6 +75,7 @@ class OrogridDlg : public ::testing::Test {
     // they end; the test's own segment name goes with the test.
     platform::ShmRemoveName(m_segment.c_str());
     platform::ShmRemoveName(Companion().c_str());
+    platform::ShmRemoveName((m_segment + trn::kSimNameSuffix).c_str());
     std::error_code ignored;
     std::filesystem::remove(m_mapPath, ignored);
   }
@@ -303,6 +306,112 @@ TEST_F(OrogridDlg, ReturnToRunningRestoresCountdown) {
   EXPECT_EQ(10, dlg.LossCountdown());
   EXPECT_STREQ("Awaiting simulation $Revision: 1.1.0", dlg.StatusLine2());
   EXPECT_FALSE(dlg.IsModalEnded());
+}
+
+// The simulation's companion, claimed by the test as a simulation would,
+// with a first frame; the heartbeat as the test sets it.
+class OrogridDlgSim : public OrogridDlg {
+ protected:
+  void Claim(double latitude, double longitude, std::int32_t state) {
+    m_simShm = std::make_unique<CTrnSimShm>(m_segment.c_str());
+    ASSERT_EQ(CTrnSimShm::ClaimResult::kClaimed, m_simShm->Claim()) << m_simShm->GetErrorText();
+    m_simShm->Start(TrnSimFrame{latitude, longitude, 0.0, 0.0, state, 0}, 1);
+  }
+  void Frame(double latitude, double longitude, std::int32_t state) {
+    TrnSimData* sim = m_simShm->Data();
+    m_simShm->BeginFrame();
+    TrnSimStore(sim->latitude, latitude);
+    TrnSimStore(sim->longitude, longitude);
+    TrnSimStore(sim->simulationState, state);
+    m_simShm->EndFrame();
+  }
+  // A beat `ageSeconds` ago.
+  void BeatAgo(double ageSeconds) {
+    m_simShm->Beat(platform::MonotonicNanoseconds() - static_cast<std::int64_t>(ageSeconds * 1e9));
+  }
+  void TearDown() override {
+    m_simShm.reset();
+    OrogridDlg::TearDown();
+  }
+  std::unique_ptr<CTrnSimShm> m_simShm;
+};
+
+// The record's own fields may be half written or stale (a foreign writer);
+// while a simulation keeps its companion the server goes by its frames.
+TEST_F(OrogridDlgSim, FramesOfTheCompanionWinOverTheRecordsFields) {
+  Claim(10.5, 20.5, 5);
+  BeatAgo(0.0);
+  Place(60.0, 10.0);
+  m_rec->simulationState = trn::kSimulationLost;
+  COrogridDlg& dlg = Start();
+  Tick(12);
+  EXPECT_EQ(10.5, dlg.Terrain().Latitude());
+  EXPECT_EQ(200 * 10000 + 79, m_rec->aircraftCellId);
+  EXPECT_NE(nullptr, std::strstr(dlg.StatusLine1(), "Lat: 10.500 Lon: 20.500"))
+      << dlg.StatusLine1();
+  EXPECT_STREQ("Running", dlg.StatusLine2());
+  Frame(-30.5, 40.5, 5);
+  BeatAgo(0.0);
+  Tick();
+  EXPECT_EQ(-30.5, dlg.Terrain().Latitude());
+  // Without the simulation the record's fields count again.
+  m_simShm->Release();
+  Tick();
+  EXPECT_EQ(60.0, dlg.Terrain().Latitude());
+  Tick(11);
+  EXPECT_EQ(9, dlg.LossCountdown());
+}
+
+// A simulation that beat and fell silent (killed, hung) never writes lost:
+// the server says why and counts down as for the lost state, and a beat
+// before the end stops the countdown.
+TEST_F(OrogridDlgSim, SilentSimulationIsLostAndCountsDown) {
+  Claim(10.5, 20.5, 5);
+  BeatAgo(0.0);
+  COrogridDlg& dlg = Start();
+  Tick(22);
+  ASSERT_STREQ("Running", dlg.StatusLine2());
+  BeatAgo(trn::kSimSilentSeconds - 0.5);
+  Tick(11);
+  EXPECT_STREQ("Running", dlg.StatusLine2());
+  EXPECT_EQ(10, dlg.LossCountdown());
+  BeatAgo(trn::kSimSilentSeconds + 0.1);
+  Tick();
+  EXPECT_STREQ("Simulation lost: no heartbeat for 5 s -> preparing to shut down 10",
+               dlg.StatusLine2());
+  Tick(32);  // three checks
+  EXPECT_EQ(7, dlg.LossCountdown());
+  BeatAgo(0.0);
+  Tick(11);
+  EXPECT_EQ(10, dlg.LossCountdown());
+  Tick();
+  EXPECT_STREQ("Running", dlg.StatusLine2());
+
+  BeatAgo(trn::kSimSilentSeconds + 1.0);
+  int ticks = 0;
+  while (!dlg.IsModalEnded() && ticks < 200) {
+    Tick();
+    ++ticks;
+    EXPECT_NE(nullptr, std::strstr(dlg.StatusLine2(), "no heartbeat")) << "tick " << ticks;
+  }
+  EXPECT_TRUE(dlg.IsModalEnded());
+  EXPECT_GE(ticks, 111);
+  EXPECT_LE(ticks, 121);
+  EXPECT_EQ(0, dlg.ModalResult());
+}
+
+// A companion whose simulation never beat: the state alone decides, as it
+// always did.
+TEST_F(OrogridDlgSim, SimulationThatNeverBeatIsNeverTakenForSilent) {
+  Claim(10.5, 20.5, 5);
+  COrogridDlg& dlg = Start();
+  Tick(150);
+  EXPECT_FALSE(dlg.IsModalEnded());
+  EXPECT_STREQ("Running", dlg.StatusLine2());
+  Frame(10.5, 20.5, trn::kSimulationLost);
+  Tick(12);
+  EXPECT_EQ(9, dlg.LossCountdown());
+  EXPECT_STREQ("Simulation lost -> preparing to shut down 9", dlg.StatusLine2());
 }
 
 TEST_F(OrogridDlg, PublishesFieldsAndGridsFromTheMap) {

@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
+#include "shm/TrnSimShm.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TrnReader.h"
@@ -106,27 +108,31 @@ void ExpectGridsAroundLastWaypoint(const TrnShmData& rec) {
   }
 }
 
+// The server makes the segment; look at it as a reader once the first
+// grids are out (a reader that found the record half made tries again).
+// Null after 60 s, with the reason in why.
+const TrnShmData* AttachWhenServed(std::unique_ptr<CTrnReader>& reader, char* why, int whySize) {
+  for (const long long end = NowMs() + 60000; NowMs() < end;) {
+    reader = std::make_unique<CTrnReader>(trn::kMappingName);
+    if (reader->Attach(why, whySize) && ReadVolatile(reader->GetData()->coarseSizeX) == 150 &&
+        ReadVolatile(reader->GetData()->updateCount) > kCycleTicks) {
+      return reader->GetData();
+    }
+    reader.reset();
+    SleepMs(50);
+  }
+  return nullptr;
+}
+
 TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
   ASSERT_FALSE(platform::ShmExists(trn::kMappingName)) << "another process holds TrnShmSpace";
   e2e::ServerProcess server;
   std::string reason;
   ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
 
-  // The server makes the segment; look at it as a reader once the first
-  // grids are out (a reader that found the record half made tries again).
   std::unique_ptr<CTrnReader> reader;
-  const TrnShmData* rec = nullptr;
   char why[256] = "";
-  for (const long long end = NowMs() + 60000; rec == nullptr && NowMs() < end;) {
-    reader = std::make_unique<CTrnReader>(trn::kMappingName);
-    if (reader->Attach(why, sizeof why) && ReadVolatile(reader->GetData()->coarseSizeX) == 150 &&
-        ReadVolatile(reader->GetData()->updateCount) > kCycleTicks) {
-      rec = reader->GetData();
-    } else {
-      reader.reset();
-      SleepMs(50);
-    }
-  }
+  const TrnShmData* rec = AttachWhenServed(reader, why, sizeof why);
   ASSERT_NE(nullptr, rec) << why << "\n" << server.Output();
   ASSERT_EQ(1, TrnUserCount(rec));
 
@@ -234,6 +240,38 @@ TEST(OrogridPair, PublishedElevationsFollowTheStandInsRoute) {
       << server.Output();
   EXPECT_EQ(0, server.Wait(120000)) << server.Output();
   EXPECT_EQ(0, TrnUserCount(rec));
+}
+
+// kill -9 of the stand-in: it never writes lost, but its heartbeat stops;
+// the server says why on line 2 about five seconds later, counts down and
+// ends by itself. The time from the kill to that line is printed.
+TEST(OrogridPair, KilledStandInIsCountedDownWhenItsHeartbeatStops) {
+  ASSERT_FALSE(platform::ShmExists(trn::kMappingName)) << "another process holds TrnShmSpace";
+  e2e::ServerProcess server;
+  std::string reason;
+  ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
+  std::unique_ptr<CTrnReader> reader;
+  char why[256] = "";
+  ASSERT_NE(nullptr, AttachWhenServed(reader, why, sizeof why)) << why << "\n" << server.Output();
+
+  const std::string sim = testsupport::ProgramPath("orogrid-sim");
+  const char* argv[] = {sim.c_str(), "--rate", "20", "--duration", "600", nullptr};
+  testsupport::ProcessHandle process = 0;
+  ASSERT_TRUE(testsupport::StartProcess(argv, &process)) << sim;
+  std::string line;
+  ASSERT_TRUE(server.WaitForStatus(2, "Running", 60000, &line)) << server.Output();
+  SleepMs(1000);
+  ASSERT_TRUE(testsupport::KillProcess(process));
+  const long long killed = NowMs();
+  EXPECT_EQ(-1, testsupport::WaitProcess(process));
+  ASSERT_TRUE(server.WaitForStatus(2, "Simulation lost: no heartbeat for 5 s", 60000, &line))
+      << server.Output();
+  const double seconds = static_cast<double>(NowMs() - killed) / 1000.0;
+  std::printf("kill -9 of the simulation to the countdown: %.2f s\n", seconds);
+  ::testing::Test::RecordProperty("kill_to_countdown_ms", static_cast<int>(NowMs() - killed));
+  EXPECT_GE(seconds, trn::kSimSilentSeconds - 0.5);
+  EXPECT_LE(seconds, trn::kSimSilentSeconds + 3.0);
+  EXPECT_EQ(0, server.Wait(120000)) << server.Output();
 }
 
 }  // namespace
