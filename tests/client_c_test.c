@@ -126,7 +126,8 @@ static int CheckAgainstWriter(const char* segment, double latitude, double longi
 
   snapshot = (orogrid_snapshot*)malloc(sizeof *snapshot);
   if (snapshot != NULL) {
-    CHECK(orogrid_snapshot_take(client, snapshot, sizeof *snapshot - 1) ==
+    /* Below the first published size: refused. */
+    CHECK(orogrid_snapshot_take(client, snapshot, OROGRID_SNAPSHOT_SIZE_1 - 1) ==
           OROGRID_E_BUFFER_TOO_SMALL);
     CHECK(orogrid_snapshot_take(client, snapshot, sizeof *snapshot) == OROGRID_OK);
     metres = -1.0;
