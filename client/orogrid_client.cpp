@@ -229,8 +229,9 @@ OROGRID_API int OROGRID_CALL orogrid_status_read(orogrid_client* client, orogrid
 
 OROGRID_API int OROGRID_CALL orogrid_simulation_read(orogrid_client* client,
                                                      orogrid_simulation* simulation, size_t size) {
-  return FillRecord(client, simulation, size, "simulation",
-                    [&](std::size_t bytes) { return client->reader.ReadSimulation(simulation, bytes); });
+  return FillRecord(client, simulation, size, "simulation", [&](std::size_t bytes) {
+    return client->reader.ReadSimulation(simulation, bytes);
+  });
 }
 
 OROGRID_API int OROGRID_CALL orogrid_elevation(orogrid_client* client, double latitude,

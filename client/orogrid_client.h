@@ -17,11 +17,11 @@
  * ABI: the structures only ever grow at their end. Functions that fill a
  * structure take its size (sizeof in the caller), accept any size from the
  * structure's first published one up (orogrid_snapshot 602536 bytes,
- * orogrid_aircraft 64, orogrid_status 80, orogrid_simulation its size now; less: OROGRID_E_BUFFER_TOO_SMALL)
- * and fill as much as the caller's structure has room for. They write into
- * it only a whole copy: on OROGRID_OK, and on OROGRID_E_SERVER_GONE when
- * what the gone server left could be read whole; on any other code it is
- * left as it was. The same holds for orogrid_elevation's *metres and *grid.
+ * orogrid_aircraft 64, orogrid_status 80, orogrid_simulation its size now; less:
+ * OROGRID_E_BUFFER_TOO_SMALL) and fill as much as the caller's structure has room for. They write
+ * into it only a whole copy: on OROGRID_OK, and on OROGRID_E_SERVER_GONE when what the gone server
+ * left could be read whole; on any other code it is left as it was. The same holds for
+ * orogrid_elevation's *metres and *grid.
  *
  * Time: with a server that keeps the companion, every call returns within
  * 3 ms of processor time, plus the timeout of orogrid_wait_publication,
