@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -374,6 +375,67 @@ TEST_F(BridgeLogic, NoFixDatagramsBeatAtMostTenTimesASecondAndKeepTheStreamAlive
   EXPECT_LE(beats, 21);
   ASSERT_TRUE(bridge.Tick(3.5));
   EXPECT_FALSE(bridge.IsLost());
+}
+
+// A bridge started before its simulator went unbeaten until the first
+// sample, and the server took it for a simulation that died 5 s later.
+TEST_F(BridgeLogic, WaitingForASlowSimulatorKeepsBeating) {
+  ASSERT_TRUE(bridge.Start(0.0));
+  for (int i = 1; i <= 100; ++i) {
+    ASSERT_TRUE(bridge.Tick(0.1 * i));
+  }
+  int beats = 0;
+  for (const Call& c : sink.calls) {
+    beats += c.kind == 'b' ? 1 : 0;
+  }
+  EXPECT_GE(beats, 95);
+  EXPECT_EQ(CBridge::kWaiting, bridge.State());
+  Send(10.05, kFgGeneric);
+  const std::size_t calls = sink.calls.size();
+  ASSERT_TRUE(bridge.Tick(10.2));
+  EXPECT_EQ(calls, sink.calls.size()) << "once running, the stream's samples are the beats";
+}
+
+// The shipped protocol file once held "--" inside its comment, which XML
+// forbids: FlightGear refused it and sent nothing.
+TEST(BridgeProtocolFile, IsWellFormedWhereFlightGearsReaderLooks) {
+  std::FILE* f = std::fopen(OROGRID_PROTOCOL_FILE, "rb");
+  ASSERT_NE(nullptr, f) << OROGRID_PROTOCOL_FILE;
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+    text.append(buffer, n);
+  }
+  std::fclose(f);
+  for (std::size_t at = text.find("<!--"); at != std::string::npos; at = text.find("<!--", at)) {
+    const std::size_t end = text.find("-->", at + 4);
+    ASSERT_NE(std::string::npos, end) << "a comment never closed";
+    EXPECT_EQ(std::string::npos, text.substr(at + 4, end - at - 4).find("--"))
+        << "\"--\" inside the comment at byte " << at;
+    at = end + 3;
+  }
+  // Every element closes in the order it opened.
+  std::vector<std::string> open;
+  for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+    if (text.compare(at, 4, "<!--") == 0) {
+      at = text.find("-->", at);
+      continue;
+    }
+    if (text.compare(at, 2, "<?") == 0) {
+      continue;
+    }
+    const std::size_t end = text.find('>', at);
+    ASSERT_NE(std::string::npos, end);
+    if (text[at + 1] == '/') {
+      ASSERT_FALSE(open.empty()) << text.substr(at, end - at + 1);
+      EXPECT_EQ(open.back(), text.substr(at + 2, end - at - 2));
+      open.pop_back();
+    } else if (text[end - 1] != '/') {
+      open.push_back(text.substr(at + 1, end - at - 1));
+    }
+  }
+  EXPECT_TRUE(open.empty());
+  EXPECT_NE(std::string::npos, text.find("<node>/position/ground-elev-m</node>"));
 }
 
 TEST_F(BridgeLogic, HeadingAndAltitudeCarryOverFromEarlierSentences) {

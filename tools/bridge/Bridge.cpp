@@ -105,6 +105,16 @@ bool CBridge::OnDatagram(double now, const char* data, std::size_t size, bool tr
 }
 
 bool CBridge::Tick(double now) {
+  // Until the simulator's first sample the bridge itself is the simulation
+  // the server waits for: it beats, or the server would take a simulator
+  // slow to start (a minute is common) for one that died.
+  if (m_nState == kWaiting &&
+      (m_dLastBeatAt < 0.0 || now - m_dLastBeatAt >= kBeatEverySeconds - 1e-6)) {
+    if (!m_sink.Beat()) {
+      return Fail("beat");
+    }
+    m_dLastBeatAt = now;
+  }
   if (m_nState == kRunning && now - m_dLastDatagramAt >= m_dLossTimeout) {
     if (!m_sink.SetState(kLost)) {
       return Fail("set the state to lost");

@@ -64,8 +64,8 @@ class CBridge {
   // sink failed (the error is in LastError); a bad datagram is refused,
   // counted and reported, and the call is true.
   bool OnDatagram(double now, const char* data, std::size_t size, bool truncated);
-  // Called at least ten times a second: loss, the status line. False when
-  // the sink failed.
+  // Called at least ten times a second: the beat while waiting for the
+  // first sample, loss, the status line. False when the sink failed.
   bool Tick(double now);
   // The stream ended (the user stopped the program): one closing line. The
   // caller then closes the sink, which writes lost.
