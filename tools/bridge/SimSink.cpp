@@ -50,17 +50,14 @@ bool CSimSink::SetState(std::int32_t state) { return Check(orogrid_sim_set_state
 bool CSimSink::Beat() { return Check(orogrid_sim_beat(m_pSim)); }
 
 bool CSimSink::Elevation(double latitude, double longitude, double* metres) {
-  // The reader is opened when first asked and again after the server went:
-  // the bridge may start before Orogrid does.
+  // The reader is opened when first asked (the bridge may start before
+  // Orogrid does) and kept: it sees a server that went, and the next one
+  // that claims the record. A handle opened afresh after the server went
+  // would have no history to tell the last publication from a live one.
   if (m_pReader == nullptr && orogrid_open(m_szSegment, 0, &m_pReader) != OROGRID_OK) {
     m_pReader = nullptr;
     return false;
   }
-  const int code =
-      orogrid_elevation(m_pReader, latitude, longitude, OROGRID_NEAREST, metres, nullptr);
-  if (code == OROGRID_E_SERVER_GONE) {
-    orogrid_close(m_pReader);
-    m_pReader = nullptr;
-  }
-  return code == OROGRID_OK;
+  return orogrid_elevation(m_pReader, latitude, longitude, OROGRID_NEAREST, metres, nullptr) ==
+         OROGRID_OK;
 }
