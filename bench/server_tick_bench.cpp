@@ -88,7 +88,8 @@ struct SequencedTick {
       seq.NotePublication(platform::MonotonicNanoseconds());
     }
     seq.EndTick();
-    seq.NoteTickDuration(platform::MonotonicNanoseconds() - start);
+    const std::int64_t end = platform::MonotonicNanoseconds();
+    seq.CloseTick(end, end - start);
   }
 };
 
