@@ -81,6 +81,8 @@ struct CBitmapFile::Native {
   HANDLE file = INVALID_HANDLE_VALUE;
   HANDLE mapping = nullptr;
   const std::uint8_t* view = nullptr;
+  std::uint64_t needBytes = 0;  // the file's length the pixel reads rely on
+  FILETIME modified{};          // the file's last write time at load
 
   void ReleaseFile() {
     if (view != nullptr) {
@@ -95,6 +97,8 @@ struct CBitmapFile::Native {
       CloseHandle(file);
       file = INVALID_HANDLE_VALUE;
     }
+    needBytes = 0;
+    modified = FILETIME{};
   }
 
   void Deselect() {
@@ -143,7 +147,36 @@ bool CBitmapFile::CreateMemoryDC(void* compatibleWith) {
   return true;
 }
 
-bool CBitmapFile::CheckFile() { return !m_lost; }
+bool CBitmapFile::CheckFile() {
+  if (m_lost) {
+    return false;
+  }
+  if (!m_inPlace || m_native->file == INVALID_HANDLE_VALUE) {
+    return true;
+  }
+  // The file is open without write sharing, but a handle opened before, or
+  // the server of a network share, may still change it.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(m_native->file, &info)) {
+    return true;  // cannot tell: the guard still catches a fault
+  }
+  const std::uint64_t size =
+      (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size < m_native->needBytes) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason,
+                  "the map file was cut short on disk (%llu of %llu bytes): no longer read",
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(m_native->needBytes));
+    MarkLost(reason);
+    return false;
+  }
+  if (CompareFileTime(&info.ftLastWriteTime, &m_native->modified) != 0) {
+    MarkLost("the map file was changed on disk (written to in place): no longer read");
+    return false;
+  }
+  return true;
+}
 
 void CBitmapFile::ReleaseRowsOutside(int /*firstRow*/, int /*lastRow*/) {}
 
@@ -233,6 +266,14 @@ bool CBitmapFile::LoadInPlace(void* fileHandle, const void* headers) {
     m_native->ReleaseFile();
     return false;
   }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) {
+    SetSystemError(static_cast<int>(GetLastError()));
+    m_native->ReleaseFile();
+    return false;
+  }
+  m_native->modified = info.ftLastWriteTime;
+  m_native->needBytes = h.offBits + need;
   m_native->mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (m_native->mapping != nullptr) {
     m_native->view =
