@@ -702,6 +702,29 @@ TEST_F(TerrainEngine, OverridesOnlyOnTheirOwnMap) {
   EXPECT_TRUE(m_engine->OverridesApply());
 }
 
+// The tick in its steps: preparing it (the map's pixels, the file check,
+// the page release, the refinement) writes nothing into the record; its
+// writes, the grids on the sweep's last tick among them, come in WriteTick.
+TEST_F(TerrainEngine, PreparingATickWritesNothingIntoTheRecord) {
+  Start("small.bmp");
+  ASSERT_EQ(Fly(10.0, 20.0, 11), 1);
+  for (int tick = 1; tick <= 11; ++tick) {
+    SCOPED_TRACE(tick);
+    m_record->aircraftLatitude = 10.0 + tick;
+    m_record->aircraftLongitude = 20.0 - tick;
+    const auto before = std::make_unique<TrnShmData>(*m_record);
+    const bool publishes = m_engine->PrepareTick();
+    EXPECT_EQ(publishes, tick == 11);
+    EXPECT_EQ(std::memcmp(before.get(), m_record.get(), sizeof(TrnShmData)), 0)
+        << "PrepareTick wrote into the record";
+    m_engine->WriteTick();
+    EXPECT_EQ(std::memcmp(before->coarseGrid, m_record->coarseGrid, sizeof before->coarseGrid) != 0,
+              publishes);
+    m_engine->FinishTick();
+    EXPECT_EQ(m_engine->NextColumn(), tick == 11 ? 0 : tick * 15);
+  }
+}
+
 // Rewrites a pixel of the map file in place, the file's length unchanged.
 // False when the system refuses to open a mapped file for writing.
 bool RewriteInPlace(const std::filesystem::path& path, std::uint64_t offset) {
