@@ -243,18 +243,20 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
     return;
   }
 
-  // Every write of this tick into the record lies inside one odd sequence
-  // step; the texts are shown only after it, so that no window work
-  // lengthens the time readers wait.
+  // The tick beats as it opens and as it closes, so that a tick held by a
+  // slow map is not taken for a server gone. Everything that reads the map,
+  // the file or the simulation comes first, into the engine's buffers; the
+  // odd sequence step holds only the block copies and field writes into the
+  // record, so readers never wait on a page of the map or a window.
   const std::int64_t tickStartNs = platform::MonotonicNanoseconds();
   CTrnSeqShm* seq = m_pSeqShm.get();
   if (seq != nullptr) {
-    seq->BeginTick(tickStartNs);
+    seq->OpenTick(tickStartNs);
   }
   if (m_pSimWatch != nullptr) {
     m_pSimWatch->Refresh(tickStartNs);
   }
-  const bool published = m_terrain.UpdateTerrain();
+  const bool published = m_terrain.PrepareTick();
 
   const std::int32_t state = m_terrain.ReadAircraftInput().simulationState;
   if (SimulationSilent(tickStartNs)) {
@@ -271,18 +273,27 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
                    m_lossCountdown);
   }
 
-  if (m_terrain.MapLost()) {
-    // The map file was cut short on disk: nothing more is read from it or
-    // published (the update count stands still), the reason stays on line 1
-    // and the cycle goes on, so a lost simulation still ends the program.
+  const bool lost = m_terrain.MapLost();
+  if (lost) {
+    // The map file was cut short or changed on disk: nothing more is read
+    // from it or published (the update count stands still), the reason
+    // stays on line 1 and the cycle goes on, so a lost simulation still
+    // ends the program.
     FormatTextSafe(m_statusLine1, kStatusLine1Size, "Sorry :: %s", m_terrain.LoadError());
   } else {
     // The position is read again while formatting: the simulation may have
-    // moved it since UpdateTerrain took it.
+    // moved it since PrepareTick took it.
     const CTerrainEngine::AircraftInput now = m_terrain.ReadAircraftInput();
     FormatStatusLine1(m_statusLine1, now.latitude, now.longitude, m_terrain.Elevation(),
                       m_terrain.TerrainColour(), m_terrain.CellId(), m_terrain.SubX(),
                       m_terrain.SubY());
+  }
+
+  if (seq != nullptr) {
+    seq->BeginTick(platform::MonotonicNanoseconds());
+  }
+  m_terrain.WriteTick();
+  if (!lost) {
     PublishAircraftData();
   }
   if (seq != nullptr) {
@@ -291,6 +302,7 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
     }
     seq->EndTick();
   }
+  m_terrain.FinishTick();
   UpdateData(false);
 
   m_phase = m_phase + 1;
@@ -317,7 +329,8 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
   }
   // The phase may have ended the dialog and released the companion.
   if (m_pSeqShm != nullptr) {
-    m_pSeqShm->NoteTickDuration(platform::MonotonicNanoseconds() - tickStartNs);
+    const std::int64_t endNs = platform::MonotonicNanoseconds();
+    m_pSeqShm->CloseTick(endNs, endNs - tickStartNs);
   }
 }
 

@@ -11,7 +11,11 @@
 // another server shows "Sorry :: <record> is already served by process N"
 // and leaves the record alone. Each tick's writes into the record (grids and
 // fields) lie between one odd and one even step of the companion's sequence,
-// so a reader copies a whole tick's results or retries.
+// so a reader copies a whole tick's results or retries; the map, the file
+// and the simulation are read before that step, which holds only the
+// copies. The tick beats as it opens and as it closes (CTrnSeqShm::OpenTick,
+// CloseTick): readers allow a tick in progress more time than a pause
+// between ticks.
 //
 // Threading: the user-interface thread only (dialog initialisation, timer
 // and window messages). The record is shared with other processes without

@@ -9,7 +9,11 @@
 //    (target: under 1 %, no measurable cost);
 //  - the whole cycle with the steps against the same cycle without them,
 //    for information: on a shared machine it wanders by several per cent
-//    either way.
+//    either way;
+//  - the odd window (what readers wait for: the record's writes between
+//    the odd and the even step) against the whole tick, both in elapsed
+//    time of the same ticks, as the dialog's tick runs them; and the
+//    window of a publishing tick (the two grid copies) on its own.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -88,7 +92,8 @@ struct SequencedTick {
       seq.NotePublication(platform::MonotonicNanoseconds());
     }
     seq.EndTick();
-    seq.NoteTickDuration(platform::MonotonicNanoseconds() - start);
+    const std::int64_t end = platform::MonotonicNanoseconds();
+    seq.CloseTick(end, end - start);
   }
 };
 
@@ -132,9 +137,57 @@ void BM_SequenceSteps(benchmark::State& state) {
   }
 }
 
+// The dialog's tick: the work that reads the map first, then the odd step
+// with the record's writes only. Elapsed time of the odd windows
+// (kWindow), of the publishing ticks' windows (kPublishingWindow) or of the
+// whole ticks (kTick) of an 11-tick cycle.
+enum class Span { kWindow, kPublishingWindow, kTick };
+
+void RunTicks(benchmark::State& state, Span span) {
+  Fixture f;
+  SequencedTick tick;
+  if (!f.ok || !tick.ok) {
+    state.SkipWithError("map or companion not ready");
+    return;
+  }
+  for (auto _ : state) {
+    std::int64_t measured = 0;
+    for (int k = 0; k < 11; ++k) {
+      const std::int64_t start = platform::MonotonicNanoseconds();
+      tick.seq.OpenTick(start);
+      const bool published = f.engine->PrepareTick();
+      const std::int64_t open = platform::MonotonicNanoseconds();
+      tick.seq.BeginTick(open);
+      f.engine->WriteTick();
+      f.record->updateCount = f.record->updateCount + 1;
+      if (published) {
+        tick.seq.NotePublication(open);
+      }
+      tick.seq.EndTick();
+      const std::int64_t closed = platform::MonotonicNanoseconds();
+      f.engine->FinishTick();
+      const std::int64_t end = platform::MonotonicNanoseconds();
+      tick.seq.CloseTick(end, end - start);
+      if (span == Span::kTick) {
+        measured += end - start;
+      } else if (span == Span::kWindow || published) {
+        measured += closed - open;
+      }
+    }
+    state.SetIterationTime(static_cast<double>(measured) / 1e9);
+  }
+}
+
+void BM_OddWindows(benchmark::State& state) { RunTicks(state, Span::kWindow); }
+void BM_PublishingWindow(benchmark::State& state) { RunTicks(state, Span::kPublishingWindow); }
+void BM_WholeTicks(benchmark::State& state) { RunTicks(state, Span::kTick); }
+
 BENCHMARK(BM_SequenceSteps)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_Cycle)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_CycleSequenced)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OddWindows)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PublishingWindow)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_WholeTicks)->UseManualTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
 // Keeps each benchmark's median processor time per iteration (ns, the
 // benchmarks' time unit).
@@ -145,11 +198,13 @@ class MedianReporter : public benchmark::ConsoleReporter {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
           !run.error_occurred) {
         cpuNs[run.run_name.function_name] = run.GetAdjustedCPUTime();
+        realNs[run.run_name.function_name] = run.GetAdjustedRealTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> cpuNs;
+  std::map<std::string, double> realNs;  // manual time where a benchmark sets it
 };
 
 }  // namespace
@@ -182,6 +237,16 @@ int main(int argc, char** argv) {
         "11-tick cycle with the sequence steps: %.2f us (cpu, median) = %.3f x without"
         " (%.2f us)\n",
         sequenced / 1000.0, ratio, plain / 1000.0);
+  }
+  const double windows = reporter.realNs["BM_OddWindows"];
+  const double publishing = reporter.realNs["BM_PublishingWindow"];
+  const double ticks = reporter.realNs["BM_WholeTicks"];
+  if (windows > 0.0 && ticks > 0.0) {
+    std::printf(
+        "odd windows of an 11-tick cycle: %.2f us (elapsed, median) = %.2f %% of its ticks"
+        " (%.2f us); a publishing tick's window %.2f us, an average window %.3f us\n",
+        windows / 1000.0, windows / ticks * 100.0, ticks / 1000.0, publishing / 1000.0,
+        windows / 11.0 / 1000.0);
   }
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);

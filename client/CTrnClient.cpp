@@ -3,6 +3,7 @@
 // processes while it is read here.
 #include "client/CTrnClient.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -50,11 +51,25 @@ T LoadShared(const T& field) {
   return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
 }
 
+// How old the companion's heartbeat may be while its server lives: between
+// ticks the pause between two ticks at most (kAliveWindowNs); inside a tick
+// (tickOpen) as long as the tick, which a map on a cold or remote disk may
+// make slow: kOpenTickWindowNs plus the longest tick the server reports, at
+// most kOpenTickWindowMaxNs (the field may hold anything).
+std::int64_t AliveWindowNs(const TrnSeqData& seq) {
+  if (LoadShared(seq.tickOpen) == 0) {
+    return CTrnClient::kAliveWindowNs;
+  }
+  const std::int64_t longest = static_cast<std::int64_t>(LoadShared(seq.maxTickMicros)) * 1000;
+  return std::min(CTrnClient::kOpenTickWindowNs + longest, CTrnClient::kOpenTickWindowMaxNs);
+}
+
 // Neither of the two times is trusted: a companion may hold any value, so
 // they are compared without subtracting one from the other.
-bool HeartbeatStale(std::int64_t now, std::int64_t heartbeat) {
-  return heartbeat < now - CTrnClient::kAliveWindowNs ||
-         heartbeat > now + CTrnClient::kAliveWindowNs;
+bool HeartbeatStale(std::int64_t now, const TrnSeqData& seq) {
+  const std::int64_t window = AliveWindowNs(seq);
+  const std::int64_t heartbeat = LoadShared(seq.heartbeatNs);
+  return heartbeat < now - window || heartbeat > now + window;
 }
 
 double AgeSeconds(std::int64_t now, std::int64_t then) {
@@ -501,7 +516,7 @@ void CTrnClient::RefreshCompanion(std::int64_t now) {
                                   .load(std::memory_order_acquire);
   // After a companion was dropped for a server that keeps none, only a
   // live one is taken again (the dropped one still carries its magic).
-  const bool live = !m_seqDropped || !HeartbeatStale(now, LoadShared(seq->heartbeatNs));
+  const bool live = !m_seqDropped || !HeartbeatStale(now, *seq);
   if (magic == trn::kSeqMagic && LoadShared(seq->layoutVersion) == trn::kSeqLayoutVersion && live) {
     m_pSeq = seq;
     m_nextPidCheckNs = 0;
@@ -548,7 +563,7 @@ void CTrnClient::Observe(std::int64_t now) {
 int CTrnClient::Liveness(std::int64_t now) {
   Observe(now);
   if (m_pSeq != nullptr) {
-    bool alive = !HeartbeatStale(now, LoadShared(m_pSeq->heartbeatNs));
+    bool alive = !HeartbeatStale(now, *m_pSeq);
     const std::uint32_t server = LoadShared(m_pSeq->serverProcessId);
     // A new server's process is looked at at once, not on the old one's time.
     if (alive && (now >= m_nextPidCheckNs || server != m_checkedProcessId)) {
@@ -585,7 +600,7 @@ int CTrnClient::GoneCode(std::int64_t now) {
   }
   if (m_pSeq != nullptr) {
     const std::int64_t heartbeat = LoadShared(m_pSeq->heartbeatNs);
-    if (HeartbeatStale(now, heartbeat)) {
+    if (HeartbeatStale(now, *m_pSeq)) {
       return Fail(OROGRID_E_SERVER_GONE,
                   "the terrain server (process %u) is gone: no heartbeat for %.1f s; the values "
                   "are its last",

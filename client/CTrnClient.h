@@ -20,8 +20,10 @@
 // checked for agreement of the two grids, and copied again after a pause
 // when anything moved (TakeHeuristicSnapshot).
 //
-// Liveness: with the companion, the server is alive while its heartbeat is
-// younger than 1 s on the machine's monotonic clock and its process exists.
+// Liveness: with the companion, the server is alive while its process exists
+// and its heartbeat (on the machine's monotonic clock) is younger than 1 s,
+// or, while the companion says a tick is in progress (a slow map may hold
+// one), younger than 3 s plus the longest tick it reports, 10 s at most.
 // A companion whose server is gone while the record's updateCount moves on
 // belongs to no server any more: it is dropped, and looked for again (then
 // taken only with a live heartbeat).
@@ -99,7 +101,10 @@ class CClientSegment : public BaseSharedMemory {
 class CTrnClient {
  public:
   static constexpr std::int64_t kAliveWindowNs = 1000000000LL;  // heartbeat younger than 1 s
-  static constexpr std::int64_t kCopyLimitNs = 2000000LL;       // a sequenced copy's 2 ms at most
+  // Inside a tick: 3 s more than the longest tick reported, 10 s at most.
+  static constexpr std::int64_t kOpenTickWindowNs = 3000000000LL;
+  static constexpr std::int64_t kOpenTickWindowMaxNs = 10000000000LL;
+  static constexpr std::int64_t kCopyLimitNs = 2000000LL;  // a sequenced copy's 2 ms at most
 
   CTrnClient();
   ~CTrnClient();

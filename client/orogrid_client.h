@@ -28,7 +28,8 @@
  * whatever the companion holds: a sequence counter that stays odd (a server
  * stopped or killed while writing) or never settles gives
  * OROGRID_E_UNSETTLED after 2 ms of trying, and once the server is known
- * gone (its heartbeat 1 s old, or its process ended: seen within 100 ms)
+ * gone (its heartbeat 1 s old, or inside a tick 3 s plus its longest tick
+ * and 10 s at most, or its process ended: seen within 100 ms)
  * OROGRID_E_SERVER_GONE at once. Without a companion a snapshot makes up to
  * 8 copies 15 ms apart (up to about 110 ms); orogrid_open waits up to 1 s
  * for a record that is being made. orogrid_simulation_read waits up to

@@ -34,17 +34,25 @@
 //    column from the west (left) edge, y the row from the top. Any (x, y)
 //    outside the bitmap, or no bitmap loaded, yields 0xFFFFFFFF. A direct
 //    memory read: no call, no allocation.
-//  - A map read in place may be cut short on disk while it is served
-//    (replacing it by renaming another file over it is harmless: the mapping
-//    keeps the old file). CheckFile() notices a file that no longer holds
-//    the pixel data; ReadGuarded(read, context) runs a batch of pixel reads
-//    and, on POSIX, turns a fault on a page past the file's new end (SIGBUS)
-//    into a false result (the first in-place load installs a SIGBUS handler
-//    for that; faults elsewhere go to the handler that was there before, or
-//    end the program as they would have). Both then mark the map lost: Lost() is true,
-//    ErrorText() says why, and Width() and Height() are 0 so no later read
-//    touches the mapping. Win32 cannot shorten a file while it is mapped
-//    (SetEndOfFile fails), so there both only report an earlier loss.
+//  - A map read in place may be cut short or written to on disk while it is
+//    served (replacing it by renaming another file over it is harmless: the
+//    mapping keeps the old file). CheckFile() notices a file that no longer
+//    holds the pixel data, or whose modification time has moved since the
+//    load (written to in place, even at the same length), with one system
+//    call (POSIX: fstat; Win32: GetFileInformationByHandle);
+//    ReadGuarded(read, context) runs a batch of pixel reads and turns a
+//    fault of the system on a page of the map's mapping into a false
+//    result: on POSIX a bus error (SIGBUS, a page past the file's new end;
+//    the first in-place load installs a handler for it), on Win32 an
+//    in-page error or read access violation (a failing disk or network
+//    share; the first in-place load adds a vectored exception handler).
+//    Faults elsewhere, on other threads or outside ReadGuarded go on as they
+//    would have (the handler that was there before, the next exception
+//    handler, or the end of the program). Both then mark the map lost:
+//    Lost() is true, ErrorText() says why, and Width() and Height() are 0 so
+//    no later read touches the mapping. Win32 cannot shorten a file while
+//    it is mapped (SetEndOfFile fails), and the map is opened without write
+//    sharing, so there such a loss is rare.
 //  - CreateMemoryDC(compatibleWith) makes a memory device context compatible
 //    with a native DC (Win32: CreateCompatibleDC of an HDC; null means the
 //    screen). NativeDC() returns it (HDC) and NativeHandle() the loaded
@@ -120,7 +128,9 @@ class CBitmapFile {
   }
 
   // False, and the map lost, when the file no longer holds all the pixel
-  // data read in place (cut short on disk). True for a table.
+  // data read in place (cut short on disk) or was written to since the
+  // load. True for a table. One system call: call it per sweep, not per
+  // pixel.
   bool CheckFile();
   // Calls read(context), which reads pixels; true when it ran to its end.
   // False when the map is lost or was lost during read (the rest of read

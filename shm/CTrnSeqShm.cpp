@@ -131,6 +131,7 @@ void CTrnSeqShm::Claim() {
   Store(m_pSeq->tickPeriodMillis, 0U);
   Store(m_pSeq->generation, Load(m_pSeq->generation) + 1U);
   Store(m_pSeq->claimSequence, sequence + 1U);
+  Store(m_pSeq->tickOpen, 0U);
   Store(m_pSeq->sequence, sequence + 1U, std::memory_order_release);
 }
 
@@ -147,6 +148,14 @@ void CTrnSeqShm::Announce(int mapWidth, int mapHeight, std::uint32_t tickPeriodM
   Store(m_pSeq->heartbeatNs, nowNs);
   Store(m_pSeq->layoutVersion, trn::kSeqLayoutVersion, std::memory_order_release);
   Store(m_pSeq->magic, trn::kSeqMagic, std::memory_order_release);
+}
+
+void CTrnSeqShm::OpenTick(std::int64_t nowNs) {
+  if (m_pSeq == nullptr) {
+    return;
+  }
+  Store(m_pSeq->heartbeatNs, nowNs);
+  Store(m_pSeq->tickOpen, 1U, std::memory_order_release);
 }
 
 void CTrnSeqShm::BeginTick(std::int64_t nowNs) {
@@ -182,6 +191,15 @@ void CTrnSeqShm::NoteTickDuration(std::int64_t tickNs) {
   if (clamped > m_pSeq->maxTickMicros) {
     Store(m_pSeq->maxTickMicros, clamped);
   }
+}
+
+void CTrnSeqShm::CloseTick(std::int64_t nowNs, std::int64_t tickNs) {
+  if (m_pSeq == nullptr) {
+    return;
+  }
+  NoteTickDuration(tickNs);
+  Store(m_pSeq->heartbeatNs, nowNs);
+  Store(m_pSeq->tickOpen, 0U, std::memory_order_release);
 }
 
 CTrnSeqShm::AttachResult CTrnSeqShm::HoldRecord() {

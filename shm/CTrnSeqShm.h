@@ -13,8 +13,9 @@
 //
 // Use: construct with the record's name; Attach before touching the record.
 // kServing: call Announce once the server is ready (magic last, so readers
-// trust nothing before), then per tick BeginTick, the record's writes,
-// NotePublication on a publishing tick, EndTick, NoteTickDuration. Release
+// trust nothing before), then per tick OpenTick, the work that reads the
+// map, BeginTick, the record's writes, NotePublication on a publishing
+// tick, EndTick, CloseTick. Release
 // (or the destructor) gives the hold back and closes the companion.
 //
 // Threading: the owner's thread (the dialog's); the companion is shared with
@@ -65,6 +66,9 @@ class CTrnSeqShm : public BaseSharedMemory {
   // The server is ready: map size (pixels), tick period (ms) and a first
   // heartbeat, then the layout version and the magic.
   void Announce(int mapWidth, int mapHeight, std::uint32_t tickPeriodMillis, std::int64_t nowNs);
+  // The tick's first beat, before any of its work: heartbeat = nowNs
+  // (monotonic clock) and tickOpen 1, so readers know a tick is in progress.
+  void OpenTick(std::int64_t nowNs);
   // Sequence odd and heartbeat = nowNs (monotonic clock), before the tick's
   // first write into the record.
   void BeginTick(std::int64_t nowNs);
@@ -74,6 +78,9 @@ class CTrnSeqShm : public BaseSharedMemory {
   void EndTick();
   // The whole tick's duration (ns): last and largest tick, microseconds.
   void NoteTickDuration(std::int64_t tickNs);
+  // The tick's last beat, after all its work: NoteTickDuration(tickNs),
+  // then heartbeat = nowNs and tickOpen 0.
+  void CloseTick(std::int64_t nowNs, std::int64_t tickNs);
   // The second hold, on the record itself (which the caller has open), once
   // Attach gave kServing: the companion's hold alone is lost to whoever
   // removes or replaces the companion's name, the record's object is not.

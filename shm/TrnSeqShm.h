@@ -21,6 +21,13 @@
 // server leaves generation and claimSequence at 0 (the reserved bytes it
 // never wrote).
 //
+// Heartbeat: the server writes heartbeatNs as each tick opens (tickOpen 1)
+// and again as it closes (tickOpen 0). Between ticks the heartbeat is never
+// older than the pause between two ticks; inside a tick it is as old as the
+// tick, which a cold or remote map may make long: readers allow a tick in
+// progress more time (client/CTrnClient.h). An older server leaves tickOpen
+// at 0 and beats only as a tick opens.
+//
 // Threading: shared with other processes without locks; the server is the
 // only writer of every field but none (readers never write). 64-bit fields
 // are 8-byte aligned so they can be read and written atomically.
@@ -56,7 +63,8 @@ struct TrnSeqData {
   std::uint32_t tickPeriodMillis;  // the server's tick period (120)
   std::uint32_t generation;        // claims of the record: one more per server
   std::uint32_t claimSequence;     // the sequence as the last claim left it
-  std::uint8_t reserved[52];
+  std::uint32_t tickOpen;          // 1 from a tick's first beat to its last, else 0
+  std::uint8_t reserved[48];
 };
 
 static_assert(offsetof(TrnSeqData, sequence) == 8);
@@ -68,6 +76,7 @@ static_assert(offsetof(TrnSeqData, mapWidth) == 48);
 static_assert(offsetof(TrnSeqData, tickPeriodMillis) == 64);
 static_assert(offsetof(TrnSeqData, generation) == 68);
 static_assert(offsetof(TrnSeqData, claimSequence) == 72);
+static_assert(offsetof(TrnSeqData, tickOpen) == 76);
 static_assert(sizeof(TrnSeqData) == trn::kSeqRecordSize);
 
 // Writer side, the server only. Begin makes the sequence odd before the first

@@ -212,13 +212,7 @@ void CTerrainEngine::StartEngine() {
 // --- Positions, pixels, colours -------------------------------------------
 
 int CTerrainEngine::LongitudeToPixel(double longitude) {
-  m_pixelsPerDegLon = static_cast<double>(m_mapWidth / 360);
-  const double f = (longitude + 180.0) * m_pixelsPerDegLon;
-  const int column = ClampI(0, TruncateToInt(f, 0), m_mapWidth);
-  // No map: no scale (a loaded map has at least one pixel per degree).
-  m_degPerPixelLon = m_pixelsPerDegLon > 0.0 ? 1.0 / m_pixelsPerDegLon : 0.0;
-  // Against the clamped column, so off the map the fraction exceeds 1.
-  m_subX = ClampI(0, TruncateToInt(std::fabs((f - column) * kSubCellFactor), 0), 2);
+  const int column = ConvertLongitude(longitude);
   if (m_pShmData != nullptr) {
     m_pShmData->subCellLonSpan = m_degPerPixelLon / 3.0;
   }
@@ -226,14 +220,30 @@ int CTerrainEngine::LongitudeToPixel(double longitude) {
 }
 
 int CTerrainEngine::LatitudeToPixel(double latitude) {
+  const int row = ConvertLatitude(latitude);
+  if (m_pShmData != nullptr) {
+    m_pShmData->subCellLatSpan = m_degPerPixelLat / 3.0;
+  }
+  return row;
+}
+
+int CTerrainEngine::ConvertLongitude(double longitude) {
+  m_pixelsPerDegLon = static_cast<double>(m_mapWidth / 360);
+  const double f = (longitude + 180.0) * m_pixelsPerDegLon;
+  const int column = ClampI(0, TruncateToInt(f, 0), m_mapWidth);
+  // No map: no scale (a loaded map has at least one pixel per degree).
+  m_degPerPixelLon = m_pixelsPerDegLon > 0.0 ? 1.0 / m_pixelsPerDegLon : 0.0;
+  // Against the clamped column, so off the map the fraction exceeds 1.
+  m_subX = ClampI(0, TruncateToInt(std::fabs((f - column) * kSubCellFactor), 0), 2);
+  return column;
+}
+
+int CTerrainEngine::ConvertLatitude(double latitude) {
   m_pixelsPerDegLat = static_cast<double>(m_mapHeight / 180);
   const double f = (90.0 - latitude) * m_pixelsPerDegLat;
   const int row = ClampI(0, TruncateToInt(f, 0), m_mapHeight);
   m_degPerPixelLat = m_pixelsPerDegLat > 0.0 ? 1.0 / m_pixelsPerDegLat : 0.0;
   m_subY = ClampI(0, TruncateToInt(std::fabs((f - row) * kSubCellFactor), 0), 2);
-  if (m_pShmData != nullptr) {
-    m_pShmData->subCellLatSpan = m_degPerPixelLat / 3.0;
-  }
   return row;
 }
 
@@ -256,17 +266,30 @@ int CTerrainEngine::GetAircraftElevation() const {
   if (m_pShmData == nullptr) {
     return 0;
   }
+  return AircraftElevationIn(m_pShmData->fineGrid);
+}
+
+int CTerrainEngine::AircraftElevationIn(const FineGrid& grid) const {
   // Over the pole the window runs north on the map: the sub-row the
   // conversion gives counts from the pole, the fine cell's from the north.
   int x = 0;
   int y = 0;
   const int subY = GlobePixel(m_pixelX, m_pixelY, x, y) ? 2 - m_subY : m_subY;
-  return m_pShmData->fineGrid[trn::kFineCentre][trn::kFineCentre][m_subX][subY].elevation;
+  return grid[trn::kFineCentre][trn::kFineCentre][m_subX][subY].elevation;
 }
 
 // --- Grids ------------------------------------------------------------------
 
 bool CTerrainEngine::UpdateTerrain() {
+  const bool published = PrepareTick();
+  WriteTick();
+  FinishTick();
+  return published;
+}
+
+bool CTerrainEngine::PrepareTick() {
+  m_tickReady = false;
+  m_gridsStaged = false;
   if (m_pShmData == nullptr || m_mapLost) {
     return false;
   }
@@ -279,27 +302,32 @@ bool CTerrainEngine::UpdateTerrain() {
   const bool read = m_bitmap.ReadGuarded(
       [](void* context) {
         auto* t = static_cast<Tick*>(context);
-        t->published = t->engine->UpdateTerrainUnguarded();
+        t->published = t->engine->PrepareTickUnguarded();
+        if (t->engine->m_mapReadHook != nullptr) {
+          t->engine->m_mapReadHook(t->engine->m_pMapReadContext);
+        }
       },
       &tick);
   if (!read) {
+    // Nothing of a tick the map failed in goes into the record.
+    m_tickReady = false;
     NoteMapLost();
     return false;
   }
   return tick.published;
 }
 
-bool CTerrainEngine::UpdateTerrainUnguarded() {
+bool CTerrainEngine::PrepareTickUnguarded() {
   // The order matters: the grids follow the previous tick's position.
-  const bool published = RefreshGrids(m_latitude, m_longitude, m_pixelX, m_pixelY);
+  const bool staged = StageGrids(m_latitude, m_longitude, m_pixelX, m_pixelY);
   if (m_mapLost) {
     return false;
   }
   const AircraftInput input = ReadAircraftInput();
   m_latitude = input.latitude;
   m_longitude = input.longitude;
-  m_pixelX = LongitudeToPixel(m_longitude);
-  m_pixelY = LatitudeToPixel(m_latitude);
+  m_pixelX = ConvertLongitude(m_longitude);
+  m_pixelY = ConvertLatitude(m_latitude);
   m_cellId = MakeCellId(m_pixelX, m_pixelY);
   // The colour of the pixel the grids put under the aircraft: at +180 and
   // -90 the conversion's column or row lies one past the map.
@@ -307,8 +335,29 @@ bool CTerrainEngine::UpdateTerrainUnguarded() {
   int y = 0;
   GlobePixel(m_pixelX, m_pixelY, x, y);
   m_terrainColour = GetTerrainPixel(x, y);
-  m_elevation = GetAircraftElevation();
-  return published;
+  // From the fine grid this tick publishes, or the one last published.
+  m_elevation = staged ? AircraftElevationIn(m_fineBuffer) : GetAircraftElevation();
+  m_tickReady = true;
+  return staged;
+}
+
+void CTerrainEngine::WriteTick() {
+  if (m_pShmData == nullptr || !m_tickReady) {
+    return;
+  }
+  m_tickReady = false;
+  if (m_gridsStaged) {
+    WriteStagedGrids();
+  }
+  m_pShmData->subCellLonSpan = m_degPerPixelLon / 3.0;
+  m_pShmData->subCellLatSpan = m_degPerPixelLat / 3.0;
+}
+
+void CTerrainEngine::FinishTick() {
+  if (m_gridsStaged) {
+    m_gridsStaged = false;
+    ClearCoarseBuffer();
+  }
 }
 
 void CTerrainEngine::NoteMapLost() {
@@ -317,6 +366,17 @@ void CTerrainEngine::NoteMapLost() {
 }
 
 bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column, int row) {
+  if (!StageGrids(latitude, longitude, column, row)) {
+    return false;
+  }
+  WriteStagedGrids();
+  m_gridsStaged = false;
+  ClearCoarseBuffer();
+  return true;
+}
+
+bool CTerrainEngine::StageGrids(double latitude, double longitude, int column, int row) {
+  m_gridsStaged = false;
   if (!FillCoarseBand(latitude, longitude, column, row)) {
     return false;
   }
@@ -324,8 +384,8 @@ bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column,
     ClearCoarseBuffer();  // a complete sweep with nowhere to publish it
     return false;
   }
-  // Once per publication: a map cut short on disk since the last one is
-  // not published from. The record keeps the last good grids.
+  // Once per publication: a map cut short or changed on disk since the
+  // last one is not published from. The record keeps the last good grids.
   if (!m_bitmap.CheckFile()) {
     ClearCoarseBuffer();
     NoteMapLost();
@@ -340,11 +400,18 @@ bool CTerrainEngine::RefreshGrids(double latitude, double longitude, int column,
     m_bitmap.ReleaseRowsOutside(firstRow, ClampSum(0, firstRow, kCoarseLast, m_mapHeight - 1));
     m_releasedFirstRow = firstRow;
   }
-  std::memcpy(m_pShmData->coarseGrid, m_coarseBuffer, sizeof m_coarseBuffer);
-  ClearCoarseBuffer();
-  RefineFineGrid();  // from the record's copy, not the cleared buffer
-  std::memcpy(m_pShmData->fineGrid, m_fineBuffer, sizeof m_fineBuffer);
+  // Refined from the sweep as it will be published: the same points the
+  // record's copy will hold.
+  m_pRefineSource = &m_coarseBuffer;
+  RefineFineGrid();
+  m_pRefineSource = nullptr;
+  m_gridsStaged = true;
   return true;
+}
+
+void CTerrainEngine::WriteStagedGrids() {
+  std::memcpy(m_pShmData->coarseGrid, m_coarseBuffer, sizeof m_coarseBuffer);
+  std::memcpy(m_pShmData->fineGrid, m_fineBuffer, sizeof m_fineBuffer);
 }
 
 bool CTerrainEngine::GlobePixel(int column, int row, int& x, int& y) const {
@@ -441,7 +508,7 @@ void CTerrainEngine::RefineCell(int a, int b, int i, int j) {
     return;
   }
   // The identifier of the pixel refined, as its coarse point names it.
-  const TrnGridPoint& centre = m_pShmData->coarseGrid[i][j];
+  const TrnGridPoint& centre = RefineSource()[i][j];
   const int id = centre.cellId;
   if (!m_overridesApply || !LookupElevationOverride(id)) {
     m_subElevation[0][0] = InterpolateSubPoint(kSubNorthWest, i, j);
@@ -479,7 +546,8 @@ int CTerrainEngine::InterpolateSubPoint(int direction, int i, int j) const {
   }
   i = ClampGridIndex(i, 0);
   j = ClampGridIndex(j, 0);
-  const int e = m_pShmData->coarseGrid[i][j].elevation;
+  const CoarseGrid& grid = RefineSource();
+  const int e = grid[i][j].elevation;
   if (direction < 0 || direction > kSubSouth || direction == kSubCentre) {
     return e;
   }
@@ -487,15 +555,9 @@ int CTerrainEngine::InterpolateSubPoint(int direction, int i, int j) const {
   // Over a pole the map's south is up the grid. Every neighbour is a pixel
   // of the map: the window holds no other kind.
   const int south = OverPole(i, j) ? -1 : 1;
-  const int n1 =
-      m_pShmData->coarseGrid[ClampGridIndex(i, n[0][0])][ClampGridIndex(j, south * n[0][1])]
-          .elevation;
-  const int n2 =
-      m_pShmData->coarseGrid[ClampGridIndex(i, n[1][0])][ClampGridIndex(j, south * n[1][1])]
-          .elevation;
-  const int n3 =
-      m_pShmData->coarseGrid[ClampGridIndex(i, n[2][0])][ClampGridIndex(j, south * n[2][1])]
-          .elevation;
+  const int n1 = grid[ClampGridIndex(i, n[0][0])][ClampGridIndex(j, south * n[0][1])].elevation;
+  const int n2 = grid[ClampGridIndex(i, n[1][0])][ClampGridIndex(j, south * n[1][1])].elevation;
+  const int n3 = grid[ClampGridIndex(i, n[2][0])][ClampGridIndex(j, south * n[2][1])].elevation;
   return BlendElevations(e, n1, n2, n3);
 }
 

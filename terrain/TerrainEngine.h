@@ -152,21 +152,47 @@ class CTerrainEngine {
 
   // --- Grids (every tick) -------------------------------------------------
 
-  // One tick: RefreshGrids with the previous tick's position, then takes the
-  // new position from the record and works out pixel, sub-cell, cell id,
-  // colour (of the map pixel GlobePixel gives, so at longitude +180 that of
-  // column 0) and elevation. True on a publishing tick. When the map file is
-  // found cut short on disk (checked before each publication, and any
-  // fault while reading it) the map is lost: MapLost() turns true,
-  // LoadError() says why, and from then on ticks do nothing; the record
-  // keeps the last grids published.
+  // One tick: PrepareTick, WriteTick and FinishTick in a row. True on a
+  // publishing tick. When the map file is found cut short or changed on
+  // disk (checked before each publication, and any fault while reading it)
+  // the map is lost: MapLost() turns true, LoadError() says why, and from
+  // then on ticks do nothing; the record keeps the last grids published.
   bool UpdateTerrain();
+  // The tick in three steps, so that the record's readers wait only for
+  // its writes. PrepareTick does everything that reads the map, the file or
+  // the aircraft's input, into the engine's own buffers and nothing into
+  // the record: the band of the previous tick's position, on the sweep's
+  // last band the file check, the page release and the refined fine grid,
+  // then the new position's pixel, sub-cell, cell id, colour (of the map
+  // pixel GlobePixel gives, so at longitude +180 that of column 0) and
+  // elevation. True when the tick publishes grids. WriteTick makes the
+  // tick's writes into the record (the grids on a publishing tick, the
+  // sub-cell spans), block copies of fixed buffers only; nothing when the
+  // tick was not prepared whole (no record, the map lost). FinishTick
+  // clears the coarse back buffer after a publication.
+  bool PrepareTick();
+  void WriteTick();
+  void FinishTick();
   bool MapLost() const { return m_mapLost; }
+  // Test seam: hook(context) runs inside every tick's guarded map reads,
+  // after the band's pixels, where a map on a slow or failing disk holds
+  // the tick. Null (the default): none.
+  void SetMapReadHook(void (*hook)(void* context), void* context) {
+    m_mapReadHook = hook;
+    m_pMapReadContext = context;
+  }
   // Fills the next band; when the cycle is complete publishes the coarse
   // grid, clears the buffer, refines and publishes the fine grid. Position
   // arguments are the previous tick's (degrees; column and row). True when
   // the grids were published.
   bool RefreshGrids(double latitude, double longitude, int column, int row);
+  // RefreshGrids up to the publication: fills the band and, when the sweep
+  // is complete, checks the file, lets pages go and refines the fine grid
+  // from the back buffer into the fine back buffer. True when both grids
+  // wait in their buffers for WriteStagedGrids.
+  bool StageGrids(double latitude, double longitude, int column, int row);
+  // Copies the staged grids into the record (two block copies).
+  void WriteStagedGrids();
   // Fills m_bandColumns columns of the coarse back buffer with the window
   // centred on pixel (column, row); latitude and longitude are not used.
   // Every point is a real pixel of the map (GlobePixel) and carries that
@@ -183,8 +209,9 @@ class CTerrainEngine {
   bool GlobePixel(int column, int row, int& x, int& y) const;
   // m_nextColumn = 0 and every byte of the coarse back buffer 0.
   void ClearCoarseBuffer();
-  // Refines the 17 x 17 cells around coarse point (75, 75) of the record's
-  // coarse grid into the fine back buffer.
+  // Refines the 17 x 17 cells around coarse point (75, 75) of the coarse
+  // grid being refined (the record's, or the staged back buffer while
+  // StageGrids refines) into the fine back buffer.
   void RefineFineGrid();
   // Cell (a, b) of the fine grid (0..16) from coarse point (i, j) (0..149):
   // the nine sub-cells of that point's pixel, with its identifier, each at
@@ -192,7 +219,7 @@ class CTerrainEngine {
   // northern third wherever the pixel lies in the window.
   void RefineCell(int a, int b, int i, int j);
   // Elevation (metres) of one sub-point of coarse point (i, j) of the
-  // record's coarse grid; direction is a SubPointDirection other than the
+  // coarse grid being refined (see RefineFineGrid); direction is a SubPointDirection other than the
   // centre, named as on the map: for a point over a pole (see GlobePixel)
   // the map's north neighbour is the next row down the grid. 0 while not
   // connected.
@@ -270,13 +297,25 @@ class CTerrainEngine {
 
  private:
   void SetLoadError(const char* path, const char* reason);
-  bool UpdateTerrainUnguarded();
+  bool PrepareTickUnguarded();
+  // Column and row as LongitudeToPixel and LatitudeToPixel give them, with
+  // the same scales and sub-cell, without the record's span.
+  int ConvertLongitude(double longitude);
+  int ConvertLatitude(double latitude);
+  // The aircraft's sub-point elevation in a fine grid (GetAircraftElevation).
+  int AircraftElevationIn(const FineGrid& grid) const;
+  // The coarse grid refinement reads: the staged buffer or the record's.
+  const CoarseGrid& RefineSource() const {
+    return m_pRefineSource != nullptr ? *m_pRefineSource : m_pShmData->coarseGrid;
+  }
   void NoteMapLost();
   // True when row j of coarse column i, as last filled, lies over a pole.
   bool OverPole(int i, int j) const;
 
   TrnShmData* m_pShmData = nullptr;
   CTrnSimWatch* m_pSimWatch = nullptr;
+  void (*m_mapReadHook)(void* context) = nullptr;  // test seam, see SetMapReadHook
+  void* m_pMapReadContext = nullptr;
   AircraftInput m_lastFrameInput = {};
   platform::CBitmapFile m_bitmap;  // the terrain bitmap in its memory DC
   std::uint32_t m_terrainColour = 0;
@@ -284,7 +323,10 @@ class CTerrainEngine {
   char m_szMapPath[kLoadErrorSize] = {};  // of the last load, for later reasons
   bool m_overridesApply = false;          // the map is the table's 4320 x 2160
   bool m_mapLost = false;
-  int m_releasedFirstRow = -1;  // grid's first row when pages were last let go
+  bool m_gridsStaged = false;                   // both grids wait in their buffers for the record
+  bool m_tickReady = false;                     // PrepareTick ran to its end: WriteTick may write
+  const CoarseGrid* m_pRefineSource = nullptr;  // null: the record's coarse grid
+  int m_releasedFirstRow = -1;                  // grid's first row when pages were last let go
   int m_mapWidth = 0;
   int m_mapHeight = 0;
   int m_globeWidth = 0;   // 360 x pixels per degree: the columns that wrap

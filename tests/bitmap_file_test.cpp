@@ -15,7 +15,9 @@
 #include "platform/system_error.h"
 #include "tests/support/BmpTestWriter.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -458,6 +460,178 @@ TEST_F(BitmapFile, SentBusErrorIsNotAFaultOfTheMap) {
       },
       DiedOfTheSignalsOwnAction, "");
   std::filesystem::remove(path);
+}
+#endif
+
+#ifdef _WIN32
+// The first mapped region of at least `bytes` bytes in this process: the
+// view of a map read in place (no other mapping is that large here).
+const std::uint8_t* MappingOfAtLeast(std::uint64_t bytes) {
+  MEMORY_BASIC_INFORMATION info{};
+  const std::uint8_t* p = nullptr;
+  while (VirtualQuery(p, &info, sizeof info) == sizeof info) {
+    if (info.Type == MEM_MAPPED && info.State == MEM_COMMIT && info.RegionSize >= bytes) {
+      return static_cast<const std::uint8_t*>(info.BaseAddress);
+    }
+    p = static_cast<const std::uint8_t*>(info.BaseAddress) + info.RegionSize;
+  }
+  return nullptr;
+}
+
+// Forged faults, told apart from any other exception by their last
+// parameter; a handler after the guard's counts those the guard passed on
+// and lets RaiseException return.
+constexpr ULONG_PTR kForgedStatus = 0xC000009CUL;  // STATUS_DEVICE_DATA_ERROR
+LONG g_passedOn = 0;
+
+LONG CALLBACK CountPassedOn(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* rec = info->ExceptionRecord;
+  if ((rec->ExceptionCode == EXCEPTION_IN_PAGE_ERROR ||
+       rec->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) &&
+      rec->NumberParameters == 3 && rec->ExceptionInformation[2] == kForgedStatus) {
+    ++g_passedOn;
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void RaiseForged(DWORD code, const void* address) {
+  const ULONG_PTR args[3] = {0, reinterpret_cast<ULONG_PTR>(address), kForgedStatus};
+  RaiseException(code, 0, 3, args);
+}
+
+// The regression of a server ended by an in-page error on its map (a
+// failing disk or a network share): inside the guarded read, at an address
+// of the map's view, it loses the map as a cut file does on POSIX; at any
+// other address, or outside the guarded read, it is not the map's and goes
+// on to the next handler unchanged.
+TEST_F(BitmapFile, InPageErrorOnTheMapLosesIt) {
+  const auto path = s_dir / "inpage.bmp";
+  const int w = 43200;
+  const int h = 21600;
+  std::uint64_t end = 0;
+  {
+    bmptest::SparseMap map(path, w, h);
+    map.Put(0, 0, 0x123456u);
+    end = map.PixelBytesEnd();
+    ASSERT_TRUE(map.Close());
+  }
+  struct Case {
+    const char* what;
+    DWORD code;
+    bool inView;
+    bool guarded;
+    bool lost;
+  } cases[] = {
+      {"in-page error in the view", EXCEPTION_IN_PAGE_ERROR, true, true, true},
+      {"read access violation in the view", EXCEPTION_ACCESS_VIOLATION, true, true, true},
+      {"in-page error elsewhere", EXCEPTION_IN_PAGE_ERROR, false, true, false},
+      {"in-page error in the view, unguarded", EXCEPTION_IN_PAGE_ERROR, true, false, false},
+  };
+  PVOID after = AddVectoredExceptionHandler(0, CountPassedOn);
+  ASSERT_NE(after, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CBitmapFile bitmap;
+    ASSERT_TRUE(bitmap.Load(path.string().c_str())) << bitmap.ErrorText();
+    ASSERT_TRUE(bitmap.InPlace());
+    const std::uint8_t* view = MappingOfAtLeast(end);
+    ASSERT_NE(view, nullptr);
+    static int elsewhere = 0;
+    struct Probe {
+      DWORD code;
+      const void* address;
+      bool finished;
+    } probe{c.code, c.inView ? static_cast<const void*>(view + end / 2) : &elsewhere, false};
+    g_passedOn = 0;
+    bool read = true;
+    if (c.guarded) {
+      read = bitmap.ReadGuarded(
+          [](void* context) {
+            auto* p = static_cast<Probe*>(context);
+            RaiseForged(p->code, p->address);
+            p->finished = true;
+          },
+          &probe);
+    } else {
+      RaiseForged(probe.code, probe.address);
+      probe.finished = true;
+    }
+    EXPECT_EQ(read, !c.lost);
+    EXPECT_EQ(probe.finished, !c.lost);
+    EXPECT_EQ(bitmap.Lost(), c.lost);
+    EXPECT_EQ(g_passedOn, c.lost ? 0 : 1);
+    if (c.lost) {
+      EXPECT_NE(std::string(bitmap.ErrorText()).find("no longer read"), std::string::npos)
+          << bitmap.ErrorText();
+      EXPECT_EQ(bitmap.Pixel(0, 0), CBitmapFile::kOutside);
+      EXPECT_FALSE(bitmap.ReadGuarded([](void*) {}, nullptr));
+    } else {
+      EXPECT_EQ(bitmap.Pixel(0, 0), 0x123456u);
+    }
+  }
+  RemoveVectoredExceptionHandler(after);
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+}
+
+// Under Wine a program outside it can cut the map short while it is mapped
+// (the system's sharing rules bind Windows programs only), and a read past
+// the new end raises a real fault, an access violation: the guard loses
+// the map as on POSIX. Elsewhere the cut cannot be made and the case is
+// skipped.
+TEST_F(BitmapFile, MapCutShortByAnotherProgramIsLost) {
+  using UnixName = char*(CDECL*)(const WCHAR*);
+  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) {
+    GTEST_SKIP() << "not under Wine: no program can shorten a mapped file";
+  }
+  const auto path = s_dir / "cut-outside.bmp";
+  const int w = 43200;
+  const int h = 21600;
+  {
+    bmptest::SparseMap map(path, w, h);
+    map.Put(w - 1, 0, 0x123456u);
+    ASSERT_TRUE(map.Close());
+  }
+  CBitmapFile bitmap;
+  ASSERT_TRUE(bitmap.Load(path.string().c_str())) << bitmap.ErrorText();
+  ASSERT_TRUE(bitmap.InPlace());
+  char* name = unixName(path.wstring().c_str());
+  ASSERT_NE(name, nullptr);
+  std::string command = std::string("Z:\\usr\\bin\\truncate -s 4096 ") + name;
+  HeapFree(GetProcessHeap(), 0, name);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    GTEST_SKIP() << "truncate cannot be run from here";
+  }
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  struct Probe {
+    const CBitmapFile* bitmap;
+    int x;
+    std::uint32_t colour;
+    bool finished;
+  } probe{&bitmap, w - 1, 0, false};
+  EXPECT_FALSE(bitmap.ReadGuarded(
+      [](void* context) {
+        auto* p = static_cast<Probe*>(context);
+        p->colour = p->bitmap->Pixel(p->x, 0);
+        p->finished = true;
+      },
+      &probe));
+  EXPECT_FALSE(probe.finished);
+  EXPECT_TRUE(bitmap.Lost());
+  EXPECT_NE(std::string(bitmap.ErrorText()).find("cut short"), std::string::npos)
+      << bitmap.ErrorText();
+  bitmap.Unload();
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
 }
 #endif
 

@@ -1200,6 +1200,42 @@ TEST_F(ClientProcessTest, HeartbeatsOutsideTheClockAreGone) {
   }
 }
 
+// A tick in progress may be a slow one: its heartbeat, from the tick's
+// start, is allowed 3 s plus the longest tick reported, 10 s at most;
+// between ticks 1 s.
+TEST_F(ClientProcessTest, TickInProgressIsAllowedItsLongestTick) {
+  CHostileCompanion hostile(m_segment);
+  ASSERT_TRUE(hostile.Make());
+  orogrid_client* c = nullptr;
+  ASSERT_EQ(orogrid_open(m_segment.c_str(), 0, &c), OROGRID_OK);
+  ClientPtr client(c);
+  constexpr std::int64_t kS = 1000000000LL;
+  struct Case {
+    const char* what;
+    std::uint32_t tickOpen;
+    std::uint32_t maxTickMicros;
+    std::int64_t age;
+    int alive;
+  };
+  const Case cases[] = {
+      {"between ticks, 0.5 s", 0, 0, kS / 2, OROGRID_SERVER_ALIVE},
+      {"between ticks, 1.5 s", 0, 0, 3 * kS / 2, OROGRID_SERVER_GONE},
+      {"in a tick, 1.5 s", 1, 0, 3 * kS / 2, OROGRID_SERVER_ALIVE},
+      {"in a tick, 3.5 s", 1, 0, 7 * kS / 2, OROGRID_SERVER_GONE},
+      {"in a tick, 4.5 s, ticks of 2 s", 1, 2000000, 9 * kS / 2, OROGRID_SERVER_ALIVE},
+      {"in a tick, 9 s, ticks of an hour", 1, 0xFFFFFFFFU, 9 * kS, OROGRID_SERVER_ALIVE},
+      {"in a tick, 11 s, ticks of an hour", 1, 0xFFFFFFFFU, 11 * kS, OROGRID_SERVER_GONE},
+  };
+  for (const Case& k : cases) {
+    hostile.Seq().tickOpen = k.tickOpen;
+    hostile.Seq().maxTickMicros = k.maxTickMicros;
+    hostile.SetHeartbeat(platform::MonotonicNanoseconds() - k.age);
+    orogrid_status status{};
+    ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+    EXPECT_EQ(status.server_alive, k.alive) << k.what;
+  }
+}
+
 // A companion that appears during a wait, with publications older than the
 // call: they are not "the next publication".
 TEST_F(ClientProcessTest, WaitIgnoresPublicationsFromBeforeTheCall) {

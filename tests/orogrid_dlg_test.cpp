@@ -3,6 +3,7 @@
 // small test map and a segment of the test's own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "app/OrogridDlg.h"
 #include "app/OrogridResources.h"
 #include "app/resource.h"
+#include "client/orogrid_client.h"
 #include "platform/app_framework.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_id.h"
@@ -602,6 +604,98 @@ TEST_F(OrogridDlg, RefusedSegmentShowsTheReason) {
     platform::ShmRemoveName(name.c_str());
     platform::ShmRemoveName((name + trn::kSeqNameSuffix).c_str());
   }
+}
+
+// What a map-read hook saw of the companion while the tick read the map.
+struct OddWatch {
+  TrnSeqData* seq;
+  int reads = 0;
+  int odd = 0;
+  int open = 0;  // reads while the companion said a tick is in progress
+};
+
+std::uint32_t SequenceOf(TrnSeqData* seq) {
+  return std::atomic_ref<std::uint32_t>(seq->sequence).load(std::memory_order_acquire);
+}
+
+// The regression of an odd window that covered the whole terrain update:
+// readers spun through every pixel read, file check and page release of
+// the tick. The map is read while the sequence is even; only the record's
+// writes lie inside the odd step, still one odd and one even step a tick.
+TEST_F(OrogridDlg, MapIsReadOutsideTheOddStep) {
+  Place(10.5, 20.5);
+  COrogridDlg& dlg = Start();
+  ASSERT_NE(nullptr, dlg.SeqShm());
+  TestSegment view(Companion(), trn::kSeqRecordSize);
+  ASSERT_TRUE(view.OpenAndMap()) << view.GetErrorText();
+  OddWatch watch{view.Seq()};
+  dlg.Terrain().SetMapReadHook(
+      [](void* context) {
+        auto* w = static_cast<OddWatch*>(context);
+        ++w->reads;
+        w->odd += static_cast<int>(SequenceOf(w->seq) & 1U);
+        w->open += static_cast<int>(w->seq->tickOpen == 1U);
+      },
+      &watch);
+  const std::uint32_t before = SequenceOf(view.Seq());
+  Tick(22);
+  dlg.Terrain().SetMapReadHook(nullptr, nullptr);
+  EXPECT_EQ(22, watch.reads);
+  EXPECT_EQ(0, watch.odd) << "map reads inside the odd step";
+  EXPECT_EQ(22, watch.open);
+  EXPECT_EQ(0U, view.Seq()->tickOpen);
+  EXPECT_EQ(before + 44U, SequenceOf(view.Seq()));
+  EXPECT_EQ(2U, view.Seq()->publicationCount);
+  EXPECT_EQ(200 * 10000 + 79, m_rec->coarseGrid[75][75].cellId);
+}
+
+// A reader asking all through a tick its map holds for 1.2 s.
+struct SlowTick {
+  orogrid_client* client;
+  int calls = 0;
+  int gone = 0;
+};
+
+// The regression of liveness that hung on one slow tick: the heartbeat came
+// only as a tick began, so a tick held 1.2 s by its map reads (a cold or
+// remote disk) made every client report the server gone. Asked all through
+// such a tick, the server is alive.
+TEST_F(OrogridDlg, SlowTickIsNotTakenForAGoneServer) {
+  Place(10.5, 20.5);
+  COrogridDlg& dlg = Start();
+  ASSERT_NE(nullptr, dlg.SeqShm());
+  Tick(11);
+  orogrid_client* client = nullptr;
+  ASSERT_EQ(OROGRID_OK, orogrid_open(m_segment.c_str(), 0, &client));
+  SlowTick slow{client};
+  dlg.Terrain().SetMapReadHook(
+      [](void* context) {
+        auto* s = static_cast<SlowTick*>(context);
+        const long long end = testsupport::NowMs() + 1200;
+        while (testsupport::NowMs() < end) {
+          orogrid_status status{};
+          if (orogrid_status_read(s->client, &status, sizeof status) == OROGRID_OK &&
+              status.server_alive == OROGRID_SERVER_GONE) {
+            ++s->gone;
+          }
+          double metres = 0.0;
+          if (orogrid_elevation(s->client, 10.5, 20.5, OROGRID_NEAREST, &metres, nullptr) ==
+              OROGRID_E_SERVER_GONE) {
+            ++s->gone;
+          }
+          ++s->calls;
+          testsupport::SleepMs(40);
+        }
+      },
+      &slow);
+  Tick();
+  dlg.Terrain().SetMapReadHook(nullptr, nullptr);
+  EXPECT_GE(slow.calls, 10);
+  EXPECT_EQ(0, slow.gone) << "the server was reported gone during a slow tick";
+  orogrid_status status{};
+  EXPECT_EQ(OROGRID_OK, orogrid_status_read(client, &status, sizeof status));
+  EXPECT_EQ(OROGRID_SERVER_ALIVE, status.server_alive);
+  orogrid_close(client);
 }
 
 TEST_F(OrogridDlg, CompanionCarriesTheServerAndItsTicks) {

@@ -752,40 +752,62 @@ TEST_F(OrogridE2E, MapOptionServesAnotherMap) {
   std::filesystem::remove_all(dir, ec);
 }
 
-// A map file cut short on disk while it is served: the server says so on
-// status line 1, stops publishing (the record keeps the last grids) and
-// still ends cleanly. Linux only: Windows cannot shorten a mapped file.
-TEST_F(OrogridE2E, MapCutShortWhileServedIsReported) {
+// A map file cut short, or written to in place at the same length, on disk
+// while it is served: the server says so on status line 1, stops publishing
+// (the record keeps the last grids) and still ends cleanly. Linux only:
+// Windows can neither shorten a mapped file nor open it for writing while
+// the server has it.
+TEST_F(OrogridE2E, MapChangedOnDiskWhileServedIsReported) {
   if (!e2e::ServerProcess::ArgumentsSupported()) {
-    GTEST_SKIP() << "the system cannot shorten a mapped file";
+    GTEST_SKIP() << "the system cannot change a mapped file";
   }
-  const auto dir = bmptest::ScratchDir("e2e-cut");
-  const std::string path = (dir / "cut.bmp").string();
-  ASSERT_TRUE(WriteFineMap(path));
-  {
-    e2e::ServerProcess server;
-    std::string reason;
-    ASSERT_TRUE(server.StartWithArguments({"--map", path}, &reason)) << reason;
-    ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
-    const FinePoint& p = kFinePoints[2];
-    WriteVolatile(m_rec->aircraftLatitude, p.latitude);
-    WriteVolatile(m_rec->aircraftLongitude, p.longitude);
-    ASSERT_TRUE(WaitForCentreOf(p.x * 10000 + p.y, 60000));
-    std::filesystem::resize_file(path, 4096);
-    std::string line;
-    EXPECT_TRUE(server.WaitForStatus(1, "Sorry :: ", 30000, &line)) << server.Output();
-    EXPECT_NE(std::string::npos, line.find("cut short")) << line;
-    const std::int32_t count = ReadVolatile(m_rec->updateCount);
-    SleepMs(1500);
-    EXPECT_EQ(count, ReadVolatile(m_rec->updateCount));
-    EXPECT_EQ(p.elevation, ReadVolatile(m_rec->coarseGrid[75][75].elevation));
-    EXPECT_TRUE(server.Running());
-    ASSERT_TRUE(server.Close());
-    EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+  struct Case {
+    const char* what;
+    bool cut;
+    const char* reason;
+  } cases[] = {
+      {"cut short", true, "cut short"},
+      {"written in place at the same length", false, "changed on disk"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto dir = bmptest::ScratchDir("e2e-cut");
+    const std::string path = (dir / "cut.bmp").string();
+    ASSERT_TRUE(WriteFineMap(path));
+    {
+      e2e::ServerProcess server;
+      std::string reason;
+      ASSERT_TRUE(server.StartWithArguments({"--map", path}, &reason)) << reason;
+      ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+      const FinePoint& p = kFinePoints[2];
+      WriteVolatile(m_rec->aircraftLatitude, p.latitude);
+      WriteVolatile(m_rec->aircraftLongitude, p.longitude);
+      ASSERT_TRUE(WaitForCentreOf(p.x * 10000 + p.y, 60000));
+      if (c.cut) {
+        std::filesystem::resize_file(path, 4096);
+      } else {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(file, nullptr);
+        const unsigned char bytes[3] = {0x11, 0x22, 0x33};
+        EXPECT_EQ(std::fseek(file, 1000000, SEEK_SET), 0);
+        EXPECT_EQ(std::fwrite(bytes, 1, sizeof bytes, file), sizeof bytes);
+        EXPECT_EQ(std::fclose(file), 0);
+      }
+      std::string line;
+      EXPECT_TRUE(server.WaitForStatus(1, "Sorry :: ", 30000, &line)) << server.Output();
+      EXPECT_NE(std::string::npos, line.find(c.reason)) << line;
+      const std::int32_t count = ReadVolatile(m_rec->updateCount);
+      SleepMs(1500);
+      EXPECT_EQ(count, ReadVolatile(m_rec->updateCount));
+      EXPECT_EQ(p.elevation, ReadVolatile(m_rec->coarseGrid[75][75].elevation));
+      EXPECT_TRUE(server.Running());
+      ASSERT_TRUE(server.Close());
+      EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+    }
+    EXPECT_EQ(1, TrnUserCount(m_rec));
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
   }
-  EXPECT_EQ(1, TrnUserCount(m_rec));
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
 }
 
 // Tried as a new user would: a second orogrid beside a running one. It

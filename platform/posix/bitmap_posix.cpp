@@ -51,6 +51,7 @@ struct CBitmapFile::Native {
   std::uint64_t stride = 0;      // bytes per stored row
   bool topDown = false;
   std::uint64_t needBytes = 0;  // the file's length the pixel reads rely on
+  struct timespec modified {};  // the file's modification time at load
 
   void Release() {
     if (mapped != nullptr) {
@@ -63,6 +64,7 @@ struct CBitmapFile::Native {
       fd = -1;
     }
     needBytes = 0;
+    modified = timespec{};
     bitsOffset = 0;
     stride = 0;
     topDown = false;
@@ -237,6 +239,7 @@ bool CBitmapFile::Load(const char* path) {
     m_native->bitsOffset = layout.bitsOffset;
     m_native->stride = layout.stride;
     m_native->topDown = layout.topDown;
+    m_native->modified = st.st_mtim;
     // The grids read a few bytes of rows far apart: reading ahead around
     // each would load pages nobody reads.
     madvise(mapped, bytes, MADV_RANDOM);
@@ -279,6 +282,15 @@ bool CBitmapFile::CheckFile() {
                   static_cast<unsigned long long>(size),
                   static_cast<unsigned long long>(m_native->needBytes));
     MarkLost(reason);
+    return false;
+  }
+  // Written to in place, even at the same length: the pixels read in place
+  // are no longer the map that was loaded, and a sweep may hold both. (The
+  // change time would also move for a rename over the file, which leaves
+  // the mapping whole.)
+  if (st.st_mtim.tv_sec != m_native->modified.tv_sec ||
+      st.st_mtim.tv_nsec != m_native->modified.tv_nsec) {
+    MarkLost("the map file was changed on disk (written to in place): no longer read");
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 // too large for a table (uncompressed 24 or 32 bits) is read in place from
 // a read-only view of the file.
 // Threading: one object per thread; the failure seam is not synchronised.
+// The in-page guard is per thread.
 #include <windows.h>
 
 #include <cstdio>
@@ -70,6 +71,63 @@ HANDLE OpenForReading(const char* path) {
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The in-page guard. A page of the view that the system cannot read in (a
+// failing disk, a network share gone) raises an in-page error; under Wine a
+// page past the end of a file cut short by another program raises a read
+// access violation. ReadGuarded puts a Guard for its thread in a TLS slot
+// (read without allocating, so safe in any exception); the vectored handler
+// takes only such a fault at an address of that view, and resumes the
+// thread at ResumeAtGuard, which jumps back into ReadGuarded. The handler
+// itself returns to the system first (EXCEPTION_CONTINUE_EXECUTION), so no
+// dispatch is left half done. Everything else continues the search
+// unchanged.
+struct Guard {
+  void* jump[5];  // __builtin_setjmp's buffer
+  const std::uint8_t* begin;
+  const std::uint8_t* end;
+};
+DWORD g_guardSlot = TLS_OUT_OF_INDEXES;
+PVOID g_guardHandler = nullptr;
+
+[[noreturn]] void ResumeAtGuard() {
+  auto* guard = static_cast<Guard*>(TlsGetValue(g_guardSlot));
+  __builtin_longjmp(guard->jump, 1);
+}
+
+LONG CALLBACK OnPageFault(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* rec = pointers->ExceptionRecord;
+  const bool inPage = rec->ExceptionCode == EXCEPTION_IN_PAGE_ERROR;
+  const bool readViolation =
+      rec->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && rec->ExceptionInformation[0] == 0;
+  if ((!inPage && !readViolation) || rec->NumberParameters < 2) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const auto* guard = static_cast<const Guard*>(TlsGetValue(g_guardSlot));
+  const auto* address = reinterpret_cast<const std::uint8_t*>(rec->ExceptionInformation[1]);
+  if (guard == nullptr || address < guard->begin || address >= guard->end) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  // On a stack below the faulting frame (which is abandoned), as a call
+  // would leave it: 16-byte aligned before the return address.
+  CONTEXT* context = pointers->ContextRecord;
+  context->Rsp = ((context->Rsp - 256) & ~static_cast<DWORD64>(15)) - 8;
+  context->Rip = reinterpret_cast<DWORD64>(&ResumeAtGuard);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+void InstallPageFaultHandler() {
+  if (g_guardHandler != nullptr) {
+    return;
+  }
+  if (g_guardSlot == TLS_OUT_OF_INDEXES) {
+    g_guardSlot = TlsAlloc();
+    if (g_guardSlot == TLS_OUT_OF_INDEXES) {
+      return;
+    }
+  }
+  g_guardHandler = AddVectoredExceptionHandler(1, OnPageFault);
+}
+
 }  // namespace
 
 struct CBitmapFile::Native {
@@ -81,6 +139,9 @@ struct CBitmapFile::Native {
   HANDLE file = INVALID_HANDLE_VALUE;
   HANDLE mapping = nullptr;
   const std::uint8_t* view = nullptr;
+  std::uint64_t viewBytes = 0;  // the whole file
+  std::uint64_t needBytes = 0;  // the file's length the pixel reads rely on
+  FILETIME modified{};          // the file's last write time at load
 
   void ReleaseFile() {
     if (view != nullptr) {
@@ -95,6 +156,9 @@ struct CBitmapFile::Native {
       CloseHandle(file);
       file = INVALID_HANDLE_VALUE;
     }
+    viewBytes = 0;
+    needBytes = 0;
+    modified = FILETIME{};
   }
 
   void Deselect() {
@@ -143,7 +207,36 @@ bool CBitmapFile::CreateMemoryDC(void* compatibleWith) {
   return true;
 }
 
-bool CBitmapFile::CheckFile() { return !m_lost; }
+bool CBitmapFile::CheckFile() {
+  if (m_lost) {
+    return false;
+  }
+  if (!m_inPlace || m_native->file == INVALID_HANDLE_VALUE) {
+    return true;
+  }
+  // The file is open without write sharing, but a handle opened before, or
+  // the server of a network share, may still change it.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(m_native->file, &info)) {
+    return true;  // cannot tell: the guard still catches a fault
+  }
+  const std::uint64_t size =
+      (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size < m_native->needBytes) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason,
+                  "the map file was cut short on disk (%llu of %llu bytes): no longer read",
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(m_native->needBytes));
+    MarkLost(reason);
+    return false;
+  }
+  if (CompareFileTime(&info.ftLastWriteTime, &m_native->modified) != 0) {
+    MarkLost("the map file was changed on disk (written to in place): no longer read");
+    return false;
+  }
+  return true;
+}
 
 void CBitmapFile::ReleaseRowsOutside(int /*firstRow*/, int /*lastRow*/) {}
 
@@ -151,9 +244,22 @@ bool CBitmapFile::ReadGuarded(void (*read)(void* context), void* context) {
   if (m_lost) {
     return false;
   }
-  // The file stays open while it is mapped and the system refuses to
-  // shorten a mapped file: no read of the view can fault.
+  if (!m_inPlace || g_guardHandler == nullptr) {
+    read(context);  // a table in memory cannot fault
+    return true;
+  }
+  Guard guard{};
+  guard.begin = m_native->view;
+  guard.end = m_native->view + m_native->viewBytes;
+  void* const outer = TlsGetValue(g_guardSlot);
+  if (__builtin_setjmp(guard.jump) != 0) {
+    TlsSetValue(g_guardSlot, outer);
+    MarkLost("the map file was cut short on disk while being read: no longer read");
+    return false;
+  }
+  TlsSetValue(g_guardSlot, &guard);
   read(context);
+  TlsSetValue(g_guardSlot, outer);
   return true;
 }
 
@@ -233,6 +339,14 @@ bool CBitmapFile::LoadInPlace(void* fileHandle, const void* headers) {
     m_native->ReleaseFile();
     return false;
   }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) {
+    SetSystemError(static_cast<int>(GetLastError()));
+    m_native->ReleaseFile();
+    return false;
+  }
+  m_native->modified = info.ftLastWriteTime;
+  m_native->needBytes = h.offBits + need;
   m_native->mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (m_native->mapping != nullptr) {
     m_native->view =
@@ -243,6 +357,10 @@ bool CBitmapFile::LoadInPlace(void* fileHandle, const void* headers) {
     m_native->ReleaseFile();
     return false;
   }
+  m_native->viewBytes = fileSize;
+  // A page the system cannot read in faults instead of reading; the guard
+  // turns that fault into a lost map.
+  InstallPageFaultHandler();
   // No bitmap goes into the memory DC: a DIB section on the file would need
   // a read-write mapping (drawing would then change the map file), and the
   // system's DIB engine cannot address a bitmap past 2 GB. The DC stays
