@@ -84,7 +84,6 @@ void CSimulationThread::Run(std::string segment) {
   m_running = opened == OROGRID_OK;
   m_result = opened;
   m_why = sim.LastError();
-  m_createdRecord = sim.CreatedRecord();
   m_changed.notify_all();
   while (m_running) {
     if (!m_changed.wait_for(lock, kBeatPeriod, [&] { return m_request != Request::kNone; })) {

@@ -29,8 +29,6 @@ class CSimulationThread {
   // simulation. OROGRID_OK, or the library's code with its reason in *why.
   // Once per object.
   int Open(const char* segment, std::string* why);
-  // True when this open made the record.
-  bool CreatedRecord() const { return m_createdRecord; }
   // One frame (degrees; altitude in metres, NaN: unknown), written when the
   // call returns; the library's code.
   int Write(double latitude, double longitude, double heading,
@@ -56,7 +54,6 @@ class CSimulationThread {
   bool m_running = false;  // the thread runs and the record is open
   int m_result = 0;
   std::string m_why;
-  bool m_createdRecord = false;
   double m_latitude = 0.0;
   double m_longitude = 0.0;
   double m_heading = 0.0;
