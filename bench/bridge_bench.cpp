@@ -12,9 +12,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 
+#include "bench/CpuTimeReporter.h"
 #include "client/orogrid_client.h"
 #include "platform/shared_memory.h"
 #include "platform/udp_socket.h"
@@ -105,20 +105,6 @@ void BM_GenericParseAndWriteOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_GenericParseAndWriteOnly);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) {
-        seconds[run.benchmark_name()] =
-            run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,14 +117,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     g_pSink = &sink;
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    const auto get = [&](const char* name) {
-      const auto it = reporter.seconds.find(name);
-      return it == reporter.seconds.end() ? 0.0 : it->second;
-    };
+    benchsupport::CCpuTimeReporter reporter;
+    benchsupport::RunBenchmarks(&argc, argv, reporter);
+    const auto get = [&](const char* name) { return reporter.Seconds(name); };
     const double loopback = get("BM_LoopbackSendReceive");
     std::printf("\nRatios to the loopback send and receive alone (%.2f us), this run:\n",
                 loopback * 1e6);

@@ -15,10 +15,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 
+#include "bench/CpuTimeReporter.h"
 #include "client/orogrid_client.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
@@ -170,21 +170,6 @@ void BM_SnapshotElevationNearest(benchmark::State& state) {
 }
 BENCHMARK(BM_SnapshotElevationNearest);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) {
-        // CPU time: the machine is shared, and wall time counts others' work.
-        seconds[run.benchmark_name()] =
-            run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -214,15 +199,10 @@ int main(int argc, char** argv) {
     s->heartbeatNs = INT64_MAX / 2;
     std::atomic_ref<std::uint32_t>(s->magic).store(trn::kSeqMagic, std::memory_order_release);
 
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    benchsupport::CCpuTimeReporter reporter;
+    benchsupport::RunBenchmarks(&argc, argv, reporter);
 
-    const auto get = [&](const char* name) {
-      const auto it = reporter.seconds.find(name);
-      return it == reporter.seconds.end() ? 0.0 : it->second;
-    };
+    const auto get = [&](const char* name) { return reporter.Seconds(name); };
     const double copy = get("BM_PlainRecordCopy");
     std::printf("\nRatios to references measured in this run:\n");
     if (copy > 0.0) {

@@ -55,6 +55,7 @@ bool WriteMap(const std::string& path) {
 }
 
 struct Fixture {
+  // The engine's input in this process's memory: no shared record, no simulation.
   std::unique_ptr<TrnShmData> record = std::make_unique<TrnShmData>();
   std::unique_ptr<CTerrainEngine> engine = std::make_unique<CTerrainEngine>();
   bool ok = false;

@@ -9,9 +9,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
+#include "bench/CpuTimeReporter.h"
 #include "client/orogrid_sim.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
@@ -50,20 +50,6 @@ void BM_SimWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_SimWrite);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) {
-        seconds[run.benchmark_name()] =
-            run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,12 +67,10 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       g_pData = record.GetData();
-      benchmark::Initialize(&argc, argv);
-      RatioReporter reporter;
-      benchmark::RunSpecifiedBenchmarks(&reporter);
-      benchmark::Shutdown();
-      const double plain = reporter.seconds["BM_PlainStore"];
-      const double sim = reporter.seconds["BM_SimWrite"];
+      benchsupport::CCpuTimeReporter reporter;
+      benchsupport::RunBenchmarks(&argc, argv, reporter);
+      const double plain = reporter.Seconds("BM_PlainStore");
+      const double sim = reporter.Seconds("BM_SimWrite");
       if (plain > 0.0 && sim > 0.0) {
         std::printf("\nRatio to the reference measured in this run:\n");
         std::printf("  position write through the simulation API: %.1f ns, %.1f x a plain store\n",

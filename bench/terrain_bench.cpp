@@ -89,6 +89,7 @@ constexpr Place kPlaces[] = {
 };
 
 struct Fixture {
+  // The engine's input in this process's memory: no shared record, no simulation.
   std::unique_ptr<TrnShmData> record = std::make_unique<TrnShmData>();
   std::unique_ptr<CTerrainEngine> engine = std::make_unique<CTerrainEngine>();
   bool ok = false;

@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <memory>
 #include <string>
 
+#include "bench/CpuTimeReporter.h"
 #include "display/BaseDisplay.h"
 #include "tests/support/MapSnapshot.h"
 #include "tools/view/MovingMap.h"
@@ -72,33 +72,17 @@ void BM_DrawFrameNorthUpTints(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawFrameNorthUpTints);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) {
-        seconds[run.benchmark_name()] =
-            run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   maptest::FillSnapshot(g_snapshot, 47.2, 11.3, 90.0);
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  const double copy = reporter.seconds["BM_PlainSnapshotCopy"];
+  benchsupport::CCpuTimeReporter reporter;
+  benchsupport::RunBenchmarks(&argc, argv, reporter);
+  const double copy = reporter.Seconds("BM_PlainSnapshotCopy");
   if (copy > 0.0) {
     std::printf("\nRatios to a plain copy of the snapshot measured in this run:\n");
     for (const char* name : {"BM_DrawFrameHeadingUpBands", "BM_DrawFrameNorthUpTints"}) {
-      const double frame = reporter.seconds[name];
+      const double frame = reporter.Seconds(name);
       std::printf("  %-28s %.1f x a copy (%.2f ms a frame; 20 frames/s: %.1f %% of a core)\n", name,
                   frame / copy, frame * 1e3, frame * 20.0 * 100.0);
     }

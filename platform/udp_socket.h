@@ -64,8 +64,12 @@ enum class UdpFault { kNone, kOpen, kBind, kReceive, kSend };
 void SetUdpFault(UdpFault fault, int code);
 
 namespace detail {
-// The code of the fault of this kind, 0 when none is set (both halves ask).
-int UdpFaultCode(UdpFault fault);
+// What both halves ask. True when a fault of this kind is set, with its
+// code left as the last system error.
+bool UdpFaulted(UdpFault fault);
+// ParseIpv4Address, leaving UdpInvalidArgumentCode() as the last system
+// error when the text is no address.
+bool ParseUdpAddress(const char* text, std::uint32_t* address);
 }  // namespace detail
 
 }  // namespace platform

@@ -910,6 +910,34 @@ struct CallTimes {
   double snapshot = 0, aircraft = 0, status = 0, elevation = 0, wait = 0;
 };
 
+// What one round of every call answered, and when the snapshot's returned.
+struct CallCodes {
+  int snapshot = 0, aircraft = 0, status = 0, elevation = 0, wait = 0;
+  std::chrono::steady_clock::time_point snapshotReturned;
+};
+
+// One round of every call, each timed into *worst: a snapshot into
+// *snapshot, the aircraft into *aircraft, the status, the elevation under
+// the writer's aircraft into *metres, and a wait for a publication that
+// does not wait.
+CallCodes CallEachTimed(orogrid_client* client, orogrid_snapshot* snapshot,
+                        orogrid_aircraft* aircraft, double* metres, CallTimes* worst) {
+  CallCodes codes;
+  codes.snapshot = Timed(&worst->snapshot,
+                         [&] { return orogrid_snapshot_take(client, snapshot, sizeof *snapshot); });
+  codes.snapshotReturned = std::chrono::steady_clock::now();
+  codes.aircraft = Timed(&worst->aircraft,
+                         [&] { return orogrid_aircraft_read(client, aircraft, sizeof *aircraft); });
+  orogrid_status status{};
+  codes.status =
+      Timed(&worst->status, [&] { return orogrid_status_read(client, &status, sizeof status); });
+  codes.elevation = Timed(&worst->elevation, [&] {
+    return orogrid_elevation(client, kLatitude, kLongitude, OROGRID_NEAREST, metres, nullptr);
+  });
+  codes.wait = Timed(&worst->wait, [&] { return orogrid_wait_publication(client, 0); });
+  return codes;
+}
+
 // Every call for `ms` milliseconds: none may write into what it was given
 // (the record is half written), each within the bound. The verdict each
 // call gave last goes to *lastSnapshot; the time the first
@@ -921,32 +949,21 @@ void CallThroughTheFault(orogrid_client* client, int ms, CallTimes* worst, int* 
   *goneAfterMs = -1.0;
   while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(ms)) {
     std::memset(snapshot.get(), 0xA5, sizeof *snapshot);
-    const int code = Timed(&worst->snapshot, [&] {
-      return orogrid_snapshot_take(client, snapshot.get(), sizeof *snapshot);
-    });
-    *lastSnapshot = code;
-    EXPECT_TRUE(code == OROGRID_E_UNSETTLED || code == OROGRID_E_SERVER_GONE)
-        << code << ": " << orogrid_last_error(client);
-    EXPECT_EQ(snapshot->coarse[0][0].cell_id, static_cast<int32_t>(0xA5A5A5A5))
-        << "a copy the sequence never vouched for reached the caller";
-    if (code == OROGRID_E_SERVER_GONE && *goneAfterMs < 0) {
-      *goneAfterMs =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-              .count();
-    }
     orogrid_aircraft aircraft{};
     aircraft.cell_id = -7;
-    Timed(&worst->aircraft,
-          [&] { return orogrid_aircraft_read(client, &aircraft, sizeof aircraft); });
-    EXPECT_EQ(aircraft.cell_id, -7);
-    orogrid_status status{};
-    Timed(&worst->status, [&] { return orogrid_status_read(client, &status, sizeof status); });
     double metres = -12345.0;
-    Timed(&worst->elevation, [&] {
-      return orogrid_elevation(client, kLatitude, kLongitude, OROGRID_NEAREST, &metres, nullptr);
-    });
+    const CallCodes codes = CallEachTimed(client, snapshot.get(), &aircraft, &metres, worst);
+    *lastSnapshot = codes.snapshot;
+    EXPECT_TRUE(codes.snapshot == OROGRID_E_UNSETTLED || codes.snapshot == OROGRID_E_SERVER_GONE)
+        << codes.snapshot << ": " << orogrid_last_error(client);
+    EXPECT_EQ(snapshot->coarse[0][0].cell_id, static_cast<int32_t>(0xA5A5A5A5))
+        << "a copy the sequence never vouched for reached the caller";
+    if (codes.snapshot == OROGRID_E_SERVER_GONE && *goneAfterMs < 0) {
+      *goneAfterMs =
+          std::chrono::duration<double, std::milli>(codes.snapshotReturned - start).count();
+    }
+    EXPECT_EQ(aircraft.cell_id, -7);
     EXPECT_EQ(metres, -12345.0);
-    Timed(&worst->wait, [&] { return orogrid_wait_publication(client, 0); });
   }
 }
 
@@ -1149,23 +1166,13 @@ TEST_F(ClientProcessTest, HostileCompanionCostsEachCallTheBoundAtMost) {
       if (!storm) {
         hostile.Beat();
       }
-      expect(Timed(&worst.snapshot,
-                   [&] {
-                     return orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot);
-                   }),
-             "snapshot");
-      double metres = 0.0;
-      expect(Timed(&worst.elevation,
-                   [&] {
-                     return orogrid_elevation(client.get(), kLatitude, kLongitude, OROGRID_NEAREST,
-                                              &metres, nullptr);
-                   }),
-             "elevation");
       orogrid_aircraft aircraft{};
-      expect(Timed(&worst.aircraft,
-                   [&] { return orogrid_aircraft_read(client.get(), &aircraft, sizeof aircraft); }),
-             "aircraft");
-      Timed(&worst.wait, [&] { return orogrid_wait_publication(client.get(), 0); });
+      double metres = 0.0;
+      const CallCodes codes =
+          CallEachTimed(client.get(), snapshot.get(), &aircraft, &metres, &worst);
+      expect(codes.snapshot, "snapshot");
+      expect(codes.elevation, "elevation");
+      expect(codes.aircraft, "aircraft");
     }
     hostile.Stop();
     ExpectWithinBound(worst, storm ? "sequence never settling" : "sequence held odd");

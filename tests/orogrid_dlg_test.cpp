@@ -7,13 +7,16 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 
 #include "app/OrogridDlg.h"
 #include "app/OrogridResources.h"
 #include "app/resource.h"
+#include "client/CTrnSim.h"
 #include "client/orogrid_client.h"
+#include "client/orogrid_sim.h"
 #include "platform/app_framework.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_id.h"
@@ -33,8 +36,9 @@ using testsupport::UniqueName;
 
 bool RefuseTimer(unsigned /*id*/, unsigned /*periodMs*/) { return false; }
 
-// A plain segment of the test's own naming and size: a reader's view of the
-// companion, or a record made by a foreign or careless creator.
+// A plain segment of the test's own naming and size: a view of the record
+// or the companion that is not counted, or a record made by a foreign or
+// careless creator.
 class TestSegment : public BaseSharedMemory {
  public:
   TestSegment(const std::string& name, std::uint32_t size) {
@@ -58,10 +62,20 @@ class OrogridDlg : public ::testing::Test {
     ASSERT_TRUE(testmap::Write(m_mapPath.c_str()));
     m_segment = UniqueName("OrogridDlgTest");
     // The simulation's side of the record, attached first so the record
-    // outlives the dialogs of each test.
-    m_sim = std::make_unique<CTrnShm>(m_segment.c_str());
-    ASSERT_TRUE(m_sim->IsConnected()) << m_sim->GetErrorText();
-    m_rec = m_sim->GetData();
+    // outlives the dialogs of each test: through the library, or as a plain
+    // attacher that writes the simulation's companion by hand.
+    if (m_simulationByHand) {
+      m_recordHolder = std::make_unique<CTrnShm>(m_segment.c_str());
+      ASSERT_TRUE(m_recordHolder->IsConnected()) << m_recordHolder->GetErrorText();
+    } else {
+      m_sim = std::make_unique<client::CTrnSim>();
+      ASSERT_EQ(OROGRID_OK, m_sim->Open(m_segment.c_str(), true)) << m_sim->LastError();
+    }
+    // The server's side of the record as the test looks at it and prepares
+    // it, and the record's own fields for the tests of foreign writers.
+    m_view = std::make_unique<TestSegment>(m_segment, trn::kRecordSize);
+    ASSERT_TRUE(m_view->OpenAndMap()) << m_view->GetErrorText();
+    m_rec = static_cast<TrnShmData*>(m_view->GetView());
   }
 
   void TearDown() override {
@@ -72,7 +86,10 @@ class OrogridDlg : public ::testing::Test {
       m_dlg->OnDestroy();
     }
     m_dlg.reset();
+    m_rec = nullptr;
+    m_view.reset();
     m_sim.reset();
+    m_recordHolder.reset();
     // Processes that were not the last to leave keep their handles until
     // they end; the test's own segment name goes with the test.
     platform::ShmRemoveName(m_segment.c_str());
@@ -90,23 +107,38 @@ class OrogridDlg : public ::testing::Test {
     return *m_dlg;
   }
 
+  // The simulation beats with every tick, as a live one does between its
+  // frames, however long the test's ticks take.
   void Tick(int count = 1) {
     for (int i = 0; i < count; ++i) {
+      if (m_sim != nullptr) {
+        m_sim->Beat();
+      }
       m_dlg->OnTimer(COrogridDlg::kTimerId);
     }
   }
 
   std::string Companion() const { return m_segment + trn::kSeqNameSuffix; }
 
+  // One frame of the simulation: the aircraft at (latitude, longitude).
   void Place(double latitude, double longitude, double heading = 0.0) {
-    m_rec->aircraftLatitude = latitude;
-    m_rec->aircraftLongitude = longitude;
-    m_rec->aircraftHeading = heading;
+    ASSERT_NE(nullptr, m_sim);
+    ASSERT_EQ(OROGRID_OK,
+              m_sim->Write(latitude, longitude, heading, std::numeric_limits<double>::quiet_NaN()))
+        << m_sim->LastError();
+  }
+  // The simulation's run state as one frame.
+  void SetState(std::int32_t state) {
+    ASSERT_NE(nullptr, m_sim);
+    ASSERT_EQ(OROGRID_OK, m_sim->SetState(state)) << m_sim->LastError();
   }
 
   std::string m_mapPath;
   std::string m_segment;
-  std::unique_ptr<CTrnShm> m_sim;
+  bool m_simulationByHand = false;  // set by fixtures that play the companion themselves
+  std::unique_ptr<client::CTrnSim> m_sim;
+  std::unique_ptr<CTrnShm> m_recordHolder;
+  std::unique_ptr<TestSegment> m_view;
   TrnShmData* m_rec = nullptr;
   std::unique_ptr<COrogridDlg> m_dlg;
 };
@@ -187,14 +219,14 @@ TEST_F(OrogridDlg, StartUpSeedsRecordAndStartsTimer) {
 
 TEST_F(OrogridDlg, WaitingRunningAndEarlyLossTexts) {
   COrogridDlg& dlg = Start();
-  m_rec->simulationState = trn::kSimulationWaiting;
+  SetState(trn::kSimulationWaiting);
   Tick();
   EXPECT_STREQ("Awaiting simulation $Revision: 1.1.0", dlg.StatusLine2());
   EXPECT_STREQ(dlg.StatusLine2(), dlg.GetDlgItemText(IDC_STATUS_LINE2));
   EXPECT_STREQ(dlg.StatusLine1(), dlg.GetDlgItemText(IDC_STATUS_LINE1));
   // The countdown starts at 0: until the first check a running simulation
   // shows the loss text with 0.
-  m_rec->simulationState = 1;
+  SetState(1);
   Tick(9);
   EXPECT_STREQ("Simulation lost -> preparing to shut down 0", dlg.StatusLine2());
   Tick();  // tick 11: first loss check
@@ -236,7 +268,7 @@ TEST_F(OrogridDlg, PhasesComputeCellSizesOnTicksOneToThree) {
 }
 
 TEST_F(OrogridDlg, LostBeforeStartUpEndsOnTickEleven) {
-  m_rec->simulationState = trn::kSimulationLost;
+  SetState(trn::kSimulationLost);
   COrogridDlg& dlg = Start();
   Tick(10);
   EXPECT_FALSE(dlg.IsModalEnded());
@@ -252,11 +284,11 @@ TEST_F(OrogridDlg, LostBeforeStartUpEndsOnTickEleven) {
 class OrogridDlgLoss : public OrogridDlg, public ::testing::WithParamInterface<int> {};
 
 TEST_P(OrogridDlgLoss, CountdownEndsTheDialog) {
-  m_rec->simulationState = 5;
+  SetState(5);
   COrogridDlg& dlg = Start();
   Tick(22 + GetParam());
   ASSERT_STREQ("Running", dlg.StatusLine2());
-  m_rec->simulationState = trn::kSimulationLost;
+  SetState(trn::kSimulationLost);
   int ticks = 0;
   bool sawNine = false;
   bool sawZero = false;
@@ -284,15 +316,15 @@ TEST_P(OrogridDlgLoss, CountdownEndsTheDialog) {
 INSTANTIATE_TEST_SUITE_P(EveryPhase, OrogridDlgLoss, ::testing::Range(0, 11));
 
 TEST_F(OrogridDlg, ReturnToRunningRestoresCountdown) {
-  m_rec->simulationState = 5;
+  SetState(5);
   COrogridDlg& dlg = Start();
   Tick(11);
-  m_rec->simulationState = trn::kSimulationLost;
+  SetState(trn::kSimulationLost);
   Tick(33);  // three checks: 9, 8, 7
   EXPECT_EQ(7, dlg.LossCountdown());
   // The line is written before the tick's check.
   EXPECT_STREQ("Simulation lost -> preparing to shut down 8", dlg.StatusLine2());
-  m_rec->simulationState = 5;
+  SetState(5);
   Tick(10);
   EXPECT_EQ(7, dlg.LossCountdown());  // no check yet
   Tick();
@@ -300,10 +332,10 @@ TEST_F(OrogridDlg, ReturnToRunningRestoresCountdown) {
   Tick();
   EXPECT_STREQ("Running", dlg.StatusLine2());
   // Waiting also resets the countdown.
-  m_rec->simulationState = trn::kSimulationLost;
+  SetState(trn::kSimulationLost);
   Tick(11);
   EXPECT_EQ(9, dlg.LossCountdown());
-  m_rec->simulationState = trn::kSimulationWaiting;
+  SetState(trn::kSimulationWaiting);
   Tick(11);
   EXPECT_EQ(10, dlg.LossCountdown());
   EXPECT_STREQ("Awaiting simulation $Revision: 1.1.0", dlg.StatusLine2());
@@ -311,9 +343,11 @@ TEST_F(OrogridDlg, ReturnToRunningRestoresCountdown) {
 }
 
 // The simulation's companion, claimed by the test as a simulation would,
-// with a first frame; the heartbeat as the test sets it.
+// with a first frame; the heartbeat as the test sets it (deliberately by
+// hand: the library beats only with the clock of now).
 class OrogridDlgSim : public OrogridDlg {
  protected:
+  OrogridDlgSim() { m_simulationByHand = true; }
   void Claim(double latitude, double longitude, std::int32_t state) {
     m_simShm = std::make_unique<CTrnSimShm>(m_segment.c_str());
     ASSERT_EQ(CTrnSimShm::ClaimResult::kClaimed, m_simShm->Claim()) << m_simShm->GetErrorText();
@@ -343,7 +377,9 @@ class OrogridDlgSim : public OrogridDlg {
 TEST_F(OrogridDlgSim, FramesOfTheCompanionWinOverTheRecordsFields) {
   Claim(10.5, 20.5, 5);
   BeatAgo(0.0);
-  Place(60.0, 10.0);
+  // The record's own fields as a foreign writer leaves them.
+  m_rec->aircraftLatitude = 60.0;
+  m_rec->aircraftLongitude = 10.0;
   m_rec->simulationState = trn::kSimulationLost;
   COrogridDlg& dlg = Start();
   Tick(12);
@@ -421,7 +457,7 @@ TEST_F(OrogridDlg, PublishesFieldsAndGridsFromTheMap) {
   // the coarse elevation unchanged; far enough from the map's edges for the
   // whole grid window.
   Place(-10.5, -33.5, 0.0);
-  m_rec->simulationState = 1;
+  SetState(1);
   COrogridDlg& dlg = Start();
   Tick(22);  // two cycles: the second grid is all around the aircraft
   m_rec->cycleFlagA = 7;

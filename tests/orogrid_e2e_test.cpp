@@ -1,7 +1,8 @@
 // End-to-end tests of the orogrid program: the built program with a test
-// map, and this test playing the simulation on the real "TrnShmSpace"
-// segment (so these tests run one at a time). Timing is never asserted
-// tightly: the tests count ticks through the record's updateCount.
+// map, and this test playing the simulation through the library's
+// simulation side on the real "TrnShmSpace" segment (so these tests run one
+// at a time). Timing is never asserted tightly: the tests count ticks
+// through the record's updateCount.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "shm/TrnSeqShm.h"
 #include "tests/orogrid_test_map.h"
 #include "tests/support/BmpTestWriter.h"
+#include "tests/support/SimulationThread.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/server_process.h"
 
@@ -34,6 +36,20 @@ constexpr double kLatitude = -10.5;
 constexpr double kLongitude = -33.5;
 constexpr int kPixelX = 146;
 constexpr int kPixelY = 100;
+
+// A view of a segment that is not counted in the record's userCount: the
+// record as the test looks at the server's side of it, or the server's
+// companion record.
+class SegmentView : public BaseSharedMemory {
+ public:
+  SegmentView(const char* name, std::uint32_t size) {
+    SetName(name);
+    m_size = size;
+  }
+  ~SegmentView() { Close(); }
+  SegmentView(const SegmentView&) = delete;
+  SegmentView& operator=(const SegmentView&) = delete;
+};
 
 // A reader's view of the server's companion record.
 class CompanionView : public BaseSharedMemory {
@@ -66,19 +82,28 @@ class CompanionView : public BaseSharedMemory {
 class OrogridE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_sim = std::make_unique<CTrnShm>();
-    ASSERT_TRUE(m_sim->IsConnected()) << m_sim->GetErrorText();
-    m_rec = m_sim->GetData();
+    std::string why;
+    ASSERT_EQ(OROGRID_OK, m_sim.Open(trn::kMappingName, &why)) << why;
+    ASSERT_TRUE(m_view.OpenAndMap()) << m_view.GetErrorText();
+    m_rec = static_cast<TrnShmData*>(m_view.GetView());
     ASSERT_EQ(1, TrnUserCount(m_rec)) << "another process holds TrnShmSpace";
+    // The server's fields as no server has left them.
     WriteVolatile(m_rec->coarseSizeX, 0);
     WriteVolatile(m_rec->updateCount, 0);
-    WriteVolatile(m_rec->aircraftLatitude, kLatitude);
-    WriteVolatile(m_rec->aircraftLongitude, kLongitude);
-    WriteVolatile(m_rec->aircraftHeading, 45.0);
-    WriteVolatile(m_rec->simulationState, 1);
+    ASSERT_EQ(OROGRID_OK, m_sim.Write(kLatitude, kLongitude, 45.0));
+    ASSERT_EQ(OROGRID_OK, m_sim.SetState(1));
   }
 
-  void TearDown() override { m_sim.reset(); }
+  void TearDown() override {
+    m_rec = nullptr;
+    m_view.Close();
+    m_sim.Close();
+  }
+
+  // The aircraft at (latitude, longitude), heading 45 degrees.
+  void MoveTo(double latitude, double longitude) {
+    ASSERT_EQ(OROGRID_OK, m_sim.Write(latitude, longitude, 45.0));
+  }
 
   // Waits until the server has seeded the record.
   bool WaitForStartUp(int timeoutMs) {
@@ -95,7 +120,7 @@ class OrogridE2E : public ::testing::Test {
   // that status line 1 changes and the server writes it (once a second).
   void Fly(int ms) {
     for (int i = 0; i < ms / 100; ++i) {
-      WriteVolatile(m_rec->aircraftLatitude, ReadVolatile(m_rec->aircraftLatitude) + 0.01);
+      MoveTo(ReadVolatile(m_rec->aircraftLatitude) + 0.01, ReadVolatile(m_rec->aircraftLongitude));
       SleepMs(100);
     }
   }
@@ -106,7 +131,8 @@ class OrogridE2E : public ::testing::Test {
                    timeoutMs, 20);
   }
 
-  std::unique_ptr<CTrnShm> m_sim;
+  CSimulationThread m_sim;
+  SegmentView m_view{trn::kMappingName, trn::kRecordSize};
   TrnShmData* m_rec = nullptr;
 
   // The grids published around each known pixel of the fine map carry it:
@@ -144,8 +170,7 @@ bool WriteFineMap(const std::string& path) {
 void OrogridE2E::FlyOverFinePoints() {
   for (const FinePoint& p : kFinePoints) {
     SCOPED_TRACE(p.x);
-    WriteVolatile(m_rec->aircraftLatitude, p.latitude);
-    WriteVolatile(m_rec->aircraftLongitude, p.longitude);
+    MoveTo(p.latitude, p.longitude);
     const std::int32_t id = p.x * 10000 + p.y;
     ASSERT_TRUE(WaitForCentreOf(id, 60000)) << "never centred on " << id;
     // That sweep may have begun at the last point: one more, all here.
@@ -451,13 +476,13 @@ std::vector<std::array<int, 2>> GlobePlaces(const GlobeMap& map) {
 // centred on it, then every tick until it moves on checks the elevation the
 // server reports under it against its own pixel (a new sub-cell each tick),
 // and each publication every grid point and the client's lookups.
-void FlyAroundTheGlobe(TrnShmData* rec, const GlobeMap& map, GlobeCounts& counts) {
+void FlyAroundTheGlobe(CSimulationThread& sim, const GlobeMap& map, GlobeCounts& counts) {
   ClientHandle client;
   ASSERT_EQ(orogrid_open(nullptr, 0, &client.c), OROGRID_OK);
   auto snapshot = std::make_unique<orogrid_snapshot>();
   const auto position = [&](int x, int y, int s, int t) {
-    WriteVolatile(rec->aircraftLatitude, 90.0 - (y + (t + 0.5) / 3.0) / map.Ppd());
-    WriteVolatile(rec->aircraftLongitude, (x + (s + 0.5) / 3.0) / map.Ppd() - 180.0);
+    ASSERT_EQ(OROGRID_OK, sim.Write(90.0 - (y + (t + 0.5) / 3.0) / map.Ppd(),
+                                    (x + (s + 0.5) / 3.0) / map.Ppd() - 180.0, 45.0));
   };
   // Sub-cells visited on the ticks after a publication.
   const int subs[][2] = {{1, 1}, {0, 0}, {2, 2}, {2, 0}};
@@ -534,8 +559,8 @@ TEST_F(OrogridE2E, FlightsAroundTheGlobeSeeOnlyTheMap) {
       map.Around(place[0], place[1]);
     }
     // Start-up takes the first band around 0 N 0 E.
-    WriteVolatile(m_rec->aircraftLatitude, 90.0 - (GlobePlaces(map)[0][1] + 0.5) / ppd);
-    WriteVolatile(m_rec->aircraftLongitude, (GlobePlaces(map)[0][0] + 0.5) / ppd - 180.0);
+    MoveTo(90.0 - (GlobePlaces(map)[0][1] + 0.5) / ppd,
+           (GlobePlaces(map)[0][0] + 0.5) / ppd - 180.0);
     GlobeCounts counts;
     {
       e2e::ServerProcess server;
@@ -544,7 +569,7 @@ TEST_F(OrogridE2E, FlightsAroundTheGlobeSeeOnlyTheMap) {
           server.StartWithMap([&](const std::string& path) { return map.Write(path); }, &reason))
           << reason;
       ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
-      FlyAroundTheGlobe(m_rec, map, counts);
+      FlyAroundTheGlobe(m_sim, map, counts);
       ASSERT_TRUE(server.Close());
       EXPECT_EQ(0, server.Wait(30000)) << server.Output();
     }
@@ -616,7 +641,7 @@ TEST_F(OrogridE2E, ServesTheSimulationAndEndsAfterItIsLost) {
   while (NowMs() < flightEnd) {
     if (NowMs() >= nextMove) {
       longitude += 1.0;
-      WriteVolatile(m_rec->aircraftLongitude, longitude);
+      MoveTo(kLatitude, longitude);
       nextMove += 200;
     }
     const std::int32_t id = ReadVolatile(m_rec->coarseGrid[75][75].cellId);
@@ -634,7 +659,7 @@ TEST_F(OrogridE2E, ServesTheSimulationAndEndsAfterItIsLost) {
   }
 
   // The simulation goes: the server counts down and ends by itself.
-  WriteVolatile(m_rec->simulationState, trn::kSimulationLost);
+  ASSERT_EQ(OROGRID_OK, m_sim.SetState(trn::kSimulationLost));
   const std::int32_t atLoss = ReadVolatile(m_rec->updateCount);
   EXPECT_TRUE(server.WaitForStatus(2, "Simulation lost -> preparing to shut down 9", 30000, &line))
       << server.Output();
@@ -713,7 +738,7 @@ TEST_F(OrogridE2E, VanishedOutputReaderStillGivesBackTheCount) {
   Fly(2000);  // line 1 is written to a pipe without a reader
   EXPECT_TRUE(server.Running()) << "the server ended with status " << server.Wait(0);
   EXPECT_GT(ReadVolatile(m_rec->updateCount), u0);
-  WriteVolatile(m_rec->simulationState, trn::kSimulationLost);
+  ASSERT_EQ(OROGRID_OK, m_sim.SetState(trn::kSimulationLost));
   EXPECT_EQ(0, server.Wait(60000));
   EXPECT_EQ(1, TrnUserCount(m_rec));
 }
@@ -780,8 +805,7 @@ TEST_F(OrogridE2E, MapChangedOnDiskWhileServedIsReported) {
       ASSERT_TRUE(server.StartWithArguments({"--map", path}, &reason)) << reason;
       ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
       const FinePoint& p = kFinePoints[2];
-      WriteVolatile(m_rec->aircraftLatitude, p.latitude);
-      WriteVolatile(m_rec->aircraftLongitude, p.longitude);
+      MoveTo(p.latitude, p.longitude);
       ASSERT_TRUE(WaitForCentreOf(p.x * 10000 + p.y, 60000));
       if (c.cut) {
         std::filesystem::resize_file(path, 4096);

@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "client/CTrnSim.h"
+#include "client/orogrid_sim.h"
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
@@ -425,7 +428,16 @@ TEST(OrogridSim, StandInFliesSetsLostAndLeavesTheUserCountBack) {
   // Bad input is refused before the segment is touched.
   const std::string bad = BesideThisProgram(segment + "_bad.txt");
   ASSERT_TRUE(WriteTextFile(bad, "47.30 11.30\nnan 11.35\n"));
-  record->aircraftLatitude = 1.5;
+  {
+    // A mark that bad input must leave: a frame at latitude 1.5, in the
+    // state the record holds.
+    client::CTrnSim mark;
+    ASSERT_EQ(mark.Open(segment.c_str(), false), OROGRID_OK) << mark.LastError();
+    ASSERT_EQ(mark.Write(1.5, 11.35, 90.0, std::numeric_limits<double>::quiet_NaN()), OROGRID_OK)
+        << mark.LastError();
+    mark.Close(true);
+  }
+  ASSERT_EQ(record->aircraftLatitude, 1.5);
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--segment", segment, "--route", bad},
         std::vector<std::string>{"--segment", segment, "--route",

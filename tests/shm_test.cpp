@@ -168,6 +168,7 @@ TEST_F(CTrnShmTest, ObjectsInOneProcessCountAndShareTheRecord) {
   ASSERT_TRUE(second->IsConnected());
   EXPECT_FALSE(second->CreatedRecord());
   EXPECT_EQ(TrnUserCount(first->GetData()), 2);
+  // Written by hand: a test of the record's own sharing, beneath the simulation API.
   first->GetData()->aircraftHeading = 271.5;
   EXPECT_EQ(second->GetData()->aircraftHeading, 271.5);
 
@@ -183,6 +184,7 @@ TEST_F(CTrnShmTest, ObjectsInOneProcessCountAndShareTheRecord) {
 TEST_F(CTrnShmTest, TwoProcessesSeeTheSameBytes) {
   CTrnShm shm(m_name);
   ASSERT_TRUE(shm.IsConnected());
+  // Written by hand: a test of the record's own sharing, beneath the simulation API.
   shm.GetData()->aircraftLatitude = 12.5;
   EXPECT_EQ(Run(kChildPeek), 0);
   EXPECT_EQ(shm.GetData()->aircraftLongitude, 33.25);
@@ -325,6 +327,7 @@ TEST_F(CTrnShmTest, KilledHolderLeavesNothingToOpen) {
   {
     RawSegment observer(m_name, trn::kRecordSize);
     ASSERT_TRUE(OpenRecordWhenCounted(observer));
+    // Written by hand: what a dead holder leaves must not be found again.
     Record(observer)->aircraftLatitude = -41.25;
     observer.Close();
   }

@@ -72,6 +72,7 @@ int Peek(const char* name) {
   if (data->aircraftLatitude != 12.5) {
     return 21;
   }
+  // Written by hand: a test of the record's own sharing, beneath the simulation API.
   data->aircraftLongitude = 33.25;
   return 0;
 }

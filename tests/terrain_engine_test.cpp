@@ -93,6 +93,7 @@ class TerrainEngine : public ::testing::Test {
   }
 
   static std::filesystem::path s_dir;
+  // The engine's input in this process's memory: no shared record, no simulation.
   std::unique_ptr<TrnShmData> m_record;
   std::unique_ptr<CTerrainEngine> m_engine;  // 600 KB: not on the stack
 };

@@ -17,19 +17,9 @@ namespace platform {
 
 namespace {
 
-bool Faulted(UdpFault fault) {
-  const int code = detail::UdpFaultCode(fault);
-  if (code != 0) {
-    SetLastSystemError(code);
-    return true;
-  }
-  return false;
-}
-
 bool MakeAddress(const char* text, std::uint16_t port, sockaddr_in* out) {
   std::uint32_t address = 0;
-  if (!ParseIpv4Address(text, &address)) {
-    SetLastSystemError(EINVAL);
+  if (!detail::ParseUdpAddress(text, &address)) {
     return false;
   }
   std::memset(out, 0, sizeof *out);
@@ -61,7 +51,7 @@ bool CUdpSocket::Bind(const char* address, std::uint16_t port) {
   if (!MakeAddress(address, port, &local)) {
     return false;
   }
-  if (Faulted(UdpFault::kOpen)) {
+  if (detail::UdpFaulted(UdpFault::kOpen)) {
     return false;
   }
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -69,7 +59,7 @@ bool CUdpSocket::Bind(const char* address, std::uint16_t port) {
     return false;
   }
   m_hSocket = fd;
-  if (Faulted(UdpFault::kBind) ||
+  if (detail::UdpFaulted(UdpFault::kBind) ||
       bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     const int code = LastSystemError();
     Close();
@@ -96,7 +86,7 @@ UdpReceive CUdpSocket::Receive(char* buffer, int capacity, int timeoutMs, int* s
     SetLastSystemError(EBADF);
     return UdpReceive::kFailed;
   }
-  if (Faulted(UdpFault::kReceive)) {
+  if (detail::UdpFaulted(UdpFault::kReceive)) {
     return UdpReceive::kFailed;
   }
   pollfd p{};
@@ -132,7 +122,7 @@ bool CUdpSocket::SendTo(const char* address, std::uint16_t port, const void* dat
     SetLastSystemError(EBADF);
     return false;
   }
-  if (Faulted(UdpFault::kSend)) {
+  if (detail::UdpFaulted(UdpFault::kSend)) {
     return false;
   }
   const ssize_t sent = sendto(static_cast<int>(m_hSocket), data, static_cast<std::size_t>(size), 0,

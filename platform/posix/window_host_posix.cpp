@@ -12,16 +12,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/window_host.h"
+#include "platform/window_host_internal.h"
 
 namespace platform {
-
-namespace {
-bool g_bOpenFailing = false;
-constexpr int kQueueSize = 16;
-}  // namespace
-
-void SetWindowOpenFailure(bool fail) { g_bOpenFailing = fail; }
 
 struct CWindowHost::Impl {
   Display* display = nullptr;
@@ -32,27 +25,8 @@ struct CWindowHost::Impl {
   int width = 0;
   int height = 0;
   bool presented = false;
-  WindowEvent queue[kQueueSize] = {};
-  int queued = 0;
+  CWindowEventQueue events;
   char error[256] = "";
-
-  void Push(WindowEvent event) {
-    if (queued < kQueueSize) {
-      queue[queued++] = event;
-    }
-  }
-
-  WindowEvent Pop() {
-    if (queued == 0) {
-      return WindowEvent{WindowEvent::kNone, 0};
-    }
-    const WindowEvent first = queue[0];
-    for (int i = 1; i < queued; ++i) {
-      queue[i - 1] = queue[i];
-    }
-    --queued;
-    return first;
-  }
 
   void Paint() {
     if (surface == nullptr || !canvas || !presented) {
@@ -81,19 +55,19 @@ struct CWindowHost::Impl {
         KeySym symbol = 0;
         const int length = XLookupString(&event.xkey, text, sizeof text, &symbol, nullptr);
         if (symbol == XK_Escape) {
-          Push(WindowEvent{WindowEvent::kKey, 27});
+          events.Push(WindowEvent{WindowEvent::kKey, 27});
         } else if (length == 1) {
-          Push(WindowEvent{WindowEvent::kKey, static_cast<unsigned char>(text[0])});
+          events.Push(WindowEvent{WindowEvent::kKey, static_cast<unsigned char>(text[0])});
         }
         break;
       }
       case ClientMessage:
         if (static_cast<Atom>(event.xclient.data.l[0]) == deleteAtom) {
-          Push(WindowEvent{WindowEvent::kClosed, 0});
+          events.Push(WindowEvent{WindowEvent::kClosed, 0});
         }
         break;
       case DestroyNotify:
-        Push(WindowEvent{WindowEvent::kClosed, 0});
+        events.Push(WindowEvent{WindowEvent::kClosed, 0});
         break;
       default:
         break;
@@ -130,7 +104,7 @@ bool CWindowHost::Open(int width, int height, const char* title) {
   Close();
   d.error[0] = '\0';
   const char* name = std::getenv("DISPLAY");
-  if (g_bOpenFailing || name == nullptr || name[0] == '\0') {
+  if (WindowOpenFailing() || name == nullptr || name[0] == '\0') {
     std::snprintf(d.error, sizeof d.error, "no display (DISPLAY is not set)");
     return false;
   }
@@ -193,8 +167,8 @@ bool CWindowHost::Present() {
 
 WindowEvent CWindowHost::Poll(int timeoutMs) {
   Impl& d = *m_pImpl;
-  if (d.queued > 0 || d.display == nullptr) {
-    return d.Pop();
+  if (!d.events.Empty() || d.display == nullptr) {
+    return d.events.Pop();
   }
   if (XPending(d.display) == 0 && timeoutMs > 0) {
     pollfd descriptor{ConnectionNumber(d.display), POLLIN, 0};
@@ -205,7 +179,7 @@ WindowEvent CWindowHost::Poll(int timeoutMs) {
     XNextEvent(d.display, &event);
     d.Handle(event);
   }
-  const WindowEvent first = d.Pop();
+  const WindowEvent first = d.events.Pop();
   if (first.kind == WindowEvent::kClosed) {
     d.Release();
   }

@@ -15,19 +15,9 @@ namespace platform {
 
 namespace {
 
-bool Faulted(UdpFault fault) {
-  const int code = detail::UdpFaultCode(fault);
-  if (code != 0) {
-    SetLastSystemError(code);
-    return true;
-  }
-  return false;
-}
-
 bool MakeAddress(const char* text, std::uint16_t port, sockaddr_in* out) {
   std::uint32_t address = 0;
-  if (!ParseIpv4Address(text, &address)) {
-    SetLastSystemError(ERROR_INVALID_PARAMETER);
+  if (!detail::ParseUdpAddress(text, &address)) {
     return false;
   }
   std::memset(out, 0, sizeof *out);
@@ -64,7 +54,7 @@ bool CUdpSocket::Bind(const char* address, std::uint16_t port) {
   if (!MakeAddress(address, port, &local)) {
     return false;
   }
-  if (Faulted(UdpFault::kOpen)) {
+  if (detail::UdpFaulted(UdpFault::kOpen)) {
     return false;
   }
   WSADATA data{};
@@ -88,7 +78,7 @@ bool CUdpSocket::Bind(const char* address, std::uint16_t port) {
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
              sizeof exclusive);
   int code = 0;
-  if (Faulted(UdpFault::kBind)) {
+  if (detail::UdpFaulted(UdpFault::kBind)) {
     code = LastSystemError();
   } else if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     TakeSocketError();
@@ -117,7 +107,7 @@ UdpReceive CUdpSocket::Receive(char* buffer, int capacity, int timeoutMs, int* s
     SetLastSystemError(ERROR_INVALID_HANDLE);
     return UdpReceive::kFailed;
   }
-  if (Faulted(UdpFault::kReceive)) {
+  if (detail::UdpFaulted(UdpFault::kReceive)) {
     return UdpReceive::kFailed;
   }
   const SOCKET s = static_cast<SOCKET>(m_hSocket);
@@ -161,7 +151,7 @@ bool CUdpSocket::SendTo(const char* address, std::uint16_t port, const void* dat
     SetLastSystemError(ERROR_INVALID_HANDLE);
     return false;
   }
-  if (Faulted(UdpFault::kSend)) {
+  if (detail::UdpFaulted(UdpFault::kSend)) {
     return false;
   }
   const int sent = sendto(static_cast<SOCKET>(m_hSocket), static_cast<const char*>(data), size, 0,

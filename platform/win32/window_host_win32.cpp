@@ -7,17 +7,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/window_host.h"
+#include "platform/window_host_internal.h"
 
 namespace platform {
 
 namespace {
-bool g_bOpenFailing = false;
-constexpr int kQueueSize = 16;
 const char kClassName[] = "OrogridWindowHost";
 }  // namespace
-
-void SetWindowOpenFailure(bool fail) { g_bOpenFailing = fail; }
 
 struct CWindowHost::Impl {
   HWND window = nullptr;
@@ -25,27 +21,8 @@ struct CWindowHost::Impl {
   int width = 0;
   int height = 0;
   bool presented = false;
-  WindowEvent queue[kQueueSize] = {};
-  int queued = 0;
+  CWindowEventQueue events;
   char error[256] = "";
-
-  void Push(WindowEvent event) {
-    if (queued < kQueueSize) {
-      queue[queued++] = event;
-    }
-  }
-
-  WindowEvent Pop() {
-    if (queued == 0) {
-      return WindowEvent{WindowEvent::kNone, 0};
-    }
-    const WindowEvent first = queue[0];
-    for (int i = 1; i < queued; ++i) {
-      queue[i - 1] = queue[i];
-    }
-    --queued;
-    return first;
-  }
 
   bool CopyTo(HDC target) const {
     if (!canvas || !presented) {
@@ -82,11 +59,11 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       case WM_ERASEBKGND:
         return 1;  // the canvas covers it all
       case WM_CHAR:
-        d->Push(WindowEvent{WindowEvent::kKey, static_cast<int>(wParam & 0xFF)});
+        d->events.Push(WindowEvent{WindowEvent::kKey, static_cast<int>(wParam & 0xFF)});
         return 0;
       case WM_CLOSE:
         // The caller ends; the window goes with Close.
-        d->Push(WindowEvent{WindowEvent::kClosed, 0});
+        d->events.Push(WindowEvent{WindowEvent::kClosed, 0});
         return 0;
       default:
         break;
@@ -121,7 +98,7 @@ bool CWindowHost::Open(int width, int height, const char* title) {
   Impl& d = *m_pImpl;
   Close();
   d.error[0] = '\0';
-  if (g_bOpenFailing) {
+  if (WindowOpenFailing()) {
     std::snprintf(d.error, sizeof d.error, "no display to open a window on");
     return false;
   }
@@ -177,7 +154,7 @@ bool CWindowHost::Present() {
 
 WindowEvent CWindowHost::Poll(int timeoutMs) {
   Impl& d = *m_pImpl;
-  if (d.queued == 0 && d.window != nullptr && timeoutMs > 0) {
+  if (d.events.Empty() && d.window != nullptr && timeoutMs > 0) {
     MSG peek;
     if (::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE) == FALSE) {
       ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeoutMs), QS_ALLINPUT);
@@ -188,7 +165,7 @@ WindowEvent CWindowHost::Poll(int timeoutMs) {
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
   }
-  const WindowEvent first = d.Pop();
+  const WindowEvent first = d.events.Pop();
   if (first.kind == WindowEvent::kClosed) {
     d.Release();
   }

@@ -1,7 +1,9 @@
 // The parts of the UDP socket service both platforms share: address parsing
-// and the test seam.
+// and the test seam, each leaving its error as the platform's last one.
 // Threading: the seam is process-wide (see udp_socket.h).
 #include "platform/udp_socket.h"
+
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -51,9 +53,24 @@ void SetUdpFault(UdpFault fault, int code) {
 }
 
 namespace detail {
-int UdpFaultCode(UdpFault fault) {
-  return (fault != UdpFault::kNone && fault == g_fault) ? g_faultCode : 0;
+
+bool UdpFaulted(UdpFault fault) {
+  const int code = (fault != UdpFault::kNone && fault == g_fault) ? g_faultCode : 0;
+  if (code != 0) {
+    SetLastSystemError(code);
+    return true;
+  }
+  return false;
 }
+
+bool ParseUdpAddress(const char* text, std::uint32_t* address) {
+  if (!ParseIpv4Address(text, address)) {
+    SetLastSystemError(UdpInvalidArgumentCode());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace detail
 
 }  // namespace platform
