@@ -150,41 +150,57 @@ bool COrogridDlg::StartServer() {
 bool COrogridDlg::ConnectTerrainShm() {
   m_pShmData = nullptr;
   m_terrain.AttachRecord(nullptr);
-  // The hold first: a second server must not count itself in, or write
-  // anything into, a record that another one serves.
+  // The record's own hold first, then the companion's: a second server
+  // must neither make a companion, nor count itself in, nor write anything
+  // into a record that another one serves, however its names were removed
+  // or replaced. Only a record that does not exist yet is made (and so
+  // counted) before its hold: nobody else's data can be in it.
   m_pSeqShm = std::make_unique<CTrnSeqShm>(m_szSegmentName);
-  switch (m_pSeqShm->Attach()) {
+  CTrnSeqShm::AttachResult held = m_pSeqShm->HoldRecord();
+  if (held == CTrnSeqShm::AttachResult::kNoRecord) {
+    m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
+    if (!m_pTrnShm->IsConnected()) {
+      m_pSeqShm.reset();
+      ShowFailure(m_pTrnShm->Reason());
+      return false;
+    }
+    held = m_pSeqShm->HoldRecord();
+  }
+  if (held == CTrnSeqShm::AttachResult::kServing) {
+    held = m_pSeqShm->Attach();
+  }
+  switch (held) {
     case CTrnSeqShm::AttachResult::kServing:
       break;
     case CTrnSeqShm::AttachResult::kServedElsewhere: {
-      char reason[128];
-      FormatTextSafe(reason, static_cast<int>(sizeof reason), "%s is already served by process %u",
-                     m_szSegmentName, static_cast<unsigned>(m_pSeqShm->HolderProcessId()));
+      char reason[CTrnSeqShm::kReasonSize];
+      if (m_pSeqShm->Reason()[0] != '\0') {
+        CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
+      } else {
+        FormatTextSafe(reason, static_cast<int>(sizeof reason),
+                       "%s is already served by process %u", m_szSegmentName,
+                       static_cast<unsigned>(m_pSeqShm->HolderProcessId()));
+      }
+      m_pTrnShm.reset();
       m_pSeqShm.reset();
       ShowFailure(reason);
       return false;
     }
-    case CTrnSeqShm::AttachResult::kUnavailable: {
+    case CTrnSeqShm::AttachResult::kUnavailable:
+    case CTrnSeqShm::AttachResult::kNoRecord: {
       // Without the hold nothing keeps a second server off the record, and
       // a companion others may write would let them stall every reader:
       // the record is not served, and line 1 says why.
       char reason[CTrnSeqShm::kReasonSize];
       CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
+      m_pTrnShm.reset();
       m_pSeqShm.reset();
       ShowFailure(reason);
       return false;
     }
   }
-  m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
-  if (m_pTrnShm->IsConnected() && m_pSeqShm->HoldRecord() != CTrnSeqShm::AttachResult::kServing) {
-    // Another server holds the record itself: someone removed its
-    // companion's name, so the companion's hold alone let this one through.
-    char reason[CTrnSeqShm::kReasonSize];
-    CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
-    m_pTrnShm.reset();
-    m_pSeqShm.reset();
-    ShowFailure(reason);
-    return false;
+  if (m_pTrnShm == nullptr) {
+    m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
   }
   if (m_pTrnShm->IsConnected()) {
     m_pShmData = m_pTrnShm->GetData();

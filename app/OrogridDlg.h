@@ -61,10 +61,11 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   // map, start the timer, seed the record and the engine. False at the first
   // step that fails (later steps undone).
   bool StartServer();
-  // Takes the record's companion and hold, then creates the connection
-  // object and takes the record when it is usable. A record another server
-  // holds is not touched at all. Any failure leaves its reason on status
-  // line 1 ("Sorry :: ...").
+  // Takes the record's own hold, then the companion and its hold, then
+  // counts itself in the record (a record not there yet is made first). A
+  // record another server holds is not written at all, nor is a companion
+  // made for it. Any failure leaves its reason on status line 1
+  // ("Sorry :: ...").
   bool ConnectTerrainShm();
   // Gives the connection back (lowers the record's user count) and the
   // companion with the hold; clears m_serverReady and the record pointer

@@ -160,6 +160,9 @@ CTrnSimWatch::CTrnSimWatch(const char* recordName)
   m_nameFits = CompanionName(recordName, name);
   SetName(name);
   m_size = trn::kSimRecordSize;
+  // A reader: nothing of the simulation's companion is written here.
+  m_access = platform::ShmAccess::kReadOnly;
+  m_viewAccess = platform::ShmAccess::kReadOnly;
 }
 
 CTrnSimWatch::~CTrnSimWatch() {

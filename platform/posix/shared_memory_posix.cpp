@@ -346,7 +346,7 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   return ShmStatus::kFailed;
 }
 
-ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted, ShmAccess access) {
   *handle = kNoShmHandle;
   if (adopted != nullptr) {
     *adopted = false;
@@ -357,7 +357,8 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   }
   int fd = -1;
   bool joinedUnlocked = false;
-  const Probe probe = JoinLive(path, O_RDWR, &fd, &joinedUnlocked);
+  const Probe probe =
+      JoinLive(path, access == ShmAccess::kReadOnly ? O_RDONLY : O_RDWR, &fd, &joinedUnlocked);
   if (probe != Probe::kLive) {
     if (probe == Probe::kMissing) {
       errno = ENOENT;
@@ -392,7 +393,8 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size) {
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size,
+                     ShmAccess access) {
   *view = nullptr;
   *size = 0;
   if (Faulted(ShmFault::kMap)) {
@@ -412,12 +414,49 @@ ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::
     errno = EACCES;
     return ShmStatus::kTooSmall;
   }
-  void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, segment->fd, 0);
+  const int protection = access == ShmAccess::kReadOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+  void* mapped = mmap(nullptr, length, protection, MAP_SHARED, segment->fd, 0);
   if (mapped == MAP_FAILED) {
     return ShmStatus::kFailed;
   }
   *view = mapped;
   *size = length;
+  return ShmStatus::kOk;
+}
+
+ShmStatus ShmMapWindow(ShmHandle handle, std::uint32_t offset, std::uint32_t length, void** at,
+                       void** window, std::size_t* windowSize) {
+  *at = nullptr;
+  *window = nullptr;
+  *windowSize = 0;
+  if (Faulted(ShmFault::kMap)) {
+    return ShmStatus::kFailed;
+  }
+  if (handle == kNoShmHandle || handle == 0) {
+    errno = EBADF;
+    return ShmStatus::kFailed;
+  }
+  const auto* segment = reinterpret_cast<const PosixSegment*>(handle);
+  struct stat st {};
+  if (fstat(segment->fd, &st) != 0) {
+    return ShmStatus::kFailed;
+  }
+  const std::uint64_t end = std::uint64_t{offset} + length;
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) < end || length == 0) {
+    errno = EACCES;
+    return ShmStatus::kTooSmall;
+  }
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = offset / page * page;
+  const auto bytes = static_cast<std::size_t>(end - start);
+  void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, segment->fd,
+                      static_cast<off_t>(start));
+  if (mapped == MAP_FAILED) {
+    return ShmStatus::kFailed;
+  }
+  *window = mapped;
+  *windowSize = bytes;
+  *at = static_cast<unsigned char*>(mapped) + (offset - start);
   return ShmStatus::kOk;
 }
 

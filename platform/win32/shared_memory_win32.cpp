@@ -56,7 +56,7 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted, ShmAccess access) {
   if (adopted != nullptr) {
     *adopted = false;
   }
@@ -64,7 +64,8 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   if (Faulted(ShmFault::kOpen) || NameFaulted(name)) {
     return ShmStatus::kFailed;
   }
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+  const DWORD rights = access == ShmAccess::kReadOnly ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
+  HANDLE mapping = OpenFileMappingA(rights, FALSE, name);
   if (mapping == nullptr) {
     return ShmStatus::kFailed;
   }
@@ -77,13 +78,15 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size) {
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size,
+                     ShmAccess access) {
   *view = nullptr;
   *size = 0;
   if (Faulted(ShmFault::kMap)) {
     return ShmStatus::kFailed;
   }
-  void* mapped = MapViewOfFile(AsHandle(handle), FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  const DWORD rights = access == ShmAccess::kReadOnly ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
+  void* mapped = MapViewOfFile(AsHandle(handle), rights, 0, 0, 0);
   if (mapped == nullptr) {
     return ShmStatus::kFailed;
   }
@@ -103,6 +106,31 @@ ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::
   }
   *view = mapped;
   *size = info.RegionSize;
+  return ShmStatus::kOk;
+}
+
+ShmStatus ShmMapWindow(ShmHandle handle, std::uint32_t offset, std::uint32_t length, void** at,
+                       void** window, std::size_t* windowSize) {
+  *at = nullptr;
+  *window = nullptr;
+  *windowSize = 0;
+  if (Faulted(ShmFault::kMap)) {
+    return ShmStatus::kFailed;
+  }
+  // A view starts on the allocation granularity (64 KiB).
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  const DWORD granularity = system.dwAllocationGranularity;
+  const DWORD start = offset / granularity * granularity;
+  const SIZE_T bytes = static_cast<SIZE_T>(offset - start) + length;
+  void* mapped = MapViewOfFile(AsHandle(handle), FILE_MAP_ALL_ACCESS, 0, start, bytes);
+  if (mapped == nullptr) {
+    // A view past the mapping's end is refused by the system.
+    return GetLastError() == ERROR_ACCESS_DENIED ? ShmStatus::kTooSmall : ShmStatus::kFailed;
+  }
+  *window = mapped;
+  *windowSize = bytes;
+  *at = static_cast<unsigned char*>(mapped) + (offset - start);
   return ShmStatus::kOk;
 }
 

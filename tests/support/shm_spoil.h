@@ -1,6 +1,7 @@
 // Test harness: spoiling an existing shared segment the way a careless or
 // hostile creator would, so the tests can see it refused.
 //  - ShmLoosenModeForTest makes the segment writable by its group.
+//  - ShmOpenToAllForTest makes it readable and writable by everyone (0666).
 //  - ShmGiveAwayForTest hands it to another user (needs root).
 // Both return false when the change is not possible here (Windows, or not
 // root): the caller skips that case. The name is a segment name as
@@ -12,6 +13,7 @@
 namespace testsupport {
 
 bool ShmLoosenModeForTest(const char* name);
+bool ShmOpenToAllForTest(const char* name);
 bool ShmGiveAwayForTest(const char* name);
 
 }  // namespace testsupport

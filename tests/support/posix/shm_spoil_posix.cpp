@@ -30,6 +30,12 @@ bool ShmLoosenModeForTest(const char* name) {
   return WithSegment(name, [](int fd) { return fchmod(fd, S_IRUSR | S_IWUSR | S_IWGRP) == 0; });
 }
 
+bool ShmOpenToAllForTest(const char* name) {
+  return WithSegment(name, [](int fd) {
+    return fchmod(fd, S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH) == 0;
+  });
+}
+
 bool ShmGiveAwayForTest(const char* name) {
   if (geteuid() != 0) {
     return false;

@@ -7,6 +7,8 @@ namespace testsupport {
 
 bool ShmLoosenModeForTest(const char* /*name*/) { return false; }
 
+bool ShmOpenToAllForTest(const char* /*name*/) { return false; }
+
 bool ShmGiveAwayForTest(const char* /*name*/) { return false; }
 
 }  // namespace testsupport
