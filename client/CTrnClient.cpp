@@ -354,15 +354,29 @@ bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
   return false;
 }
 
-CClientSegment::CClientSegment(const char* name, std::uint32_t size) : m_attached(false) {
+CClientSegment::CClientSegment(const char* name, std::uint32_t size, bool countable)
+    : m_attached(false), m_pWindow(nullptr), m_windowSize(0) {
   SetName(name);
   m_size = size;
+  m_access = countable ? platform::ShmAccess::kReadWrite : platform::ShmAccess::kReadOnly;
+  m_viewAccess = platform::ShmAccess::kReadOnly;
 }
 
 CClientSegment::~CClientSegment() {
+  platform::ShmUnmapView(m_pWindow, m_windowSize);
   if (m_attached) {
     Close();
   }
+}
+
+std::int32_t* CClientSegment::MapCounter() {
+  void* at = nullptr;
+  if (!m_attached || m_access != platform::ShmAccess::kReadWrite ||
+      platform::ShmMapWindow(m_hMapping, offsetof(TrnShmData, userCount), sizeof(std::int32_t), &at,
+                             &m_pWindow, &m_windowSize) != platform::ShmStatus::kOk) {
+    return nullptr;
+  }
+  return static_cast<std::int32_t*>(at);
 }
 
 int CClientSegment::Attach() {
@@ -383,7 +397,7 @@ CTrnClient::CTrnClient()
       m_pSimWatch(nullptr),
       m_pData(nullptr),
       m_pSeq(nullptr),
-      m_pCounted(nullptr),
+      m_pCount(nullptr),
       m_pStage(nullptr),
       m_szSeqName{},
       m_seqNameFits(false),
@@ -405,8 +419,8 @@ CTrnClient::CTrnClient()
       m_szLastError{} {}
 
 CTrnClient::~CTrnClient() {
-  if (m_pCounted != nullptr) {
-    platform::ShmAtomicDecrementToZero(&m_pCounted->userCount);
+  if (m_pCount != nullptr) {
+    platform::ShmAtomicDecrementToZero(m_pCount);
   }
   delete m_pSimWatch;
   delete m_pSeqSegment;
@@ -424,7 +438,7 @@ int CTrnClient::Fail(int code, const char* format, ...) {
 
 int CTrnClient::Open(const char* name, bool countUser) {
   m_pStage = new (std::nothrow) orogrid_snapshot;
-  m_pRecordSegment = new (std::nothrow) CClientSegment(name, trn::kRecordSize);
+  m_pRecordSegment = new (std::nothrow) CClientSegment(name, trn::kRecordSize, countUser);
   if (m_pStage == nullptr || m_pRecordSegment == nullptr) {
     return Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory");
   }
@@ -438,12 +452,12 @@ int CTrnClient::Open(const char* name, bool countUser) {
     default:
       return Fail(attached, "terrain record \"%s\": %s", name, m_pRecordSegment->GetErrorText());
   }
-  TrnShmData* record = static_cast<TrnShmData*>(m_pRecordSegment->GetView());
+  const TrnShmData* record = static_cast<const TrnShmData*>(m_pRecordSegment->GetView());
   // A creator stamps the version text last, first byte last of all.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kInitialiseWaitMs);
-  while (std::atomic_ref<char>(record->interfaceVersion[0]).load(std::memory_order_acquire) ==
-             '\0' &&
+  while (std::atomic_ref<char>(const_cast<char&>(record->interfaceVersion[0]))
+                 .load(std::memory_order_acquire) == '\0' &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -458,8 +472,15 @@ int CTrnClient::Open(const char* name, bool countUser) {
   }
   m_pData = record;
   if (countUser) {
-    platform::ShmAtomicIncrement(&record->userCount);
-    m_pCounted = record;
+    std::int32_t* count = m_pRecordSegment->MapCounter();
+    if (count == nullptr) {
+      char reason[200];
+      platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
+      return Fail(OROGRID_E_SYSTEM, "terrain record \"%s\": its user count cannot be mapped: %s",
+                  name, reason);
+    }
+    platform::ShmAtomicIncrement(count);
+    m_pCount = count;
   }
   const std::size_t nameLength = std::strlen(name);
   m_seqNameFits = nameLength + sizeof trn::kSeqNameSuffix <= sizeof m_szSeqName;

@@ -81,19 +81,27 @@ void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out);
 // '_', '-' and '.'.
 bool ValidSegmentName(const char* name);
 
-// The terrain record or its companion, opened and mapped, never created.
+// The terrain record or its companion, opened and mapped read-only, never
+// created. With countable, the handle is opened read-write so that
+// MapCounter can map a writable window over the record's userCount alone.
 class CClientSegment : public BaseSharedMemory {
  public:
-  CClientSegment(const char* name, std::uint32_t size);
+  CClientSegment(const char* name, std::uint32_t size, bool countable = false);
+  // Unmaps the counter's window and the view.
   ~CClientSegment();
   CClientSegment(const CClientSegment&) = delete;
   CClientSegment& operator=(const CClientSegment&) = delete;
   // Opens and maps; an OROGRID_ code.
   int Attach();
   bool Attached() const { return m_attached; }
+  // After Attach of a countable record: the record's userCount, writable
+  // (the rest of the record stays read-only); null when it cannot be had.
+  std::int32_t* MapCounter();
 
  private:
   bool m_attached;
+  void* m_pWindow;
+  std::size_t m_windowSize;
 };
 
 class CTrnClient {
@@ -152,7 +160,7 @@ class CTrnClient {
   CTrnSimWatch* m_pSimWatch;
   const TrnShmData* m_pData;
   const TrnSeqData* m_pSeq;
-  TrnShmData* m_pCounted;      // the record when this client counted itself
+  std::int32_t* m_pCount;      // the record's userCount when this client counted itself
   orogrid_snapshot* m_pStage;  // where snapshots are copied before they are known whole
   char m_szSeqName[BaseSharedMemory::kNameSize];
   bool m_seqNameFits;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "client/CTrnClient.h"
@@ -1120,6 +1121,78 @@ class CHostileCompanion {
   std::atomic<bool> m_run{false};
   std::thread m_thread;
 };
+
+#ifndef _WIN32
+// This process's mappings of the segment `name` (/dev/shm/<name>): their
+// permissions ("r--s") and lengths, from /proc/self/maps.
+std::vector<std::pair<std::string, std::size_t>> MappingsOf(const std::string& name) {
+  std::vector<std::pair<std::string, std::size_t>> found;
+  std::FILE* maps = std::fopen("/proc/self/maps", "r");
+  if (maps == nullptr) {
+    return found;
+  }
+  char line[1024];
+  const std::string path = "/dev/shm/" + name;
+  while (std::fgets(line, sizeof line, maps) != nullptr) {
+    unsigned long long begin = 0;
+    unsigned long long end = 0;
+    char perms[8] = {};
+    char file[512] = {};
+    if (std::sscanf(line, "%llx-%llx %7s %*s %*s %*s %511s", &begin, &end, perms, file) == 4 &&
+        path == file) {
+      found.emplace_back(perms, static_cast<std::size_t>(end - begin));
+    }
+  }
+  std::fclose(maps);
+  return found;
+}
+#endif
+
+// Regression: readers mapped the record and its companion read-write, so a
+// stray pointer in any reader could overwrite what every other reader
+// sees. Every view of a reader is read-only now; a counted reader writes
+// its count through a window of one page and nothing else.
+TEST_F(ClientProcessTest, ReadersMapTheRecordAndItsCompanionReadOnly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the mappings' rights are read from /proc";
+#else
+  CHostileCompanion server(m_segment);  // the record and a companion to map
+  ASSERT_TRUE(server.Make());
+  const std::string companion = m_segment + trn::kSeqNameSuffix;
+  const auto before = MappingsOf(m_segment).size();
+  const auto seqBefore = MappingsOf(companion).size();
+  for (const unsigned flags : {0u, static_cast<unsigned>(OROGRID_OPEN_COUNT_USER)}) {
+    SCOPED_TRACE(flags);
+    orogrid_client* c = nullptr;
+    ASSERT_EQ(orogrid_open(m_segment.c_str(), flags, &c), OROGRID_OK);
+    ClientPtr client(c);
+    orogrid_status status{};
+    ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+    ASSERT_EQ(1, status.has_companion);
+    const auto record = MappingsOf(m_segment);
+    const auto seq = MappingsOf(companion);
+    ASSERT_EQ(record.size(), before + (flags != 0 ? 2u : 1u));
+    ASSERT_EQ(seq.size(), seqBefore + 1u);
+    int writableWhole = 0;
+    int writableWindows = 0;
+    for (const auto& m : record) {
+      if (m.first[1] == 'w') {
+        ++(m.second >= trn::kRecordSize ? writableWhole : writableWindows);
+        EXPECT_TRUE(m.second >= trn::kRecordSize || m.second <= 4096u) << m.second;
+      }
+    }
+    EXPECT_EQ(writableWhole, 1) << "only the server's own view of the record";
+    EXPECT_EQ(writableWindows, flags != 0 ? 1 : 0) << "the count's window of one page";
+    // Mappings are listed by address, not by age: the reader's is the one
+    // that was not there before, whatever its place.
+    int seqWritable = 0;
+    for (const auto& m : seq) {
+      seqWritable += m.first[1] == 'w' ? 1 : 0;
+    }
+    EXPECT_EQ(seqWritable, 1) << "only the server's own view of the companion";
+  }
+#endif
+}
 
 TEST_F(ClientProcessTest, HostileCompanionCostsEachCallTheBoundAtMost) {
   CHostileCompanion hostile(m_segment);
