@@ -253,6 +253,12 @@ void COrogridDlg::FormatStatusLine1(char* buf, double latitude, double longitude
 }
 
 void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
+  if (m_segmentCut) {
+    return;  // line 1 keeps the reason
+  }
+  if (m_serverReady && StopIfCut()) {
+    return;
+  }
   if (!m_serverReady || m_pShmData == nullptr) {
     CopyText(m_statusLine1, "Awaiting Shared memory connection", kStatusLine1Size);
     UpdateData(false);
@@ -335,6 +341,34 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
   if (m_pSeqShm != nullptr) {
     m_pSeqShm->NoteTickDuration(platform::MonotonicNanoseconds() - tickStartNs);
   }
+  // A cut during the tick went into zero pages (see platform/shared_memory.h);
+  // it ends the serving now rather than a tick later.
+  if (m_serverReady) {
+    StopIfCut();
+  }
+}
+
+bool COrogridDlg::StopIfCut() {
+  const BaseSharedMemory* cut = nullptr;
+  if (m_pTrnShm != nullptr && m_pTrnShm->Cut()) {
+    cut = m_pTrnShm.get();
+  } else if (m_pSeqShm != nullptr && m_pSeqShm->Cut()) {
+    cut = m_pSeqShm.get();
+  }
+  if (cut == nullptr) {
+    return false;
+  }
+  char reason[kStatusLine1Size];
+  FormatTextSafe(reason, static_cast<int>(sizeof reason),
+                 "Shared memory %s was cut short by another process: no longer served",
+                 cut->GetName());
+  // The holds go too: nothing is served from a cut record, and a server
+  // started on a new one must not find them taken.
+  KillTimer(kTimerId);
+  ReleaseTerrainShm();
+  m_segmentCut = true;
+  ShowFailure(reason);
+  return true;
 }
 
 bool COrogridDlg::CheckSimulationLoss() {

@@ -78,6 +78,11 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   bool SimulationSilent(std::int64_t nowNs) const;
   // Writes the tick's results into the record.
   void PublishAircraftData();
+  // When another process has cut the record or the companion short: stops
+  // the timer, gives the connection and the holds back, shows "Sorry ::
+  // Shared memory <name> was cut short by another process: no longer
+  // served" on line 1 (later ticks leave it there) and returns true.
+  bool StopIfCut();
 
   // State, for the host and for tests.
   const char* StatusLine1() const { return m_statusLine1; }
@@ -111,6 +116,7 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   char m_statusLine2[kStatusLine2Size] = {};
   platform::IconHandle m_hIcon = nullptr;
   bool m_serverReady = false;
+  bool m_segmentCut = false;  // stopped for a cut record or companion
   TrnShmData* m_pShmData = nullptr;
   std::unique_ptr<CTrnShm> m_pTrnShm;
   // The companion and the hold; null when another server holds the record

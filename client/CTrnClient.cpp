@@ -416,6 +416,7 @@ CTrnClient::CTrnClient()
       m_fingerprint(0),
       m_seenPublications(0),
       m_lastPublicationSeenNs(0),
+      m_szCut{},
       m_szLastError{} {}
 
 CTrnClient::~CTrnClient() {
@@ -426,6 +427,27 @@ CTrnClient::~CTrnClient() {
   delete m_pSeqSegment;
   delete m_pRecordSegment;
   delete m_pStage;
+}
+
+int CTrnClient::CutCode() {
+  if (m_szCut[0] == '\0') {
+    // The companion first: a cut record is read as zeros, and so may the
+    // companion be once its own object is cut.
+    const CClientSegment* cut = nullptr;
+    if (m_pSeqSegment != nullptr && m_pSeqSegment->Attached() && m_pSeqSegment->Cut()) {
+      cut = m_pSeqSegment;
+    } else if (m_pRecordSegment != nullptr && m_pRecordSegment->Cut()) {
+      cut = m_pRecordSegment;
+    }
+    if (cut == nullptr) {
+      return OROGRID_OK;
+    }
+    std::snprintf(m_szCut, sizeof m_szCut, "%s", cut->GetName());
+  }
+  return Fail(OROGRID_E_SEGMENT_CUT,
+              "shared memory \"%s\" was cut short by another process: nothing more is read "
+              "from it; open the record again",
+              m_szCut);
 }
 
 int CTrnClient::Fail(int code, const char* format, ...) {
@@ -637,11 +659,17 @@ std::uint64_t CTrnClient::FineFingerprint() const {
 }
 
 int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const std::int64_t deadline = start + static_cast<std::int64_t>(timeoutMs) * kMsNs;
   Observe(start);
   std::uint64_t fingerprint = m_pSeq == nullptr ? FineFingerprint() : 0;
   for (;;) {
+    if (const int cut = CutCode(); cut != OROGRID_OK) {
+      return cut;
+    }
     const std::int64_t now = platform::MonotonicNanoseconds();
     const int gone = GoneCode(now);
     if (gone != OROGRID_OK) {
@@ -679,6 +707,9 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
 }
 
 int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   orogrid_snapshot& stage = *m_pStage;
@@ -724,6 +755,9 @@ int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
   if (bytes > offsetof(orogrid_snapshot, coarse_pixel)) {
     FillSnapshotPixels(stage);
   }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(out, &stage, bytes < sizeof stage ? bytes : sizeof stage);
   if (gone != OROGRID_OK) {
     return gone;
@@ -733,6 +767,9 @@ int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
 }
 
 int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   orogrid_aircraft copy{};
@@ -763,6 +800,9 @@ int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
       return Fail(OROGRID_E_UNSETTLED, "the aircraft values kept changing");
     }
   }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(out, &copy, bytes < sizeof copy ? bytes : sizeof copy);
   if (gone != OROGRID_OK) {
     return gone;
@@ -772,6 +812,9 @@ int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
 }
 
 int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes) {
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   orogrid_simulation out{};
   const std::int64_t now = platform::MonotonicNanoseconds();
   m_pSimWatch->Refresh(now);
@@ -789,6 +832,12 @@ int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes
                                                            : OROGRID_SIM_NO_BEAT;
     out.beat_age_s = ageNs < 0 ? -1.0 : static_cast<double>(ageNs) / 1e9;
     out.frame_count = frame.frameCount;
+    if (const int cut = CutCode(); cut != OROGRID_OK) {
+      return cut;
+    }
+    if (const int cut = CutCode(); cut != OROGRID_OK) {
+      return cut;
+    }
     std::memcpy(simulation, &out, bytes < sizeof out ? bytes : sizeof out);
     ClearError();
     return OROGRID_OK;
@@ -807,12 +856,18 @@ int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes
   out.beat = OROGRID_SIM_NO_BEAT;
   out.beat_age_s = -1.0;
   out.frame_count = 0;
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(simulation, &out, bytes < sizeof out ? bytes : sizeof out);
   ClearError();
   return OROGRID_OK;
 }
 
 int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t now = platform::MonotonicNanoseconds();
   orogrid_status out{};
   out.server_alive = Liveness(now);
@@ -855,6 +910,9 @@ int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
     out.pixels_per_degree_x = ScaleFromSpan(LoadShared(m_pData->subCellLonSpan));
     out.pixels_per_degree_y = ScaleFromSpan(LoadShared(m_pData->subCellLatSpan));
   }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(status, &out, bytes < sizeof out ? bytes : sizeof out);
   ClearError();
   return OROGRID_OK;
@@ -862,6 +920,9 @@ int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
 
 int CTrnClient::Elevation(double latitude, double longitude, int method, double* metres,
                           int* grid) {
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   LiveGrids live{m_pData};
@@ -913,6 +974,9 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
         return Fail(code, "latitude %g, longitude %g or method %d is not valid", latitude,
                     longitude, method);
     }
+  }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
   }
   *metres = value;
   if (grid != nullptr) {

@@ -28,6 +28,11 @@
 // Without it, while the record's updateCount (one step per server tick) has
 // moved within the last second this client watched it.
 //
+// Cut short: a record or companion that another process cuts short
+// (ftruncate) is noticed at the next call (or by the fault it raises, see
+// platform/shared_memory.h); that call and every later one give
+// OROGRID_E_SEGMENT_CUT and nothing more is read from either.
+//
 // Threading: one thread per object; the record is written concurrently by
 // the server and the simulation in other processes.
 #pragma once
@@ -152,6 +157,9 @@ class CTrnClient {
   // OROGRID_E_SERVER_GONE when the server is known gone, else OROGRID_OK.
   int GoneCode(std::int64_t now);
   std::uint64_t FineFingerprint() const;
+  // OROGRID_E_SEGMENT_CUT (with its text) once the record or the companion
+  // has been cut short by another process, from then on; else OROGRID_OK.
+  int CutCode();
   // Snapshot without the pixels: writes nothing from coarse_pixel on.
   int TakeSnapshot(orogrid_snapshot& out);
 
@@ -183,6 +191,7 @@ class CTrnClient {
   std::int64_t m_lastPublicationSeenNs;
 
   HeuristicOptions m_heuristics;
+  char m_szCut[BaseSharedMemory::kNameSize];  // the segment found cut; "" while none is
   char m_szLastError[256];
 };
 

@@ -156,6 +156,8 @@ OROGRID_API const char* OROGRID_CALL orogrid_strerror(int code) {
       return "internal fault in the client library";
     case OROGRID_E_BUSY:
       return "another simulation already writes this terrain record";
+    case OROGRID_E_SEGMENT_CUT:
+      return "the terrain record or its companion was cut short by another process";
     default:
       return "unknown status code";
   }

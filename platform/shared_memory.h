@@ -30,6 +30,17 @@
 //  - ShmMapWindow maps a writable window of a few bytes inside the segment
 //    (the window may be larger: it starts on the system's mapping
 //    boundary), so a reader can change one counter and nothing else.
+//  - A segment another process cuts short (POSIX: ftruncate) never ends
+//    this process: a view whose pages past the new end are touched, or
+//    whose object ShmViewCut finds shorter than the view, is replaced in
+//    place by private zero pages of the same rights, so the read or write
+//    in progress runs to its end (reading zeros, writing nowhere), and
+//    ShmViewCut is true from then on: the caller reports it and stops using
+//    the view. POSIX catches the fault with a SIGBUS handler installed at
+//    the first mapping (faults outside every view, and signals another
+//    process sends, go to the handler that was there before, or end the
+//    program as they would have). Win32: a mapping's size is fixed when it
+//    is made, so no view is ever cut.
 //  - ShmUnmapView and ShmCloseHandle release; closing the last handle of a
 //    segment removes its name, unless a process still maps it without a
 //    handle of this service (see ShmOpen).
@@ -78,6 +89,11 @@ ShmStatus ShmMapWindow(ShmHandle handle, std::uint32_t offset, std::uint32_t len
                        void** window, std::size_t* windowSize);
 void ShmUnmapView(void* view, std::size_t size);
 void ShmCloseHandle(ShmHandle handle);
+// True once the segment has been cut short under `view` (a view or window
+// from this service): looks at the object's size through handle (may be
+// kNoShmHandle: only a fault already caught counts). Cheap (one fstat), for
+// each call or tick.
+bool ShmViewCut(ShmHandle handle, const void* view);
 
 // Whether a live segment of that name exists right now (opens nothing that
 // stays open). A leftover of dead processes counts as absent; one a process

@@ -73,6 +73,10 @@ class BaseSharedMemory : public KT_ErrorReport {
   // nothing, when count is 0, nothing is mapped, or count exceeds the mapped
   // size.
   bool ZeroFill(std::uint32_t count);
+  // True once another process has cut the segment short under the view
+  // (see platform/shared_memory.h: the view then reads zeros and takes
+  // writes that go nowhere); stop using it. False when nothing is mapped.
+  bool Cut() const { return m_pView != nullptr && platform::ShmViewCut(m_hMapping, m_pView); }
   // Start of the mapped view, or null before a successful MapView.
   void* GetView() const { return m_pView; }
 

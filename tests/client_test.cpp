@@ -33,6 +33,7 @@
 #include "tests/support/ClientTestMap.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/process.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
@@ -1192,6 +1193,62 @@ TEST_F(ClientProcessTest, ReadersMapTheRecordAndItsCompanionReadOnly) {
     EXPECT_EQ(seqWritable, 1) << "only the server's own view of the companion";
   }
 #endif
+}
+
+// Regression: another process that cut the record or its companion short
+// (ftruncate) killed every reader with a bus error at its next copy. The
+// reader notices, says so with its own code and reads nothing more of it;
+// the caller's structures keep what they had.
+TEST_F(ClientProcessTest, RecordOrCompanionCutShortIsReportedNotFatal) {
+  struct Case {
+    const char* what;
+    bool companion;  // cut the companion, else the record
+    unsigned bytes;  // left
+  };
+  const Case cases[] = {
+      {"record to nothing", false, 0},
+      {"record to its first half", false, trn::kRecordSize / 2},
+      {"companion to nothing", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string segment = SegmentName();
+    CHostileCompanion server(segment);
+    ASSERT_TRUE(server.Make());
+    orogrid_client* opened = nullptr;
+    ASSERT_EQ(orogrid_open(segment.c_str(), OROGRID_OPEN_COUNT_USER, &opened), OROGRID_OK);
+    ClientPtr client(opened);
+    orogrid_status status{};
+    ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+    ASSERT_EQ(1, status.has_companion);
+    const std::string cut = c.companion ? segment + trn::kSeqNameSuffix : segment;
+    if (!testsupport::ShmCutForTest(cut.c_str(), c.bytes)) {
+      GTEST_SKIP() << "a mapping cannot be cut short here";
+    }
+    auto snapshot = std::make_unique<orogrid_snapshot>();
+    snapshot->attempts = -5;
+    EXPECT_EQ(orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot),
+              OROGRID_E_SEGMENT_CUT);
+    EXPECT_EQ(-5, snapshot->attempts) << "nothing of a cut record goes to the caller";
+    EXPECT_NE(nullptr, std::strstr(orogrid_last_error(client.get()), "cut short"))
+        << orogrid_last_error(client.get());
+    orogrid_aircraft aircraft{};
+    EXPECT_EQ(orogrid_aircraft_read(client.get(), &aircraft, sizeof aircraft),
+              OROGRID_E_SEGMENT_CUT);
+    double metres = -7.0;
+    EXPECT_EQ(
+        orogrid_elevation(client.get(), kLatitude, kLongitude, OROGRID_NEAREST, &metres, nullptr),
+        OROGRID_E_SEGMENT_CUT);
+    EXPECT_EQ(-7.0, metres);
+    EXPECT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_E_SEGMENT_CUT);
+    EXPECT_EQ(orogrid_wait_publication(client.get(), 50), OROGRID_E_SEGMENT_CUT);
+    orogrid_simulation simulation{};
+    EXPECT_EQ(orogrid_simulation_read(client.get(), &simulation, sizeof simulation),
+              OROGRID_E_SEGMENT_CUT);
+    client.reset();  // the count's window of a cut record is given back too
+    platform::ShmRemoveName(segment.c_str());
+    platform::ShmRemoveName((segment + trn::kSeqNameSuffix).c_str());
+  }
 }
 
 TEST_F(ClientProcessTest, HostileCompanionCostsEachCallTheBoundAtMost) {

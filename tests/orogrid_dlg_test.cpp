@@ -876,6 +876,52 @@ TEST_F(OrogridDlg, WithoutHoldOrWithACompanionOthersCanWriteNothingIsServed) {
   }
 }
 
+// Regression: a record or companion cut short by another process (ftruncate)
+// killed the server with a bus error at its next write. It notices, says
+// why on line 1 and stops serving: no more ticks, the holds given back.
+TEST_F(OrogridDlg, RecordOrCompanionCutShortStopsTheServerWithTheReason) {
+  if (OnWindows()) {
+    GTEST_SKIP() << "a mapping cannot be cut short on Windows";
+  }
+  struct Case {
+    const char* what;
+    bool companion;
+    unsigned bytes;
+  };
+  const Case cases[] = {
+      {"record to nothing", false, 0},
+      {"record to its first half", false, trn::kRecordSize / 2},
+      {"companion to nothing", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    m_segment = UniqueName("OrogridDlgCut");
+    m_sim = std::make_unique<CTrnShm>(m_segment.c_str());
+    ASSERT_TRUE(m_sim->IsConnected()) << m_sim->GetErrorText();
+    m_rec = m_sim->GetData();
+    COrogridDlg& dlg = Start();
+    Tick(12);  // a publication of the grids among them
+    ASSERT_TRUE(dlg.ServerReady()) << dlg.StatusLine1();
+    const std::string cut = c.companion ? Companion() : m_segment;
+    ASSERT_TRUE(testsupport::ShmCutForTest(cut.c_str(), c.bytes));
+    Tick(12);
+    EXPECT_FALSE(dlg.ServerReady());
+    const std::string line = dlg.StatusLine1();
+    EXPECT_EQ(0u, line.find("Sorry :: ")) << line;
+    EXPECT_NE(std::string::npos, line.find("cut short")) << line;
+    EXPECT_NE(std::string::npos, line.find(cut)) << line;
+    EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+    EXPECT_EQ(nullptr, dlg.SeqShm()) << "the holds are given back";
+    Tick();
+    EXPECT_EQ(line, dlg.StatusLine1()) << "the reason stays";
+    m_dlg->OnDestroy();
+    m_dlg.reset();
+    m_sim.reset();
+    platform::ShmRemoveName(m_segment.c_str());
+    platform::ShmRemoveName(Companion().c_str());
+  }
+}
+
 // A server killed inside a tick leaves an odd sequence and its own fields
 // behind; the next server takes the companion over and makes it whole.
 TEST_F(OrogridDlg, CompanionLeftByADeadServerIsTakenOver) {

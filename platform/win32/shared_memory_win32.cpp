@@ -140,6 +140,11 @@ void ShmUnmapView(void* view, std::size_t /*size*/) {
   }
 }
 
+bool ShmViewCut(ShmHandle /*handle*/, const void* /*view*/) {
+  // A mapping's size is fixed when it is made: no view is ever cut.
+  return false;
+}
+
 void ShmCloseHandle(ShmHandle handle) {
   if (handle != kNoShmHandle && handle != 0) {
     CloseHandle(AsHandle(handle));
