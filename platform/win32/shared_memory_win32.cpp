@@ -5,6 +5,7 @@
 // Threading: any thread. The fault seam is meant for single-threaded tests.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -165,8 +166,10 @@ void ShmRemoveIfStale(const char* /*name*/) {}
 void ShmRemoveName(const char* /*name*/) {}
 
 std::int32_t ShmAtomicLoad(const std::int32_t* counter) {
-  return static_cast<std::int32_t>(InterlockedCompareExchange(
-      reinterpret_cast<volatile LONG*>(const_cast<std::int32_t*>(counter)), 0, 0));
+  // A load, not a compare-exchange: the counter may lie in a read-only view,
+  // where any locked instruction faults (it always writes).
+  return std::atomic_ref<std::int32_t>(*const_cast<std::int32_t*>(counter))
+      .load(std::memory_order_seq_cst);
 }
 
 std::int32_t ShmAtomicIncrement(std::int32_t* counter) {
