@@ -727,16 +727,20 @@ TEST_F(OrogridDlg, RemovedCompanionNameLetsNoSecondServerIn) {
 // turned it away. The record's hold comes first now: a refused server
 // creates nothing, and the record and the first server's companion are
 // left byte for byte as they were. Also when the record's name leads to
-// another object: the first server's companion still turns it away.
+// another object, and when both names were changed: the hold goes with the
+// record's name as well as with its object.
 TEST_F(OrogridDlg, RefusedSecondServerCreatesAndWritesNothing) {
   struct Case {
     const char* what;
-    bool replaceRecord;  // the record's name leads to a new object (POSIX only)
+    bool replaceRecord;    // the record's name leads to a new object
+    bool removeCompanion;  // the companion's name is removed
   };
   if (OnWindows()) {
     GTEST_SKIP() << "a Win32 name cannot be removed while it is held";
   }
-  const Case cases[] = {{"companion name removed", false}, {"record name replaced", true}};
+  const Case cases[] = {{"companion name removed", false, true},
+                        {"record name replaced", true, false},
+                        {"both", true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     COrogridDlg& first = Start();
@@ -750,7 +754,8 @@ TEST_F(OrogridDlg, RefusedSecondServerCreatesAndWritesNothing) {
       replacement = std::make_unique<CTrnShm>(m_segment.c_str());
       ASSERT_TRUE(replacement->CreatedRecord()) << replacement->GetErrorText();
       record = replacement->GetData();
-    } else {
+    }
+    if (c.removeCompanion) {
       platform::ShmRemoveName(Companion().c_str());
     }
     std::vector<unsigned char> recordBefore(trn::kRecordSize);
@@ -769,7 +774,7 @@ TEST_F(OrogridDlg, RefusedSecondServerCreatesAndWritesNothing) {
         << second.StatusLine1();
     EXPECT_EQ(nullptr, second.TrnShm());
     EXPECT_EQ(nullptr, second.SeqShm());
-    if (!c.replaceRecord) {
+    if (c.removeCompanion) {
       EXPECT_FALSE(platform::ShmExists(Companion().c_str())) << "a companion was made";
     }
     EXPECT_EQ(0, std::memcmp(recordBefore.data(), record, trn::kRecordSize)) << "record written";
