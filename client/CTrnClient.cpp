@@ -30,6 +30,7 @@ namespace {
 constexpr std::int64_t kMsNs = 1000000LL;
 constexpr std::int64_t kSeqLookPeriodNs = 250 * kMsNs;
 constexpr std::int64_t kPidCheckPeriodNs = 100 * kMsNs;
+constexpr std::int64_t kCutLookPeriodNs = kMsNs;
 // A sequenced copy gives up after this long (the server writes for well
 // under a millisecond every 120 ms, so a copy rarely needs a second try).
 // A sequence that stays odd (a server stopped or killed inside a tick) or
@@ -416,6 +417,7 @@ CTrnClient::CTrnClient()
       m_fingerprint(0),
       m_seenPublications(0),
       m_lastPublicationSeenNs(0),
+      m_nextCutLookNs(0),
       m_szCut{},
       m_szLastError{} {}
 
@@ -429,14 +431,36 @@ CTrnClient::~CTrnClient() {
   delete m_pStage;
 }
 
-int CTrnClient::CutCode() {
+int CTrnClient::KnownCut() { return m_szCut[0] != '\0' ? CutCode(false) : OROGRID_OK; }
+
+int CTrnClient::AfterCall(int code) {
+  // A page past a cut touched during the call may have made it fail for
+  // another reason (zeros read as a gone heartbeat): the cut is the answer.
+  if (code == OROGRID_OK || code == OROGRID_E_SEGMENT_CUT) {
+    return code;
+  }
+  const int cut = CutCode(false);
+  return cut != OROGRID_OK ? cut : code;
+}
+
+int CTrnClient::CutCode(bool mayLook) {
   if (m_szCut[0] == '\0') {
-    // The companion first: a cut record is read as zeros, and so may the
-    // companion be once its own object is cut.
+    // Every touch of a page past a cut is caught as it happens; the sizes
+    // are looked at besides (for the zeros of a last page cut in its
+    // middle), at most every kCutLookPeriodNs so that a call costs no more
+    // system calls than that.
+    bool look = false;
+    if (mayLook) {
+      const std::int64_t now = platform::MonotonicNanoseconds();
+      look = now >= m_nextCutLookNs;
+      if (look) {
+        m_nextCutLookNs = now + kCutLookPeriodNs;
+      }
+    }
     const CClientSegment* cut = nullptr;
-    if (m_pSeqSegment != nullptr && m_pSeqSegment->Attached() && m_pSeqSegment->Cut()) {
+    if (m_pSeqSegment != nullptr && m_pSeqSegment->Attached() && m_pSeqSegment->Cut(look)) {
       cut = m_pSeqSegment;
-    } else if (m_pRecordSegment != nullptr && m_pRecordSegment->Cut()) {
+    } else if (m_pRecordSegment != nullptr && m_pRecordSegment->Cut(look)) {
       cut = m_pRecordSegment;
     }
     if (cut == nullptr) {
@@ -659,7 +683,7 @@ std::uint64_t CTrnClient::FineFingerprint() const {
 }
 
 int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
-  if (const int cut = CutCode(); cut != OROGRID_OK) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
     return cut;
   }
   const std::int64_t start = platform::MonotonicNanoseconds();
@@ -707,7 +731,7 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
 }
 
 int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
-  if (const int cut = CutCode(); cut != OROGRID_OK) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
     return cut;
   }
   const std::int64_t start = platform::MonotonicNanoseconds();
@@ -767,7 +791,7 @@ int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
 }
 
 int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
-  if (const int cut = CutCode(); cut != OROGRID_OK) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
     return cut;
   }
   const std::int64_t start = platform::MonotonicNanoseconds();
@@ -812,7 +836,7 @@ int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
 }
 
 int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes) {
-  if (const int cut = CutCode(); cut != OROGRID_OK) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
     return cut;
   }
   orogrid_simulation out{};
@@ -865,7 +889,7 @@ int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes
 }
 
 int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
-  if (const int cut = CutCode(); cut != OROGRID_OK) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
     return cut;
   }
   const std::int64_t now = platform::MonotonicNanoseconds();
@@ -920,7 +944,7 @@ int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
 
 int CTrnClient::Elevation(double latitude, double longitude, int method, double* metres,
                           int* grid) {
-  if (const int cut = CutCode(); cut != OROGRID_OK) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
     return cut;
   }
   const std::int64_t start = platform::MonotonicNanoseconds();

@@ -29,8 +29,9 @@
 // moved within the last second this client watched it.
 //
 // Cut short: a record or companion that another process cuts short
-// (ftruncate) is noticed at the next call (or by the fault it raises, see
-// platform/shared_memory.h); that call and every later one give
+// (ftruncate) is noticed by the first read of a page past its new end (the
+// fault is caught, see platform/shared_memory.h), or by a look at its size
+// (at most every millisecond); that call and every later one give
 // OROGRID_E_SEGMENT_CUT and nothing more is read from either.
 //
 // Threading: one thread per object; the record is written concurrently by
@@ -136,6 +137,11 @@ class CTrnClient {
   int ReadSimulation(orogrid_simulation* simulation, std::size_t bytes);
   int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
 
+  // What a call that returned `code` answers: OROGRID_E_SEGMENT_CUT instead
+  // of a failure when a cut was caught during it. Every call of the C
+  // interface ends here.
+  int AfterCall(int code);
+
   const char* LastError() const { return m_szLastError; }
   // Sets the last-error text and returns code.
   int Fail(int code, const char* format, ...);
@@ -159,7 +165,11 @@ class CTrnClient {
   std::uint64_t FineFingerprint() const;
   // OROGRID_E_SEGMENT_CUT (with its text) once the record or the companion
   // has been cut short by another process, from then on; else OROGRID_OK.
-  int CutCode();
+  // mayLook false: only a fault already caught counts (no system call).
+  int CutCode(bool mayLook = true);
+  // CutCode for a cut found before (no look at all): the start of a call,
+  // since reading a cut segment is harmless and the end of the call looks.
+  int KnownCut();
   // Snapshot without the pixels: writes nothing from coarse_pixel on.
   int TakeSnapshot(orogrid_snapshot& out);
 
@@ -191,6 +201,7 @@ class CTrnClient {
   std::int64_t m_lastPublicationSeenNs;
 
   HeuristicOptions m_heuristics;
+  std::int64_t m_nextCutLookNs;               // next look at the segments' sizes
   char m_szCut[BaseSharedMemory::kNameSize];  // the segment found cut; "" while none is
   char m_szLastError[256];
 };

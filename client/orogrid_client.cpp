@@ -37,7 +37,8 @@ int Internal(orogrid_client* c, const char* what) {
 template <class Body>
 int Guard(orogrid_client* c, Body body) {
   try {
-    return body();
+    const int code = body();
+    return c != nullptr ? c->reader.AfterCall(code) : code;
   } catch (const std::bad_alloc&) {
     return c != nullptr ? c->reader.Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory")
                         : OROGRID_E_OUT_OF_MEMORY;

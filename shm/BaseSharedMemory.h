@@ -76,7 +76,11 @@ class BaseSharedMemory : public KT_ErrorReport {
   // True once another process has cut the segment short under the view
   // (see platform/shared_memory.h: the view then reads zeros and takes
   // writes that go nowhere); stop using it. False when nothing is mapped.
-  bool Cut() const { return m_pView != nullptr && platform::ShmViewCut(m_hMapping, m_pView); }
+  // lookAtSize false: only a fault already caught counts (no system call).
+  bool Cut(bool lookAtSize = true) const {
+    return m_pView != nullptr &&
+           platform::ShmViewCut(lookAtSize ? m_hMapping : platform::kNoShmHandle, m_pView);
+  }
   // Start of the mapped view, or null before a successful MapView.
   void* GetView() const { return m_pView; }
 

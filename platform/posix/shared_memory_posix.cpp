@@ -108,6 +108,8 @@ struct GuardedView {
 };
 
 GuardedView g_views[kMaxViews];
+// One past the highest slot ever taken: the scans stop there.
+std::atomic<int> g_viewsUsed{0};
 struct sigaction g_previousBusAction {};
 std::once_flag g_busHandlerOnce;
 
@@ -137,7 +139,9 @@ void CutView(GuardedView& slot) {
 }
 
 GuardedView* FindView(std::uintptr_t address, bool exactStart) {
-  for (GuardedView& slot : g_views) {
+  const int used = g_viewsUsed.load(std::memory_order_acquire);
+  for (int i = 0; i < used; ++i) {
+    GuardedView& slot = g_views[i];
     const int state = slot.state.load(std::memory_order_acquire);
     if (state != kSlotLive && state != kSlotCut && state != kSlotBusy) {
       continue;
@@ -193,9 +197,14 @@ void InstallBusHandler() {
 // Enters a new view; a full table leaves it unguarded (as before).
 void GuardView(void* view, std::size_t bytes, std::uint64_t fileEnd, int protection) {
   InstallBusHandler();
-  for (GuardedView& slot : g_views) {
+  for (int i = 0; i < kMaxViews; ++i) {
+    GuardedView& slot = g_views[i];
     int expected = kSlotFree;
     if (slot.state.compare_exchange_strong(expected, kSlotBusy, std::memory_order_acq_rel)) {
+      int used = g_viewsUsed.load(std::memory_order_relaxed);
+      while (used < i + 1 &&
+             !g_viewsUsed.compare_exchange_weak(used, i + 1, std::memory_order_acq_rel)) {
+      }
       slot.begin.store(reinterpret_cast<std::uintptr_t>(view), std::memory_order_relaxed);
       slot.bytes.store(bytes, std::memory_order_relaxed);
       slot.fileEnd.store(fileEnd, std::memory_order_relaxed);
