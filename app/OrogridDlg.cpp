@@ -150,41 +150,57 @@ bool COrogridDlg::StartServer() {
 bool COrogridDlg::ConnectTerrainShm() {
   m_pShmData = nullptr;
   m_terrain.AttachRecord(nullptr);
-  // The hold first: a second server must not count itself in, or write
-  // anything into, a record that another one serves.
+  // The record's own hold first, then the companion's: a second server
+  // must neither make a companion, nor count itself in, nor write anything
+  // into a record that another one serves, however its names were removed
+  // or replaced. Only a record that does not exist yet is made (and so
+  // counted) before its hold: nobody else's data can be in it.
   m_pSeqShm = std::make_unique<CTrnSeqShm>(m_szSegmentName);
-  switch (m_pSeqShm->Attach()) {
+  CTrnSeqShm::AttachResult held = m_pSeqShm->HoldRecord();
+  if (held == CTrnSeqShm::AttachResult::kNoRecord) {
+    m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
+    if (!m_pTrnShm->IsConnected()) {
+      m_pSeqShm.reset();
+      ShowFailure(m_pTrnShm->Reason());
+      return false;
+    }
+    held = m_pSeqShm->HoldRecord();
+  }
+  if (held == CTrnSeqShm::AttachResult::kServing) {
+    held = m_pSeqShm->Attach();
+  }
+  switch (held) {
     case CTrnSeqShm::AttachResult::kServing:
       break;
     case CTrnSeqShm::AttachResult::kServedElsewhere: {
-      char reason[128];
-      FormatTextSafe(reason, static_cast<int>(sizeof reason), "%s is already served by process %u",
-                     m_szSegmentName, static_cast<unsigned>(m_pSeqShm->HolderProcessId()));
+      char reason[CTrnSeqShm::kReasonSize];
+      if (m_pSeqShm->Reason()[0] != '\0') {
+        CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
+      } else {
+        FormatTextSafe(reason, static_cast<int>(sizeof reason),
+                       "%s is already served by process %u", m_szSegmentName,
+                       static_cast<unsigned>(m_pSeqShm->HolderProcessId()));
+      }
+      m_pTrnShm.reset();
       m_pSeqShm.reset();
       ShowFailure(reason);
       return false;
     }
-    case CTrnSeqShm::AttachResult::kUnavailable: {
+    case CTrnSeqShm::AttachResult::kUnavailable:
+    case CTrnSeqShm::AttachResult::kNoRecord: {
       // Without the hold nothing keeps a second server off the record, and
       // a companion others may write would let them stall every reader:
       // the record is not served, and line 1 says why.
       char reason[CTrnSeqShm::kReasonSize];
       CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
+      m_pTrnShm.reset();
       m_pSeqShm.reset();
       ShowFailure(reason);
       return false;
     }
   }
-  m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
-  if (m_pTrnShm->IsConnected() && m_pSeqShm->HoldRecord() != CTrnSeqShm::AttachResult::kServing) {
-    // Another server holds the record itself: someone removed its
-    // companion's name, so the companion's hold alone let this one through.
-    char reason[CTrnSeqShm::kReasonSize];
-    CopyText(reason, m_pSeqShm->Reason(), static_cast<int>(sizeof reason));
-    m_pTrnShm.reset();
-    m_pSeqShm.reset();
-    ShowFailure(reason);
-    return false;
+  if (m_pTrnShm == nullptr) {
+    m_pTrnShm = std::make_unique<CTrnShm>(m_szSegmentName);
   }
   if (m_pTrnShm->IsConnected()) {
     m_pShmData = m_pTrnShm->GetData();
@@ -237,6 +253,12 @@ void COrogridDlg::FormatStatusLine1(char* buf, double latitude, double longitude
 }
 
 void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
+  if (m_segmentCut) {
+    return;  // line 1 keeps the reason
+  }
+  if (m_serverReady && StopIfCut()) {
+    return;
+  }
   if (!m_serverReady || m_pShmData == nullptr) {
     CopyText(m_statusLine1, "Awaiting Shared memory connection", kStatusLine1Size);
     UpdateData(false);
@@ -332,6 +354,34 @@ void COrogridDlg::OnTimer(std::uintptr_t /*id*/) {
     const std::int64_t endNs = platform::MonotonicNanoseconds();
     m_pSeqShm->CloseTick(endNs, endNs - tickStartNs);
   }
+  // A cut during the tick went into zero pages (see platform/shared_memory.h);
+  // it ends the serving now rather than a tick later.
+  if (m_serverReady) {
+    StopIfCut();
+  }
+}
+
+bool COrogridDlg::StopIfCut() {
+  const BaseSharedMemory* cut = nullptr;
+  if (m_pTrnShm != nullptr && m_pTrnShm->Cut()) {
+    cut = m_pTrnShm.get();
+  } else if (m_pSeqShm != nullptr && m_pSeqShm->Cut()) {
+    cut = m_pSeqShm.get();
+  }
+  if (cut == nullptr) {
+    return false;
+  }
+  char reason[kStatusLine1Size];
+  FormatTextSafe(reason, static_cast<int>(sizeof reason),
+                 "Shared memory %s was cut short by another process: no longer served",
+                 cut->GetName());
+  // The holds go too: nothing is served from a cut record, and a server
+  // started on a new one must not find them taken.
+  KillTimer(kTimerId);
+  ReleaseTerrainShm();
+  m_segmentCut = true;
+  ShowFailure(reason);
+  return true;
 }
 
 bool COrogridDlg::CheckSimulationLoss() {

@@ -65,10 +65,11 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   // map, start the timer, seed the record and the engine. False at the first
   // step that fails (later steps undone).
   bool StartServer();
-  // Takes the record's companion and hold, then creates the connection
-  // object and takes the record when it is usable. A record another server
-  // holds is not touched at all. Any failure leaves its reason on status
-  // line 1 ("Sorry :: ...").
+  // Takes the record's own hold, then the companion and its hold, then
+  // counts itself in the record (a record not there yet is made first). A
+  // record another server holds is not written at all, nor is a companion
+  // made for it. Any failure leaves its reason on status line 1
+  // ("Sorry :: ...").
   bool ConnectTerrainShm();
   // Gives the connection back (lowers the record's user count) and the
   // companion with the hold; clears m_serverReady and the record pointer
@@ -81,6 +82,11 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   bool SimulationSilent(std::int64_t nowNs) const;
   // Writes the tick's results into the record.
   void PublishAircraftData();
+  // When another process has cut the record or the companion short: stops
+  // the timer, gives the connection and the holds back, shows "Sorry ::
+  // Shared memory <name> was cut short by another process: no longer
+  // served" on line 1 (later ticks leave it there) and returns true.
+  bool StopIfCut();
 
   // State, for the host and for tests.
   const char* StatusLine1() const { return m_statusLine1; }
@@ -114,6 +120,7 @@ class COrogridDlg : public platform::CDialog, private ITerrainStatusView {
   char m_statusLine2[kStatusLine2Size] = {};
   platform::IconHandle m_hIcon = nullptr;
   bool m_serverReady = false;
+  bool m_segmentCut = false;  // stopped for a cut record or companion
   TrnShmData* m_pShmData = nullptr;
   std::unique_ptr<CTrnShm> m_pTrnShm;
   // The companion and the hold; null when another server holds the record

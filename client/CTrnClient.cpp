@@ -31,6 +31,7 @@ namespace {
 constexpr std::int64_t kMsNs = 1000000LL;
 constexpr std::int64_t kSeqLookPeriodNs = 250 * kMsNs;
 constexpr std::int64_t kPidCheckPeriodNs = 100 * kMsNs;
+constexpr std::int64_t kCutLookPeriodNs = kMsNs;
 // A sequenced copy gives up after this long (the server writes for well
 // under a millisecond every 120 ms, so a copy rarely needs a second try).
 // A sequence that stays odd (a server stopped or killed inside a tick) or
@@ -369,15 +370,29 @@ bool TakeHeuristicSnapshot(const TrnShmData& record, orogrid_snapshot& out,
   return false;
 }
 
-CClientSegment::CClientSegment(const char* name, std::uint32_t size) : m_attached(false) {
+CClientSegment::CClientSegment(const char* name, std::uint32_t size, bool countable)
+    : m_attached(false), m_pWindow(nullptr), m_windowSize(0) {
   SetName(name);
   m_size = size;
+  m_access = countable ? platform::ShmAccess::kReadWrite : platform::ShmAccess::kReadOnly;
+  m_viewAccess = platform::ShmAccess::kReadOnly;
 }
 
 CClientSegment::~CClientSegment() {
+  platform::ShmUnmapView(m_pWindow, m_windowSize);
   if (m_attached) {
     Close();
   }
+}
+
+std::int32_t* CClientSegment::MapCounter() {
+  void* at = nullptr;
+  if (!m_attached || m_access != platform::ShmAccess::kReadWrite ||
+      platform::ShmMapWindow(m_hMapping, offsetof(TrnShmData, userCount), sizeof(std::int32_t), &at,
+                             &m_pWindow, &m_windowSize) != platform::ShmStatus::kOk) {
+    return nullptr;
+  }
+  return static_cast<std::int32_t*>(at);
 }
 
 int CClientSegment::Attach() {
@@ -398,7 +413,7 @@ CTrnClient::CTrnClient()
       m_pSimWatch(nullptr),
       m_pData(nullptr),
       m_pSeq(nullptr),
-      m_pCounted(nullptr),
+      m_pCount(nullptr),
       m_pStage(nullptr),
       m_szSeqName{},
       m_seqNameFits(false),
@@ -417,16 +432,61 @@ CTrnClient::CTrnClient()
       m_fingerprint(0),
       m_seenPublications(0),
       m_lastPublicationSeenNs(0),
+      m_nextCutLookNs(0),
+      m_szCut{},
       m_szLastError{} {}
 
 CTrnClient::~CTrnClient() {
-  if (m_pCounted != nullptr) {
-    platform::ShmAtomicDecrementToZero(&m_pCounted->userCount);
+  if (m_pCount != nullptr) {
+    platform::ShmAtomicDecrementToZero(m_pCount);
   }
   delete m_pSimWatch;
   delete m_pSeqSegment;
   delete m_pRecordSegment;
   delete m_pStage;
+}
+
+int CTrnClient::KnownCut() { return m_szCut[0] != '\0' ? CutCode(false) : OROGRID_OK; }
+
+int CTrnClient::AfterCall(int code) {
+  // A page past a cut touched during the call may have made it fail for
+  // another reason (zeros read as a gone heartbeat): the cut is the answer.
+  if (code == OROGRID_OK || code == OROGRID_E_SEGMENT_CUT) {
+    return code;
+  }
+  const int cut = CutCode(false);
+  return cut != OROGRID_OK ? cut : code;
+}
+
+int CTrnClient::CutCode(bool mayLook) {
+  if (m_szCut[0] == '\0') {
+    // Every touch of a page past a cut is caught as it happens; the sizes
+    // are looked at besides (for the zeros of a last page cut in its
+    // middle), at most every kCutLookPeriodNs so that a call costs no more
+    // system calls than that.
+    bool look = false;
+    if (mayLook) {
+      const std::int64_t now = platform::MonotonicNanoseconds();
+      look = now >= m_nextCutLookNs;
+      if (look) {
+        m_nextCutLookNs = now + kCutLookPeriodNs;
+      }
+    }
+    const CClientSegment* cut = nullptr;
+    if (m_pSeqSegment != nullptr && m_pSeqSegment->Attached() && m_pSeqSegment->Cut(look)) {
+      cut = m_pSeqSegment;
+    } else if (m_pRecordSegment != nullptr && m_pRecordSegment->Cut(look)) {
+      cut = m_pRecordSegment;
+    }
+    if (cut == nullptr) {
+      return OROGRID_OK;
+    }
+    std::snprintf(m_szCut, sizeof m_szCut, "%s", cut->GetName());
+  }
+  return Fail(OROGRID_E_SEGMENT_CUT,
+              "shared memory \"%s\" was cut short by another process: nothing more is read "
+              "from it; open the record again",
+              m_szCut);
 }
 
 int CTrnClient::Fail(int code, const char* format, ...) {
@@ -439,7 +499,7 @@ int CTrnClient::Fail(int code, const char* format, ...) {
 
 int CTrnClient::Open(const char* name, bool countUser) {
   m_pStage = new (std::nothrow) orogrid_snapshot;
-  m_pRecordSegment = new (std::nothrow) CClientSegment(name, trn::kRecordSize);
+  m_pRecordSegment = new (std::nothrow) CClientSegment(name, trn::kRecordSize, countUser);
   if (m_pStage == nullptr || m_pRecordSegment == nullptr) {
     return Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory");
   }
@@ -453,12 +513,12 @@ int CTrnClient::Open(const char* name, bool countUser) {
     default:
       return Fail(attached, "terrain record \"%s\": %s", name, m_pRecordSegment->GetErrorText());
   }
-  TrnShmData* record = static_cast<TrnShmData*>(m_pRecordSegment->GetView());
+  const TrnShmData* record = static_cast<const TrnShmData*>(m_pRecordSegment->GetView());
   // A creator stamps the version text last, first byte last of all.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kInitialiseWaitMs);
-  while (std::atomic_ref<char>(record->interfaceVersion[0]).load(std::memory_order_acquire) ==
-             '\0' &&
+  while (std::atomic_ref<char>(const_cast<char&>(record->interfaceVersion[0]))
+                 .load(std::memory_order_acquire) == '\0' &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -473,8 +533,15 @@ int CTrnClient::Open(const char* name, bool countUser) {
   }
   m_pData = record;
   if (countUser) {
-    platform::ShmAtomicIncrement(&record->userCount);
-    m_pCounted = record;
+    std::int32_t* count = m_pRecordSegment->MapCounter();
+    if (count == nullptr) {
+      char reason[200];
+      platform::SystemErrorText(platform::LastSystemError(), reason, sizeof reason);
+      return Fail(OROGRID_E_SYSTEM, "terrain record \"%s\": its user count cannot be mapped: %s",
+                  name, reason);
+    }
+    platform::ShmAtomicIncrement(count);
+    m_pCount = count;
   }
   const std::size_t nameLength = std::strlen(name);
   m_seqNameFits = nameLength + sizeof trn::kSeqNameSuffix <= sizeof m_szSeqName;
@@ -631,11 +698,17 @@ std::uint64_t CTrnClient::FineFingerprint() const {
 }
 
 int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const std::int64_t deadline = start + static_cast<std::int64_t>(timeoutMs) * kMsNs;
   Observe(start);
   std::uint64_t fingerprint = m_pSeq == nullptr ? FineFingerprint() : 0;
   for (;;) {
+    if (const int cut = CutCode(); cut != OROGRID_OK) {
+      return cut;
+    }
     const std::int64_t now = platform::MonotonicNanoseconds();
     const int gone = GoneCode(now);
     if (gone != OROGRID_OK) {
@@ -673,6 +746,9 @@ int CTrnClient::WaitPublication(std::uint32_t timeoutMs) {
 }
 
 int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   orogrid_snapshot& stage = *m_pStage;
@@ -718,6 +794,9 @@ int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
   if (bytes > offsetof(orogrid_snapshot, coarse_pixel)) {
     FillSnapshotPixels(stage);
   }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(out, &stage, bytes < sizeof stage ? bytes : sizeof stage);
   if (gone != OROGRID_OK) {
     return gone;
@@ -727,6 +806,9 @@ int CTrnClient::Snapshot(orogrid_snapshot* out, std::size_t bytes) {
 }
 
 int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   orogrid_aircraft copy{};
@@ -757,6 +839,9 @@ int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
       return Fail(OROGRID_E_UNSETTLED, "the aircraft values kept changing");
     }
   }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(out, &copy, bytes < sizeof copy ? bytes : sizeof copy);
   if (gone != OROGRID_OK) {
     return gone;
@@ -766,6 +851,9 @@ int CTrnClient::ReadAircraft(orogrid_aircraft* out, std::size_t bytes) {
 }
 
 int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
+    return cut;
+  }
   orogrid_simulation out{};
   const std::int64_t now = platform::MonotonicNanoseconds();
   m_pSimWatch->Refresh(now);
@@ -783,6 +871,12 @@ int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes
                                                            : OROGRID_SIM_NO_BEAT;
     out.beat_age_s = ageNs < 0 ? -1.0 : static_cast<double>(ageNs) / 1e9;
     out.frame_count = frame.frameCount;
+    if (const int cut = CutCode(); cut != OROGRID_OK) {
+      return cut;
+    }
+    if (const int cut = CutCode(); cut != OROGRID_OK) {
+      return cut;
+    }
     std::memcpy(simulation, &out, bytes < sizeof out ? bytes : sizeof out);
     ClearError();
     return OROGRID_OK;
@@ -801,12 +895,18 @@ int CTrnClient::ReadSimulation(orogrid_simulation* simulation, std::size_t bytes
   out.beat = OROGRID_SIM_NO_BEAT;
   out.beat_age_s = -1.0;
   out.frame_count = 0;
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(simulation, &out, bytes < sizeof out ? bytes : sizeof out);
   ClearError();
   return OROGRID_OK;
 }
 
 int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t now = platform::MonotonicNanoseconds();
   orogrid_status out{};
   out.server_alive = Liveness(now);
@@ -849,6 +949,9 @@ int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
     out.pixels_per_degree_x = ScaleFromSpan(LoadShared(m_pData->subCellLonSpan));
     out.pixels_per_degree_y = ScaleFromSpan(LoadShared(m_pData->subCellLatSpan));
   }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
+  }
   std::memcpy(status, &out, bytes < sizeof out ? bytes : sizeof out);
   ClearError();
   return OROGRID_OK;
@@ -856,6 +959,9 @@ int CTrnClient::ReadStatus(orogrid_status* status, std::size_t bytes) {
 
 int CTrnClient::Elevation(double latitude, double longitude, int method, double* metres,
                           int* grid) {
+  if (const int cut = KnownCut(); cut != OROGRID_OK) {
+    return cut;
+  }
   const std::int64_t start = platform::MonotonicNanoseconds();
   const int gone = GoneCode(start);
   LiveGrids live{m_pData};
@@ -907,6 +1013,9 @@ int CTrnClient::Elevation(double latitude, double longitude, int method, double*
         return Fail(code, "latitude %g, longitude %g or method %d is not valid", latitude,
                     longitude, method);
     }
+  }
+  if (const int cut = CutCode(); cut != OROGRID_OK) {
+    return cut;
   }
   *metres = value;
   if (grid != nullptr) {

@@ -30,6 +30,12 @@
 // Without it, while the record's updateCount (one step per server tick) has
 // moved within the last second this client watched it.
 //
+// Cut short: a record or companion that another process cuts short
+// (ftruncate) is noticed by the first read of a page past its new end (the
+// fault is caught, see platform/shared_memory.h), or by a look at its size
+// (at most every millisecond); that call and every later one give
+// OROGRID_E_SEGMENT_CUT and nothing more is read from either.
+//
 // Threading: one thread per object; the record is written concurrently by
 // the server and the simulation in other processes.
 #pragma once
@@ -83,19 +89,27 @@ void CopyAircraft(const TrnShmData& record, orogrid_aircraft& out);
 // '_', '-' and '.'.
 bool ValidSegmentName(const char* name);
 
-// The terrain record or its companion, opened and mapped, never created.
+// The terrain record or its companion, opened and mapped read-only, never
+// created. With countable, the handle is opened read-write so that
+// MapCounter can map a writable window over the record's userCount alone.
 class CClientSegment : public BaseSharedMemory {
  public:
-  CClientSegment(const char* name, std::uint32_t size);
+  CClientSegment(const char* name, std::uint32_t size, bool countable = false);
+  // Unmaps the counter's window and the view.
   ~CClientSegment();
   CClientSegment(const CClientSegment&) = delete;
   CClientSegment& operator=(const CClientSegment&) = delete;
   // Opens and maps; an OROGRID_ code.
   int Attach();
   bool Attached() const { return m_attached; }
+  // After Attach of a countable record: the record's userCount, writable
+  // (the rest of the record stays read-only); null when it cannot be had.
+  std::int32_t* MapCounter();
 
  private:
   bool m_attached;
+  void* m_pWindow;
+  std::size_t m_windowSize;
 };
 
 class CTrnClient {
@@ -128,6 +142,11 @@ class CTrnClient {
   int ReadSimulation(orogrid_simulation* simulation, std::size_t bytes);
   int Elevation(double latitude, double longitude, int method, double* metres, int* grid);
 
+  // What a call that returned `code` answers: OROGRID_E_SEGMENT_CUT instead
+  // of a failure when a cut was caught during it. Every call of the C
+  // interface ends here.
+  int AfterCall(int code);
+
   const char* LastError() const { return m_szLastError; }
   // Sets the last-error text and returns code.
   int Fail(int code, const char* format, ...);
@@ -149,6 +168,13 @@ class CTrnClient {
   // OROGRID_E_SERVER_GONE when the server is known gone, else OROGRID_OK.
   int GoneCode(std::int64_t now);
   std::uint64_t FineFingerprint() const;
+  // OROGRID_E_SEGMENT_CUT (with its text) once the record or the companion
+  // has been cut short by another process, from then on; else OROGRID_OK.
+  // mayLook false: only a fault already caught counts (no system call).
+  int CutCode(bool mayLook = true);
+  // CutCode for a cut found before (no look at all): the start of a call,
+  // since reading a cut segment is harmless and the end of the call looks.
+  int KnownCut();
   // Snapshot without the pixels: writes nothing from coarse_pixel on.
   int TakeSnapshot(orogrid_snapshot& out);
 
@@ -157,7 +183,7 @@ class CTrnClient {
   CTrnSimWatch* m_pSimWatch;
   const TrnShmData* m_pData;
   const TrnSeqData* m_pSeq;
-  TrnShmData* m_pCounted;      // the record when this client counted itself
+  std::int32_t* m_pCount;      // the record's userCount when this client counted itself
   orogrid_snapshot* m_pStage;  // where snapshots are copied before they are known whole
   char m_szSeqName[BaseSharedMemory::kNameSize];
   bool m_seqNameFits;
@@ -180,6 +206,8 @@ class CTrnClient {
   std::int64_t m_lastPublicationSeenNs;
 
   HeuristicOptions m_heuristics;
+  std::int64_t m_nextCutLookNs;               // next look at the segments' sizes
+  char m_szCut[BaseSharedMemory::kNameSize];  // the segment found cut; "" while none is
   char m_szLastError[256];
 };
 

@@ -37,7 +37,8 @@ int Internal(orogrid_client* c, const char* what) {
 template <class Body>
 int Guard(orogrid_client* c, Body body) {
   try {
-    return body();
+    const int code = body();
+    return c != nullptr ? c->reader.AfterCall(code) : code;
   } catch (const std::bad_alloc&) {
     return c != nullptr ? c->reader.Fail(OROGRID_E_OUT_OF_MEMORY, "out of memory")
                         : OROGRID_E_OUT_OF_MEMORY;
@@ -156,6 +157,8 @@ OROGRID_API const char* OROGRID_CALL orogrid_strerror(int code) {
       return "internal fault in the client library";
     case OROGRID_E_BUSY:
       return "another simulation already writes this terrain record";
+    case OROGRID_E_SEGMENT_CUT:
+      return "the terrain record or its companion was cut short by another process";
     default:
       return "unknown status code";
   }

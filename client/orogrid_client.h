@@ -36,6 +36,11 @@
  * 50 ms for a simulation stopped inside one of its frames, once per frame:
  * asked again while the same frame stays open, it answers at once.
  *
+ * Cut short: a record or companion that another process cuts short (ftruncate)
+ * never crashes the caller; that call and every later one on the handle give
+ * OROGRID_E_SEGMENT_CUT, and nothing more is read from it. The library maps
+ * everything read-only, except the user count with OROGRID_OPEN_COUNT_USER.
+ *
  * Threading: a handle is used by one thread at a time; separate handles are
  * independent. orogrid_strerror, orogrid_version and orogrid_api_version
  * may be called from any thread. The record is read while the server writes
@@ -90,6 +95,7 @@ extern "C" {
 #define OROGRID_E_OUT_OF_MEMORY (-12)
 #define OROGRID_E_INTERNAL (-13) /* a fault inside the library; see last_error */
 /* OROGRID_E_BUSY (-14): orogrid_sim.h */
+#define OROGRID_E_SEGMENT_CUT (-15) /* another process cut the record or its companion short */
 
 /* orogrid_open flags. */
 #define OROGRID_OPEN_COUNT_USER 1u /* count this process in the record's userCount */

@@ -11,13 +11,17 @@
 //    taker.
 //  - The segment `name` must be live and held open by the caller for as
 //    long as the hold is kept (see shared_memory.h).
-//  - POSIX: a write lock of the open-file-description kind on the first
-//    byte of the segment, on a descriptor of the hold's own. It does not
-//    meet the shared flock every segment holder keeps for liveness (the
-//    two kinds of lock are independent), so holders, openers and the last
-//    user's removal of the name work as before. Win32: a named mutex
-//    "<name>.Server" (a mutex cannot share the mapping's own name); an
-//    abandoned mutex counts as taken.
+//  - The hold goes with the segment's name and with its object alike:
+//    removing the name, or making a new object under it, does not free it.
+//  - POSIX: a socket bound to an abstract name made of the name, the user
+//    and the /dev/shm mount (no process can remove it), and a write lock of
+//    the open-file-description kind on the first byte of the segment, on a
+//    descriptor of the hold's own. The lock does not meet the shared flock
+//    every segment holder keeps for liveness (the two kinds of lock are
+//    independent), so holders, openers and the last user's removal of the
+//    name work as before. Win32: a named mutex "<name>.Server" (a mutex
+//    cannot share the mapping's own name); an abandoned mutex counts as
+//    taken.
 //  - Failures set LastSystemError().
 // Test seam: SetSegmentHoldFault makes every take fail with a chosen code.
 //

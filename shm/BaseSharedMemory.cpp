@@ -37,6 +37,8 @@ BaseSharedMemory::BaseSharedMemory()
       m_hMapping(platform::kNoShmHandle),
       m_pView(nullptr),
       m_size(0),
+      m_access(platform::ShmAccess::kReadWrite),
+      m_viewAccess(platform::ShmAccess::kReadWrite),
       m_created(false),
       m_adopted(false),
       m_refused(false),
@@ -74,7 +76,7 @@ bool BaseSharedMemory::Open() {
   m_adopted = false;
   platform::ShmHandle handle = platform::kNoShmHandle;
   bool adopted = false;
-  const platform::ShmStatus status = platform::ShmOpen(m_name, &handle, &adopted);
+  const platform::ShmStatus status = platform::ShmOpen(m_name, &handle, &adopted, m_access);
   if (status == platform::ShmStatus::kOk) {
     m_hMapping = handle;
     m_adopted = adopted;
@@ -103,7 +105,8 @@ bool BaseSharedMemory::MapView() {
   m_refused = false;
   void* view = nullptr;
   std::size_t length = 0;
-  const platform::ShmStatus status = platform::ShmMapView(m_hMapping, m_size, &view, &length);
+  const platform::ShmStatus status =
+      platform::ShmMapView(m_hMapping, m_size, &view, &length, m_viewAccess);
   if (status == platform::ShmStatus::kOk) {
     m_pView = static_cast<unsigned char*>(view);
     // The record never needs more than 4 GiB; a longer mapping is used up to

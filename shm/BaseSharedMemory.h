@@ -52,11 +52,13 @@ class BaseSharedMemory : public KT_ErrorReport {
   // CreatedNew() tells which. Report on failure:
   // "Creating Shared memory (Code: %d)".
   bool Create(std::uint32_t size);
-  // Opens the segment by name with read-write access into m_hMapping.
+  // Opens the segment by name into m_hMapping, with m_access (read-write
+  // unless the derived class reads only).
   // Report on failure: "OpenFileMapping (Code: %d)" (a missing segment gives
   // the platform's file-not-found code), or the refusal text.
   bool Open();
-  // Maps the whole segment into m_pView. Report on failure:
+  // Maps the whole segment into m_pView, read-only when m_viewAccess says
+  // so (a write through such a view faults). Report on failure:
   // "MapViewOfFile (Code: %d)", or the refusal text when the segment is
   // smaller than m_size (the view is then unmapped again).
   bool MapView();
@@ -71,6 +73,14 @@ class BaseSharedMemory : public KT_ErrorReport {
   // nothing, when count is 0, nothing is mapped, or count exceeds the mapped
   // size.
   bool ZeroFill(std::uint32_t count);
+  // True once another process has cut the segment short under the view
+  // (see platform/shared_memory.h: the view then reads zeros and takes
+  // writes that go nowhere); stop using it. False when nothing is mapped.
+  // lookAtSize false: only a fault already caught counts (no system call).
+  bool Cut(bool lookAtSize = true) const {
+    return m_pView != nullptr &&
+           platform::ShmViewCut(lookAtSize ? m_hMapping : platform::kNoShmHandle, m_pView);
+  }
   // Start of the mapped view, or null before a successful MapView.
   void* GetView() const { return m_pView; }
 
@@ -101,6 +111,10 @@ class BaseSharedMemory : public KT_ErrorReport {
   platform::ShmHandle m_hMapping;
   unsigned char* m_pView;
   std::uint32_t m_size;
+  // How Open takes the segment and MapView maps it; a reader sets
+  // kReadOnly (both), a reader that changes one counter only the view.
+  platform::ShmAccess m_access;
+  platform::ShmAccess m_viewAccess;
 
  private:
   void SetCodeText(const char* format, int code);

@@ -41,6 +41,7 @@ CTrnSeqShm::CTrnSeqShm(const char* recordName)
     : m_pSeq(nullptr),
       m_hold(platform::kNoSegmentHold),
       m_recordHold(platform::kNoSegmentHold),
+      m_hRecord(platform::kNoShmHandle),
       m_holderProcessId(0),
       m_attached(false),
       m_nameFits(false),
@@ -206,27 +207,89 @@ CTrnSeqShm::AttachResult CTrnSeqShm::HoldRecord() {
   if (m_recordHold != platform::kNoSegmentHold) {
     return AttachResult::kServing;
   }
+  char message[1024];
+  const platform::ShmStatus opened =
+      platform::ShmOpen(m_szRecordName, &m_hRecord, nullptr, platform::ShmAccess::kReadOnly);
+  if (opened != platform::ShmStatus::kOk) {
+    const int code = platform::LastSystemError();
+    m_hRecord = platform::kNoShmHandle;
+    if (opened == platform::ShmStatus::kFailed && code == platform::FileNotFoundCode()) {
+      return AttachResult::kNoRecord;
+    }
+    // A refused record is left to the record's own attach, which says why.
+    platform::SystemErrorText(code, message, sizeof message);
+    std::snprintf(m_szReason, sizeof m_szReason, "no server hold on %.42s: %.180s", m_szRecordName,
+                  message);
+    return opened == platform::ShmStatus::kFailed ? AttachResult::kUnavailable
+                                                  : AttachResult::kNoRecord;
+  }
   const platform::HoldStatus status = platform::TakeSegmentHold(m_szRecordName, &m_recordHold);
   if (status == platform::HoldStatus::kAcquired) {
     return AttachResult::kServing;
   }
+  const int code = platform::LastSystemError();
+  platform::ShmCloseHandle(m_hRecord);
+  m_hRecord = platform::kNoShmHandle;
   if (status == platform::HoldStatus::kHeldElsewhere) {
-    std::snprintf(m_szReason, sizeof m_szReason,
-                  "%.42s is already served by another process (its companion was removed)",
-                  m_szRecordName);
+    m_holderProcessId = PeekHolder();
+    if (m_holderProcessId != 0) {
+      std::snprintf(m_szReason, sizeof m_szReason, "%.42s is already served by process %u",
+                    m_szRecordName, static_cast<unsigned>(m_holderProcessId));
+    } else {
+      std::snprintf(m_szReason, sizeof m_szReason,
+                    "%.42s is already served by another process (its companion is missing)",
+                    m_szRecordName);
+    }
     return AttachResult::kServedElsewhere;
   }
-  char message[1024];
-  platform::SystemErrorText(platform::LastSystemError(), message, sizeof message);
+  platform::SystemErrorText(code, message, sizeof message);
   std::snprintf(m_szReason, sizeof m_szReason, "no server hold on %.42s: %.180s", m_szRecordName,
                 message);
   return AttachResult::kUnavailable;
+}
+
+std::uint32_t CTrnSeqShm::PeekHolder() {
+  // Read-only: the holder's companion is looked at, never changed. A holder
+  // that has just taken the record's hold claims the companion within
+  // microseconds; until then it may still show a dead predecessor's id.
+  if (!m_nameFits) {
+    return 0;
+  }
+  platform::ShmHandle handle = platform::kNoShmHandle;
+  if (platform::ShmOpen(m_name, &handle, nullptr, platform::ShmAccess::kReadOnly) !=
+      platform::ShmStatus::kOk) {
+    return 0;
+  }
+  void* view = nullptr;
+  std::size_t size = 0;
+  std::uint32_t holder = 0;
+  if (platform::ShmMapView(handle, trn::kSeqRecordSize, &view, &size,
+                           platform::ShmAccess::kReadOnly) == platform::ShmStatus::kOk) {
+    const auto* seq = static_cast<const TrnSeqData*>(view);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kHolderIdWaitMs);
+    for (;;) {
+      holder = Load(seq->serverProcessId);
+      if ((holder != 0 && platform::IsProcessAlive(holder)) ||
+          std::chrono::steady_clock::now() >= deadline) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    platform::ShmUnmapView(view, size);
+  }
+  platform::ShmCloseHandle(handle);
+  return holder;
 }
 
 void CTrnSeqShm::Release() {
   if (m_recordHold != platform::kNoSegmentHold) {
     platform::ReleaseSegmentHold(m_recordHold);
     m_recordHold = platform::kNoSegmentHold;
+  }
+  if (m_hRecord != platform::kNoShmHandle) {
+    platform::ShmCloseHandle(m_hRecord);
+    m_hRecord = platform::kNoShmHandle;
   }
   if (m_hold != platform::kNoSegmentHold) {
     platform::ReleaseSegmentHold(m_hold);

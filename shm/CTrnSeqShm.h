@@ -11,7 +11,8 @@
 // or owned by another user is, or not to be made, or the hold failing)
 // Attach gives kUnavailable with the reason: the caller must not serve.
 //
-// Use: construct with the record's name; Attach before touching the record.
+// Use: construct with the record's name; HoldRecord, then Attach, before
+// touching the record.
 // kServing: call Announce once the server is ready (magic last, so readers
 // trust nothing before), then per tick OpenTick, the work that reads the
 // map, BeginTick, the record's writes, NotePublication on a publishing
@@ -38,6 +39,7 @@ class CTrnSeqShm : public BaseSharedMemory {
     kServing,          // the hold is ours: this object serves the record
     kServedElsewhere,  // another server holds it (HolderProcessId)
     kUnavailable,      // no companion or no hold (Reason says why)
+    kNoRecord,         // HoldRecord: the record does not exist (yet)
   };
   static constexpr int kReasonSize = 256;
 
@@ -81,11 +83,15 @@ class CTrnSeqShm : public BaseSharedMemory {
   // The tick's last beat, after all its work: NoteTickDuration(tickNs),
   // then heartbeat = nowNs and tickOpen 0.
   void CloseTick(std::int64_t nowNs, std::int64_t tickNs);
-  // The second hold, on the record itself (which the caller has open), once
-  // Attach gave kServing: the companion's hold alone is lost to whoever
-  // removes or replaces the companion's name, the record's object is not.
-  // kServedElsewhere and kUnavailable leave the reason in Reason(); the
-  // caller must not serve then.
+  // The server's first step, before it writes anything into the record or
+  // the companion: the hold on the record itself (whose object no removal
+  // or replacement of the companion's name reaches). It opens the record by
+  // name, never creating it, and keeps it open while it holds. kNoRecord:
+  // nothing to hold yet, no live record of that name (create it, then call
+  // again) or one the record's own attach refuses (and says why). On
+  // kServedElsewhere the holder's id is read from the companion, read-only,
+  // and Reason() names it; kUnavailable leaves the reason too. The caller
+  // must not serve without kServing.
   AttachResult HoldRecord();
   // Gives the holds back and closes the companion; its name goes when no
   // reader holds it any more. Later calls do nothing.
@@ -93,10 +99,13 @@ class CTrnSeqShm : public BaseSharedMemory {
 
  private:
   void Claim();
+  // The process id the holder's companion shows, read-only; 0 when none.
+  std::uint32_t PeekHolder();
 
   TrnSeqData* m_pSeq;
   platform::SegmentHold m_hold;        // on the companion
   platform::SegmentHold m_recordHold;  // on the record
+  platform::ShmHandle m_hRecord;       // the record, open while it is held
   std::uint32_t m_holderProcessId;
   bool m_attached;
   bool m_nameFits;

@@ -160,6 +160,9 @@ CTrnSimWatch::CTrnSimWatch(const char* recordName)
   m_nameFits = CompanionName(recordName, name);
   SetName(name);
   m_size = trn::kSimRecordSize;
+  // A reader: nothing of the simulation's companion is written here.
+  m_access = platform::ShmAccess::kReadOnly;
+  m_viewAccess = platform::ShmAccess::kReadOnly;
 }
 
 CTrnSimWatch::~CTrnSimWatch() {
@@ -170,6 +173,14 @@ CTrnSimWatch::~CTrnSimWatch() {
 }
 
 bool CTrnSimWatch::Refresh(std::int64_t nowNs) {
+  if (m_pSim != nullptr && Cut()) {
+    // Cut short by another process: nothing more is read from it; a
+    // simulation that makes a new one is found at a later look.
+    m_pSim = nullptr;
+    Close();
+    m_nextLookNs = nowNs + kLookPeriodNs;
+    return false;
+  }
   if (m_pSim != nullptr) {
     return true;
   }
@@ -185,7 +196,7 @@ bool CTrnSimWatch::Refresh(std::int64_t nowNs) {
 }
 
 bool CTrnSimWatch::Valid() const {
-  return m_pSim != nullptr && LoadAcquire(m_pSim->magic) == trn::kSimMagic &&
+  return m_pSim != nullptr && !Cut() && LoadAcquire(m_pSim->magic) == trn::kSimMagic &&
          LoadAcquire(m_pSim->layoutVersion) == trn::kSimLayoutVersion;
 }
 
@@ -207,6 +218,9 @@ bool CTrnSimWatch::ReadFrame(TrnSimFrame& out) {
       // Keeps the copy's loads before the second look at the sequence.
       std::atomic_thread_fence(std::memory_order_acquire);
       if (TrnSimLoad(m_pSim->sequence) == begin) {
+        if (Cut()) {
+          return false;  // what was read may be the zeros of a cut companion
+        }
         m_stuckSequence = 0;
         out = copy;
         return true;

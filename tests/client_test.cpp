@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "client/CTrnClient.h"
@@ -32,6 +33,7 @@
 #include "tests/support/ClientTestMap.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/process.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
@@ -1137,6 +1139,134 @@ class CHostileCompanion {
   std::atomic<bool> m_run{false};
   std::thread m_thread;
 };
+
+#ifndef _WIN32
+// This process's mappings of the segment `name` (/dev/shm/<name>): their
+// permissions ("r--s") and lengths, from /proc/self/maps.
+std::vector<std::pair<std::string, std::size_t>> MappingsOf(const std::string& name) {
+  std::vector<std::pair<std::string, std::size_t>> found;
+  std::FILE* maps = std::fopen("/proc/self/maps", "r");
+  if (maps == nullptr) {
+    return found;
+  }
+  char line[1024];
+  const std::string path = "/dev/shm/" + name;
+  while (std::fgets(line, sizeof line, maps) != nullptr) {
+    unsigned long long begin = 0;
+    unsigned long long end = 0;
+    char perms[8] = {};
+    char file[512] = {};
+    if (std::sscanf(line, "%llx-%llx %7s %*s %*s %*s %511s", &begin, &end, perms, file) == 4 &&
+        path == file) {
+      found.emplace_back(perms, static_cast<std::size_t>(end - begin));
+    }
+  }
+  std::fclose(maps);
+  return found;
+}
+#endif
+
+// Regression: readers mapped the record and its companion read-write, so a
+// stray pointer in any reader could overwrite what every other reader
+// sees. Every view of a reader is read-only now; a counted reader writes
+// its count through a window of one page and nothing else.
+TEST_F(ClientProcessTest, ReadersMapTheRecordAndItsCompanionReadOnly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the mappings' rights are read from /proc";
+#else
+  CHostileCompanion server(m_segment);  // the record and a companion to map
+  ASSERT_TRUE(server.Make());
+  const std::string companion = m_segment + trn::kSeqNameSuffix;
+  const auto before = MappingsOf(m_segment).size();
+  const auto seqBefore = MappingsOf(companion).size();
+  for (const unsigned flags : {0u, static_cast<unsigned>(OROGRID_OPEN_COUNT_USER)}) {
+    SCOPED_TRACE(flags);
+    orogrid_client* c = nullptr;
+    ASSERT_EQ(orogrid_open(m_segment.c_str(), flags, &c), OROGRID_OK);
+    ClientPtr client(c);
+    orogrid_status status{};
+    ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+    ASSERT_EQ(1, status.has_companion);
+    const auto record = MappingsOf(m_segment);
+    const auto seq = MappingsOf(companion);
+    ASSERT_EQ(record.size(), before + (flags != 0 ? 2u : 1u));
+    ASSERT_EQ(seq.size(), seqBefore + 1u);
+    int writableWhole = 0;
+    int writableWindows = 0;
+    for (const auto& m : record) {
+      if (m.first[1] == 'w') {
+        ++(m.second >= trn::kRecordSize ? writableWhole : writableWindows);
+        EXPECT_TRUE(m.second >= trn::kRecordSize || m.second <= 4096u) << m.second;
+      }
+    }
+    EXPECT_EQ(writableWhole, 1) << "only the server's own view of the record";
+    EXPECT_EQ(writableWindows, flags != 0 ? 1 : 0) << "the count's window of one page";
+    // Mappings are listed by address, not by age: the reader's is the one
+    // that was not there before, whatever its place.
+    int seqWritable = 0;
+    for (const auto& m : seq) {
+      seqWritable += m.first[1] == 'w' ? 1 : 0;
+    }
+    EXPECT_EQ(seqWritable, 1) << "only the server's own view of the companion";
+  }
+#endif
+}
+
+// Regression: another process that cut the record or its companion short
+// (ftruncate) killed every reader with a bus error at its next copy. The
+// reader notices, says so with its own code and reads nothing more of it;
+// the caller's structures keep what they had.
+TEST_F(ClientProcessTest, RecordOrCompanionCutShortIsReportedNotFatal) {
+  struct Case {
+    const char* what;
+    bool companion;  // cut the companion, else the record
+    unsigned bytes;  // left
+  };
+  const Case cases[] = {
+      {"record to nothing", false, 0},
+      {"record to its first half", false, trn::kRecordSize / 2},
+      {"companion to nothing", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string segment = SegmentName();
+    CHostileCompanion server(segment);
+    ASSERT_TRUE(server.Make());
+    orogrid_client* opened = nullptr;
+    ASSERT_EQ(orogrid_open(segment.c_str(), OROGRID_OPEN_COUNT_USER, &opened), OROGRID_OK);
+    ClientPtr client(opened);
+    orogrid_status status{};
+    ASSERT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_OK);
+    ASSERT_EQ(1, status.has_companion);
+    const std::string cut = c.companion ? segment + trn::kSeqNameSuffix : segment;
+    if (!testsupport::ShmCutForTest(cut.c_str(), c.bytes)) {
+      GTEST_SKIP() << "a mapping cannot be cut short here";
+    }
+    auto snapshot = std::make_unique<orogrid_snapshot>();
+    snapshot->attempts = -5;
+    EXPECT_EQ(orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot),
+              OROGRID_E_SEGMENT_CUT);
+    EXPECT_EQ(-5, snapshot->attempts) << "nothing of a cut record goes to the caller";
+    EXPECT_NE(nullptr, std::strstr(orogrid_last_error(client.get()), "cut short"))
+        << orogrid_last_error(client.get());
+    orogrid_aircraft aircraft{};
+    EXPECT_EQ(orogrid_aircraft_read(client.get(), &aircraft, sizeof aircraft),
+              OROGRID_E_SEGMENT_CUT);
+    double metres = -7.0;
+    EXPECT_EQ(
+        orogrid_elevation(client.get(), kLatitude, kLongitude, OROGRID_NEAREST, &metres, nullptr),
+        OROGRID_E_SEGMENT_CUT);
+    EXPECT_EQ(-7.0, metres);
+    EXPECT_EQ(orogrid_status_read(client.get(), &status, sizeof status), OROGRID_E_SEGMENT_CUT);
+    EXPECT_EQ(orogrid_wait_publication(client.get(), 50), OROGRID_E_SEGMENT_CUT);
+    orogrid_simulation simulation{};
+    EXPECT_EQ(orogrid_simulation_read(client.get(), &simulation, sizeof simulation),
+              OROGRID_E_SEGMENT_CUT);
+    client.reset();  // the count's window of a cut record is given back too
+    platform::ShmRemoveName(segment.c_str());
+    platform::ShmRemoveName((segment + trn::kSeqNameSuffix).c_str());
+  }
+}
 
 TEST_F(ClientProcessTest, HostileCompanionCostsEachCallTheBoundAtMost) {
   CHostileCompanion hostile(m_segment);

@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/OrogridDlg.h"
 #include "app/OrogridResources.h"
@@ -18,6 +19,7 @@
 #include "client/orogrid_client.h"
 #include "client/orogrid_sim.h"
 #include "platform/app_framework.h"
+#include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "platform/process_id.h"
 #include "platform/segment_hold.h"
@@ -51,7 +53,8 @@ class TestSegment : public BaseSharedMemory {
   TrnSeqData* Seq() const { return static_cast<TrnSeqData*>(GetView()); }
 };
 
-bool OnWindows() { return platform::FileNotFoundCode() == 2; }
+// ENOENT and ERROR_FILE_NOT_FOUND are both 2: the path separator tells.
+bool OnWindows() { return platform::PathSeparator() == '\\'; }
 
 class OrogridDlg : public ::testing::Test {
  protected:
@@ -598,9 +601,9 @@ TEST_F(OrogridDlg, RefusedSegmentShowsTheReason) {
     const char* expected;  // after "Sorry :: Shared memory <name> refused: "
     const char* refused;   // which segment the reason names: the record or its companion
   };
-  // The seam refuses every segment: the companion, looked at first, is named.
+  // The seam refuses every segment: the record, looked at first, is named.
   const Case cases[] = {
-      {"foreign owner", false, "owned by another user", trn::kSeqNameSuffix},
+      {"foreign owner", false, "owned by another user", ""},
       {"writable by group", true, "writable by group or others", ""},
       {"too small", false, "smaller than 692672 bytes", ""},
   };
@@ -848,6 +851,103 @@ TEST_F(OrogridDlg, RemovedCompanionNameLetsNoSecondServerIn) {
   next.OnDestroy();
 }
 
+// Regression: with the companion's name removed, a second server made a
+// fresh, empty companion under it (readers could take it for the record's),
+// claimed it and counted itself into the record before the record's hold
+// turned it away. The record's hold comes first now: a refused server
+// creates nothing, and the record and the first server's companion are
+// left byte for byte as they were. Also when the record's name leads to
+// another object, and when both names were changed: the hold goes with the
+// record's name as well as with its object.
+TEST_F(OrogridDlg, RefusedSecondServerCreatesAndWritesNothing) {
+  struct Case {
+    const char* what;
+    bool replaceRecord;    // the record's name leads to a new object
+    bool removeCompanion;  // the companion's name is removed
+  };
+  if (OnWindows()) {
+    GTEST_SKIP() << "a Win32 name cannot be removed while it is held";
+  }
+  const Case cases[] = {{"companion name removed", false, true},
+                        {"record name replaced", true, false},
+                        {"both", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    COrogridDlg& first = Start();
+    Tick(2);
+    ASSERT_NE(nullptr, first.SeqShm());
+    const TrnSeqData* firstSeq = first.SeqShm()->Data();
+    std::unique_ptr<CTrnShm> replacement;
+    TrnShmData* record = m_rec;
+    if (c.replaceRecord) {
+      platform::ShmRemoveName(m_segment.c_str());
+      replacement = std::make_unique<CTrnShm>(m_segment.c_str());
+      ASSERT_TRUE(replacement->CreatedRecord()) << replacement->GetErrorText();
+      record = replacement->GetData();
+    }
+    if (c.removeCompanion) {
+      platform::ShmRemoveName(Companion().c_str());
+    }
+    std::vector<unsigned char> recordBefore(trn::kRecordSize);
+    std::memcpy(recordBefore.data(), record, trn::kRecordSize);
+    TrnSeqData seqBefore;
+    std::memcpy(&seqBefore, firstSeq, sizeof seqBefore);
+
+    // Anything the second server tried to create would fail and show.
+    platform::SetShmFault(platform::ShmFault::kCreate, platform::ShmAccessDeniedCode());
+    COrogridDlg second(nullptr, m_segment.c_str(), m_mapPath.c_str());
+    second.OnInitDialog();
+    platform::SetShmFault(platform::ShmFault::kNone, 0);
+    EXPECT_FALSE(second.ServerReady());
+    EXPECT_EQ(
+        0u, std::string(second.StatusLine1()).find("Sorry :: " + m_segment + " is already served"))
+        << second.StatusLine1();
+    EXPECT_EQ(nullptr, second.TrnShm());
+    EXPECT_EQ(nullptr, second.SeqShm());
+    if (c.removeCompanion) {
+      EXPECT_FALSE(platform::ShmExists(Companion().c_str())) << "a companion was made";
+    }
+    EXPECT_EQ(0, std::memcmp(recordBefore.data(), record, trn::kRecordSize)) << "record written";
+    EXPECT_EQ(0, std::memcmp(&seqBefore, firstSeq, sizeof seqBefore)) << "companion written";
+    second.OnDestroy();
+    EXPECT_EQ(0, std::memcmp(recordBefore.data(), record, trn::kRecordSize)) << "record written";
+
+    m_dlg->OnDestroy();
+    m_dlg.reset();
+    replacement.reset();
+    platform::ShmRemoveName(Companion().c_str());
+  }
+}
+
+// A record name too long for its companion's (39 to 42 characters) leaves
+// the server without its hold: it serves nothing and says why; 38 serves.
+TEST_F(OrogridDlg, RecordNameTooLongForItsCompanionIsNotServed) {
+  for (std::size_t length = 38; length <= 42; ++length) {
+    SCOPED_TRACE(length);
+    std::string name = UniqueName("OroLong");
+    name.append(length - name.size(), 'x');
+    ASSERT_EQ(length, name.size());
+    CTrnShm other(name.c_str());
+    ASSERT_TRUE(other.IsConnected()) << other.GetErrorText();
+    const std::int32_t users = other.GetData()->userCount;
+    COrogridDlg dlg(nullptr, name.c_str(), m_mapPath.c_str());
+    dlg.OnInitDialog();
+    const std::string line = dlg.StatusLine1();
+    if (length == 38) {
+      EXPECT_TRUE(dlg.ServerReady()) << line;
+    } else {
+      EXPECT_FALSE(dlg.ServerReady());
+      EXPECT_EQ(0u, line.find("Sorry :: Record name too long for its companion")) << line;
+      dlg.OnTimer(COrogridDlg::kTimerId);
+      EXPECT_EQ(users, other.GetData()->userCount);
+      EXPECT_EQ(0, other.GetData()->updateCount);
+    }
+    dlg.OnDestroy();
+    platform::ShmRemoveName((name + trn::kSeqNameSuffix).c_str());
+    platform::ShmRemoveName(name.c_str());
+  }
+}
+
 // Without the hold, or with a companion others could write, the server
 // would share the record with a second one or leave every reader at the
 // mercy of other processes: it serves nothing and line 1 says why.
@@ -877,6 +977,12 @@ TEST_F(OrogridDlg, WithoutHoldOrWithACompanionOthersCanWriteNothingIsServed) {
          return (*kept)->CreateAndMap() && testsupport::ShmLoosenModeForTest(companion.c_str());
        },
        " refused: writable by group or others"},
+      {"companion writable by everyone",
+       [](const std::string& companion, std::unique_ptr<TestSegment>* kept) {
+         *kept = std::make_unique<TestSegment>(companion, trn::kSeqRecordSize);
+         return (*kept)->CreateAndMap() && testsupport::ShmOpenToAllForTest(companion.c_str());
+       },
+       " refused: writable by group or others"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -901,6 +1007,52 @@ TEST_F(OrogridDlg, WithoutHoldOrWithACompanionOthersCanWriteNothingIsServed) {
     m_dlg.reset();
     platform::SetShmNameFault(nullptr, 0);
     platform::SetSegmentHoldFault(0);
+    platform::ShmRemoveName(Companion().c_str());
+  }
+}
+
+// Regression: a record or companion cut short by another process (ftruncate)
+// killed the server with a bus error at its next write. It notices, says
+// why on line 1 and stops serving: no more ticks, the holds given back.
+TEST_F(OrogridDlg, RecordOrCompanionCutShortStopsTheServerWithTheReason) {
+  if (OnWindows()) {
+    GTEST_SKIP() << "a mapping cannot be cut short on Windows";
+  }
+  struct Case {
+    const char* what;
+    bool companion;
+    unsigned bytes;
+  };
+  const Case cases[] = {
+      {"record to nothing", false, 0},
+      {"record to its first half", false, trn::kRecordSize / 2},
+      {"companion to nothing", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    m_segment = UniqueName("OrogridDlgCut");
+    m_sim = std::make_unique<CTrnShm>(m_segment.c_str());
+    ASSERT_TRUE(m_sim->IsConnected()) << m_sim->GetErrorText();
+    m_rec = m_sim->GetData();
+    COrogridDlg& dlg = Start();
+    Tick(12);  // a publication of the grids among them
+    ASSERT_TRUE(dlg.ServerReady()) << dlg.StatusLine1();
+    const std::string cut = c.companion ? Companion() : m_segment;
+    ASSERT_TRUE(testsupport::ShmCutForTest(cut.c_str(), c.bytes));
+    Tick(12);
+    EXPECT_FALSE(dlg.ServerReady());
+    const std::string line = dlg.StatusLine1();
+    EXPECT_EQ(0u, line.find("Sorry :: ")) << line;
+    EXPECT_NE(std::string::npos, line.find("cut short")) << line;
+    EXPECT_NE(std::string::npos, line.find(cut)) << line;
+    EXPECT_FALSE(dlg.IsTimerRunning(COrogridDlg::kTimerId));
+    EXPECT_EQ(nullptr, dlg.SeqShm()) << "the holds are given back";
+    Tick();
+    EXPECT_EQ(line, dlg.StatusLine1()) << "the reason stays";
+    m_dlg->OnDestroy();
+    m_dlg.reset();
+    m_sim.reset();
+    platform::ShmRemoveName(m_segment.c_str());
     platform::ShmRemoveName(Companion().c_str());
   }
 }

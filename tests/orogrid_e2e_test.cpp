@@ -22,6 +22,7 @@
 #include "tests/support/SimulationThread.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/server_process.h"
+#include "tests/support/shm_spoil.h"
 
 namespace {
 
@@ -832,6 +833,33 @@ TEST_F(OrogridE2E, MapChangedOnDiskWhileServedIsReported) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
+}
+
+// Regression: another process that cut the companion short (ftruncate)
+// killed the server with a bus error at its next tick. It says so on line
+// 1, stops serving (its count and holds given back) and still ends cleanly.
+// Linux only: a Windows mapping cannot be cut.
+TEST_F(OrogridE2E, CompanionCutShortWhileServedIsReported) {
+  e2e::ServerProcess server;
+  std::string reason;
+  ASSERT_TRUE(server.Start(testmap::Bytes(), true, &reason)) << reason;
+  ASSERT_TRUE(WaitForStartUp(60000)) << server.Output();
+  ASSERT_TRUE(WaitForCount(3, 30000));
+  if (!testsupport::ShmCutForTest("TrnShmSpace.Seq", 0)) {
+    ASSERT_TRUE(server.Close());
+    EXPECT_EQ(0, server.Wait(30000)) << server.Output();
+    GTEST_SKIP() << "a mapping cannot be cut short here";
+  }
+  std::string line;
+  EXPECT_TRUE(server.WaitForStatus(1, "Sorry :: ", 30000, &line)) << server.Output();
+  EXPECT_NE(std::string::npos, line.find("TrnShmSpace.Seq was cut short")) << line;
+  EXPECT_TRUE(WaitFor([&] { return TrnUserCount(m_rec) == 1; }, 10000, 20));
+  const std::int32_t count = ReadVolatile(m_rec->updateCount);
+  SleepMs(600);
+  EXPECT_EQ(count, ReadVolatile(m_rec->updateCount)) << "no more ticks are served";
+  EXPECT_TRUE(server.Running());
+  ASSERT_TRUE(server.Close());
+  EXPECT_EQ(0, server.Wait(30000)) << server.Output();
 }
 
 // Tried as a new user would: a second orogrid beside a running one. It

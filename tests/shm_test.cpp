@@ -7,9 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "platform/monotonic_clock.h"
 #include "platform/process_id.h"
@@ -107,6 +115,88 @@ TEST_F(BaseSharedMemoryTest, TwoViewsInOneProcessShareBytesAndCreateNeverClobber
   EXPECT_EQ(first.Bytes()[8191], 0x5A);
   first.Close();
 }
+
+// A segment cut short under its views, and touched before anyone asked:
+// the fault is caught, the view reads zeros (a writable one takes writes
+// that go nowhere) and is marked cut; a view of another segment is not.
+// Read-only views and the writable window of a reader alike.
+TEST_F(BaseSharedMemoryTest, ViewsOfASegmentCutShortReadZerosAndAreMarkedCut) {
+  if (OnWindows()) {
+    GTEST_SKIP() << "a mapping's size is fixed when it is made";
+  }
+  const std::uint32_t size = 4 * 65536;
+  RawSegment writer(m_name, size);
+  ASSERT_TRUE(writer.CreateAndMap()) << writer.GetErrorText();
+  std::memset(writer.Bytes(), 0x5A, size);
+  platform::ShmHandle handle = platform::kNoShmHandle;
+  ASSERT_EQ(platform::ShmStatus::kOk, platform::ShmOpen(m_name, &handle, nullptr));
+  void* view = nullptr;
+  std::size_t viewSize = 0;
+  ASSERT_EQ(platform::ShmStatus::kOk,
+            platform::ShmMapView(handle, size, &view, &viewSize, platform::ShmAccess::kReadOnly));
+  void* at = nullptr;
+  void* window = nullptr;
+  std::size_t windowSize = 0;
+  ASSERT_EQ(platform::ShmStatus::kOk,
+            platform::ShmMapWindow(handle, size - 8, 4, &at, &window, &windowSize));
+  EXPECT_LE(windowSize, 65536u);
+  RawSegment other(Companion().c_str(), 4096);
+  ASSERT_TRUE(other.CreateAndMap());
+
+  ASSERT_TRUE(testsupport::ShmCutForTest(m_name, 4096));
+  const auto* bytes = static_cast<const volatile unsigned char*>(view);
+  EXPECT_EQ(0, bytes[size - 1]) << "past the new end: zeros, not a bus error";
+  EXPECT_TRUE(platform::ShmViewCut(platform::kNoShmHandle, view)) << "the fault marks it";
+  EXPECT_EQ(0, bytes[0]) << "the whole view is replaced";
+  *static_cast<volatile std::int32_t*>(at) = 7;  // goes nowhere, ends nothing
+  EXPECT_TRUE(platform::ShmViewCut(platform::kNoShmHandle, window));
+  writer.Bytes()[size - 1] = 1;  // the creator's view, through the same handler
+  EXPECT_TRUE(writer.Cut());
+  EXPECT_FALSE(other.Cut());
+  EXPECT_FALSE(platform::ShmViewCut(platform::kNoShmHandle, other.GetView()));
+
+  platform::ShmUnmapView(window, windowSize);
+  platform::ShmUnmapView(view, viewSize);
+  platform::ShmCloseHandle(handle);
+  writer.Close();
+  other.Close();
+}
+
+#ifndef _WIN32
+// The signal's own action: the default kills the process; under
+// AddressSanitizer its handler, the one ours hands on to, reports and exits 1.
+bool DiedOfTheSignalsOwnAction(int status) {
+#if defined(__SANITIZE_ADDRESS__)
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
+    return true;
+  }
+#endif
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+}
+
+// The views' handler takes only faults the kernel raised on its views: a
+// bus error another process sends, even one forged with a view's address,
+// still ends the program, and the view is not marked cut.
+TEST_F(BaseSharedMemoryTest, SentBusErrorIsNotAFaultOfAView) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        RawSegment segment(m_name, 4096);
+        if (!segment.CreateAndMap()) {
+          std::_Exit(3);
+        }
+        static siginfo_t info;
+        std::memset(&info, 0, sizeof info);
+        info.si_signo = SIGBUS;
+        info.si_code = SI_QUEUE;
+        info.si_addr = segment.GetView();
+        syscall(SYS_rt_tgsigqueueinfo, getpid(), static_cast<pid_t>(syscall(SYS_gettid)), SIGBUS,
+                &info);
+        std::_Exit(segment.Cut() ? 5 : 6);
+      },
+      DiedOfTheSignalsOwnAction, "");
+}
+#endif
 
 struct FaultCase {
   platform::ShmFault fault;

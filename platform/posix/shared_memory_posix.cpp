@@ -20,17 +20,27 @@
 // is still mapped is adopted: the opener takes its shared lock on it in place
 // and reports it adopted, and no close removes its name while it is mapped.
 //
+// Views cut short: every view is entered in a fixed table the SIGBUS
+// handler reads without locks. A fault the kernel raised (si_code > 0) on
+// an address inside a view replaces the whole view with anonymous zero
+// pages of the same rights (mmap MAP_FIXED, a plain system call) and
+// returns, so the faulting access is made again and succeeds; the entry is
+// marked cut. A slot's state moves by compare-exchange, so an unmap and a
+// replacement of the same view never cross.
+//
 // Threading: any thread; the tables of creation descriptors and open
-// handles are locked. The
+// handles are locked, the table of views is lock-free. The
 // fault seam is meant for single-threaded tests.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -84,6 +94,148 @@ struct Creation {
 std::mutex g_creationMutex;
 Creation g_creations[kMaxCreations];
 int g_creationCount = 0;
+
+// The table of views.
+constexpr int kMaxViews = 256;
+enum ViewState : int { kSlotFree, kSlotLive, kSlotCut, kSlotBusy };
+
+struct GuardedView {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::size_t> bytes{0};
+  std::atomic<std::uint64_t> fileEnd{0};  // the object's length the view needs
+  std::atomic<int> protection{0};
+  std::atomic<int> state{kSlotFree};
+};
+
+GuardedView g_views[kMaxViews];
+// One past the highest slot ever taken: the scans stop there.
+std::atomic<int> g_viewsUsed{0};
+struct sigaction g_previousBusAction {};
+std::once_flag g_busHandlerOnce;
+
+// Puts private zero pages in place of the view (the slot is the caller's:
+// kSlotBusy) and marks it cut.
+void ReplaceView(GuardedView& slot) {
+  void* begin = reinterpret_cast<void*>(slot.begin.load(std::memory_order_relaxed));
+  mmap(begin, slot.bytes.load(std::memory_order_relaxed),
+       slot.protection.load(std::memory_order_relaxed), MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1,
+       0);
+  slot.state.store(kSlotCut, std::memory_order_release);
+}
+
+// Marks the live view of `slot` cut, replacing it; waits for a replacement
+// that another thread has begun. Safe in the signal handler.
+void CutView(GuardedView& slot) {
+  for (;;) {
+    int expected = kSlotLive;
+    if (slot.state.compare_exchange_strong(expected, kSlotBusy, std::memory_order_acq_rel)) {
+      ReplaceView(slot);
+      return;
+    }
+    if (expected != kSlotBusy) {
+      return;  // cut already, or freed
+    }
+  }
+}
+
+GuardedView* FindView(std::uintptr_t address, bool exactStart) {
+  const int used = g_viewsUsed.load(std::memory_order_acquire);
+  for (int i = 0; i < used; ++i) {
+    GuardedView& slot = g_views[i];
+    const int state = slot.state.load(std::memory_order_acquire);
+    if (state != kSlotLive && state != kSlotCut && state != kSlotBusy) {
+      continue;
+    }
+    const std::uintptr_t begin = slot.begin.load(std::memory_order_relaxed);
+    if (exactStart
+            ? address == begin
+            : address >= begin && address - begin < slot.bytes.load(std::memory_order_relaxed)) {
+      return &slot;
+    }
+  }
+  return nullptr;
+}
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  // Only a fault the kernel raised carries an address; in a signal another
+  // process sent (si_code <= 0) the same bytes hold its process and user id.
+  if (info->si_code > 0) {
+    GuardedView* slot = FindView(reinterpret_cast<std::uintptr_t>(info->si_addr), false);
+    if (slot != nullptr) {
+      CutView(*slot);
+      return;  // the access is made again, on the zero pages
+    }
+  }
+  if ((g_previousBusAction.sa_flags & SA_SIGINFO) != 0 &&
+      g_previousBusAction.sa_sigaction != nullptr) {
+    g_previousBusAction.sa_sigaction(signal, info, context);
+    return;
+  }
+  if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN) {
+    g_previousBusAction.sa_handler(signal);
+    return;
+  }
+  // Not ours: the default action. A fault repeats on return and ends the
+  // program as it would have without this handler; a sent signal is raised
+  // again.
+  sigaction(SIGBUS, &g_previousBusAction, nullptr);
+  if (info->si_code <= 0) {
+    raise(signal);
+  }
+}
+
+void InstallBusHandler() {
+  std::call_once(g_busHandlerOnce, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &g_previousBusAction);
+  });
+}
+
+// Enters a new view; a full table leaves it unguarded (as before).
+void GuardView(void* view, std::size_t bytes, std::uint64_t fileEnd, int protection) {
+  InstallBusHandler();
+  for (int i = 0; i < kMaxViews; ++i) {
+    GuardedView& slot = g_views[i];
+    int expected = kSlotFree;
+    if (slot.state.compare_exchange_strong(expected, kSlotBusy, std::memory_order_acq_rel)) {
+      int used = g_viewsUsed.load(std::memory_order_relaxed);
+      while (used < i + 1 &&
+             !g_viewsUsed.compare_exchange_weak(used, i + 1, std::memory_order_acq_rel)) {
+      }
+      slot.begin.store(reinterpret_cast<std::uintptr_t>(view), std::memory_order_relaxed);
+      slot.bytes.store(bytes, std::memory_order_relaxed);
+      slot.fileEnd.store(fileEnd, std::memory_order_relaxed);
+      slot.protection.store(protection, std::memory_order_relaxed);
+      slot.state.store(kSlotLive, std::memory_order_release);
+      return;
+    }
+  }
+}
+
+// Takes the view out of the table before it is unmapped, waiting for a
+// replacement in progress.
+void ForgetView(const void* view) {
+  GuardedView* slot = FindView(reinterpret_cast<std::uintptr_t>(view), true);
+  if (slot == nullptr) {
+    return;
+  }
+  for (;;) {
+    int expected = slot->state.load(std::memory_order_acquire);
+    if (expected == kSlotBusy) {
+      continue;
+    }
+    if (expected == kSlotFree ||
+        slot->state.compare_exchange_strong(expected, kSlotBusy, std::memory_order_acq_rel)) {
+      break;
+    }
+  }
+  slot->begin.store(0, std::memory_order_relaxed);
+  slot->bytes.store(0, std::memory_order_relaxed);
+  slot->state.store(kSlotFree, std::memory_order_release);
+}
 
 ShmFault g_fault = ShmFault::kNone;
 int g_faultCode = 0;
@@ -346,7 +498,7 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   return ShmStatus::kFailed;
 }
 
-ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted, ShmAccess access) {
   *handle = kNoShmHandle;
   if (adopted != nullptr) {
     *adopted = false;
@@ -357,7 +509,8 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   }
   int fd = -1;
   bool joinedUnlocked = false;
-  const Probe probe = JoinLive(path, O_RDWR, &fd, &joinedUnlocked);
+  const Probe probe =
+      JoinLive(path, access == ShmAccess::kReadOnly ? O_RDONLY : O_RDWR, &fd, &joinedUnlocked);
   if (probe != Probe::kLive) {
     if (probe == Probe::kMissing) {
       errno = ENOENT;
@@ -392,7 +545,8 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size) {
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size,
+                     ShmAccess access) {
   *view = nullptr;
   *size = 0;
   if (Faulted(ShmFault::kMap)) {
@@ -412,19 +566,83 @@ ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::
     errno = EACCES;
     return ShmStatus::kTooSmall;
   }
-  void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, segment->fd, 0);
+  const int protection = access == ShmAccess::kReadOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+  void* mapped = mmap(nullptr, length, protection, MAP_SHARED, segment->fd, 0);
   if (mapped == MAP_FAILED) {
     return ShmStatus::kFailed;
   }
+  GuardView(mapped, length, length, protection);
   *view = mapped;
   *size = length;
   return ShmStatus::kOk;
 }
 
+ShmStatus ShmMapWindow(ShmHandle handle, std::uint32_t offset, std::uint32_t length, void** at,
+                       void** window, std::size_t* windowSize) {
+  *at = nullptr;
+  *window = nullptr;
+  *windowSize = 0;
+  if (Faulted(ShmFault::kMap)) {
+    return ShmStatus::kFailed;
+  }
+  if (handle == kNoShmHandle || handle == 0) {
+    errno = EBADF;
+    return ShmStatus::kFailed;
+  }
+  const auto* segment = reinterpret_cast<const PosixSegment*>(handle);
+  struct stat st {};
+  if (fstat(segment->fd, &st) != 0) {
+    return ShmStatus::kFailed;
+  }
+  const std::uint64_t end = std::uint64_t{offset} + length;
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) < end || length == 0) {
+    errno = EACCES;
+    return ShmStatus::kTooSmall;
+  }
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = offset / page * page;
+  const auto bytes = static_cast<std::size_t>(end - start);
+  void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, segment->fd,
+                      static_cast<off_t>(start));
+  if (mapped == MAP_FAILED) {
+    return ShmStatus::kFailed;
+  }
+  GuardView(mapped, bytes, end, PROT_READ | PROT_WRITE);
+  *window = mapped;
+  *windowSize = bytes;
+  *at = static_cast<unsigned char*>(mapped) + (offset - start);
+  return ShmStatus::kOk;
+}
+
 void ShmUnmapView(void* view, std::size_t size) {
   if (view != nullptr && size > 0) {
+    ForgetView(view);
     munmap(view, size);
   }
+}
+
+bool ShmViewCut(ShmHandle handle, const void* view) {
+  GuardedView* slot =
+      view == nullptr ? nullptr : FindView(reinterpret_cast<std::uintptr_t>(view), true);
+  if (slot == nullptr) {
+    return false;
+  }
+  if (slot->state.load(std::memory_order_acquire) == kSlotCut) {
+    return true;
+  }
+  if (handle == kNoShmHandle || handle == 0) {
+    return false;
+  }
+  struct stat st {};
+  const auto* segment = reinterpret_cast<const PosixSegment*>(handle);
+  if (fstat(segment->fd, &st) != 0 || st.st_size < 0 ||
+      static_cast<std::uint64_t>(st.st_size) >= slot->fileEnd.load(std::memory_order_relaxed)) {
+    return false;
+  }
+  // Cut short, though nothing touched a page past the new end yet: the view
+  // goes now, so that no later access can fault.
+  CutView(*slot);
+  return true;
 }
 
 void ShmCloseHandle(ShmHandle handle) {

@@ -5,6 +5,7 @@
 // Threading: any thread. The fault seam is meant for single-threaded tests.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -56,7 +57,7 @@ ShmStatus ShmCreate(const char* name, std::uint32_t size, bool* created) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
+ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted, ShmAccess access) {
   if (adopted != nullptr) {
     *adopted = false;
   }
@@ -64,7 +65,8 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   if (Faulted(ShmFault::kOpen) || NameFaulted(name)) {
     return ShmStatus::kFailed;
   }
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+  const DWORD rights = access == ShmAccess::kReadOnly ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
+  HANDLE mapping = OpenFileMappingA(rights, FALSE, name);
   if (mapping == nullptr) {
     return ShmStatus::kFailed;
   }
@@ -77,13 +79,15 @@ ShmStatus ShmOpen(const char* name, ShmHandle* handle, bool* adopted) {
   return ShmStatus::kOk;
 }
 
-ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size) {
+ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::size_t* size,
+                     ShmAccess access) {
   *view = nullptr;
   *size = 0;
   if (Faulted(ShmFault::kMap)) {
     return ShmStatus::kFailed;
   }
-  void* mapped = MapViewOfFile(AsHandle(handle), FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  const DWORD rights = access == ShmAccess::kReadOnly ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
+  void* mapped = MapViewOfFile(AsHandle(handle), rights, 0, 0, 0);
   if (mapped == nullptr) {
     return ShmStatus::kFailed;
   }
@@ -106,10 +110,40 @@ ShmStatus ShmMapView(ShmHandle handle, std::uint32_t minSize, void** view, std::
   return ShmStatus::kOk;
 }
 
+ShmStatus ShmMapWindow(ShmHandle handle, std::uint32_t offset, std::uint32_t length, void** at,
+                       void** window, std::size_t* windowSize) {
+  *at = nullptr;
+  *window = nullptr;
+  *windowSize = 0;
+  if (Faulted(ShmFault::kMap)) {
+    return ShmStatus::kFailed;
+  }
+  // A view starts on the allocation granularity (64 KiB).
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  const DWORD granularity = system.dwAllocationGranularity;
+  const DWORD start = offset / granularity * granularity;
+  const SIZE_T bytes = static_cast<SIZE_T>(offset - start) + length;
+  void* mapped = MapViewOfFile(AsHandle(handle), FILE_MAP_ALL_ACCESS, 0, start, bytes);
+  if (mapped == nullptr) {
+    // A view past the mapping's end is refused by the system.
+    return GetLastError() == ERROR_ACCESS_DENIED ? ShmStatus::kTooSmall : ShmStatus::kFailed;
+  }
+  *window = mapped;
+  *windowSize = bytes;
+  *at = static_cast<unsigned char*>(mapped) + (offset - start);
+  return ShmStatus::kOk;
+}
+
 void ShmUnmapView(void* view, std::size_t /*size*/) {
   if (view != nullptr) {
     UnmapViewOfFile(view);
   }
+}
+
+bool ShmViewCut(ShmHandle /*handle*/, const void* /*view*/) {
+  // A mapping's size is fixed when it is made: no view is ever cut.
+  return false;
 }
 
 void ShmCloseHandle(ShmHandle handle) {
@@ -132,8 +166,10 @@ void ShmRemoveIfStale(const char* /*name*/) {}
 void ShmRemoveName(const char* /*name*/) {}
 
 std::int32_t ShmAtomicLoad(const std::int32_t* counter) {
-  return static_cast<std::int32_t>(InterlockedCompareExchange(
-      reinterpret_cast<volatile LONG*>(const_cast<std::int32_t*>(counter)), 0, 0));
+  // A load, not a compare-exchange: the counter may lie in a read-only view,
+  // where any locked instruction faults (it always writes).
+  return std::atomic_ref<std::int32_t>(*const_cast<std::int32_t*>(counter))
+      .load(std::memory_order_seq_cst);
 }
 
 std::int32_t ShmAtomicIncrement(std::int32_t* counter) {

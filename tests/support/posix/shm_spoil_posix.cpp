@@ -30,6 +30,23 @@ bool ShmLoosenModeForTest(const char* name) {
   return WithSegment(name, [](int fd) { return fchmod(fd, S_IRUSR | S_IWUSR | S_IWGRP) == 0; });
 }
 
+bool ShmOpenToAllForTest(const char* name) {
+  return WithSegment(name, [](int fd) {
+    return fchmod(fd, S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH) == 0;
+  });
+}
+
+bool ShmCutForTest(const char* name, unsigned bytes) {
+  const std::string path = std::string("/") + name;
+  const int fd = shm_open(path.c_str(), O_RDWR, 0);
+  if (fd < 0) {
+    return false;
+  }
+  const bool ok = ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+  close(fd);
+  return ok;
+}
+
 bool ShmGiveAwayForTest(const char* name) {
   if (geteuid() != 0) {
     return false;

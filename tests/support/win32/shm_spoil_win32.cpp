@@ -7,6 +7,11 @@ namespace testsupport {
 
 bool ShmLoosenModeForTest(const char* /*name*/) { return false; }
 
+bool ShmOpenToAllForTest(const char* /*name*/) { return false; }
+
+// A mapping's size is fixed when it is made.
+bool ShmCutForTest(const char* /*name*/, unsigned /*bytes*/) { return false; }
+
 bool ShmGiveAwayForTest(const char* /*name*/) { return false; }
 
 }  // namespace testsupport
