@@ -1030,10 +1030,17 @@ TEST_F(OrogridDlg, RecordOrCompanionCutShortStopsTheServerWithTheReason) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    m_rec = nullptr;
+    m_view.reset();
+    m_sim.reset();
+    platform::ShmRemoveName(m_segment.c_str());
+    platform::ShmRemoveName((m_segment + trn::kSimNameSuffix).c_str());
     m_segment = UniqueName("OrogridDlgCut");
-    m_sim = std::make_unique<CTrnShm>(m_segment.c_str());
-    ASSERT_TRUE(m_sim->IsConnected()) << m_sim->GetErrorText();
-    m_rec = m_sim->GetData();
+    m_sim = std::make_unique<client::CTrnSim>();
+    ASSERT_EQ(OROGRID_OK, m_sim->Open(m_segment.c_str(), true)) << m_sim->LastError();
+    m_view = std::make_unique<TestSegment>(m_segment, trn::kRecordSize);
+    ASSERT_TRUE(m_view->OpenAndMap()) << m_view->GetErrorText();
+    m_rec = static_cast<TrnShmData*>(m_view->GetView());
     COrogridDlg& dlg = Start();
     Tick(12);  // a publication of the grids among them
     ASSERT_TRUE(dlg.ServerReady()) << dlg.StatusLine1();
@@ -1051,8 +1058,6 @@ TEST_F(OrogridDlg, RecordOrCompanionCutShortStopsTheServerWithTheReason) {
     EXPECT_EQ(line, dlg.StatusLine1()) << "the reason stays";
     m_dlg->OnDestroy();
     m_dlg.reset();
-    m_sim.reset();
-    platform::ShmRemoveName(m_segment.c_str());
     platform::ShmRemoveName(Companion().c_str());
   }
 }
