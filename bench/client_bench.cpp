@@ -13,13 +13,16 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "bench/CpuTimeReporter.h"
 #include "client/orogrid_client.h"
+#include "platform/monotonic_clock.h"
 #include "platform/shared_memory.h"
 #include "shm/CTrnShm.h"
 #include "shm/TrnSeqShm.h"
@@ -195,12 +198,24 @@ int main(int argc, char** argv) {
     s->pixelsPerDegreeX = clienttest::kPixelsPerDegree;
     s->pixelsPerDegreeY = clienttest::kPixelsPerDegree;
     s->publicationCount = 1;
-    // A heartbeat that stays young for the whole run: nothing ticks here.
-    s->heartbeatNs = INT64_MAX / 2;
+    // Nothing ticks here, so a thread of its own beats as a live server
+    // does: a heartbeat far in the future would read as a server gone, and
+    // every call would measure its failure instead.
+    std::atomic_ref<std::int64_t> heartbeat(s->heartbeatNs);
+    heartbeat.store(platform::MonotonicNanoseconds(), std::memory_order_release);
     std::atomic_ref<std::uint32_t>(s->magic).store(trn::kSeqMagic, std::memory_order_release);
+    std::atomic<bool> running{true};
+    std::thread beater([&] {
+      while (running.load()) {
+        heartbeat.store(platform::MonotonicNanoseconds(), std::memory_order_release);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
 
     benchsupport::CCpuTimeReporter reporter;
     benchsupport::RunBenchmarks(&argc, argv, reporter);
+    running.store(false);
+    beater.join();
 
     const auto get = [&](const char* name) { return reporter.Seconds(name); };
     const double copy = get("BM_PlainRecordCopy");

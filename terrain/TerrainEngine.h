@@ -204,8 +204,12 @@ class CTerrainEngine {
   // 360 x pixels per degree of them (a wider map's last columns are never
   // reached); rows past a pole continue over it down the other side of the
   // globe: the same latitudes, the longitude 180 degrees away, the row order
-  // reversed. True when (column, row) lies over a pole, where going south in
-  // the window goes north on the map. No map: (0, 0), false.
+  // reversed. Continuing over the pole rather than holding the pole row:
+  // that is the ground an aircraft crossing the pole really flies over, and
+  // a held row would repeat one latitude's terrain for up to 75 rows, each
+  // point then named by a latitude it does not lie at. True when (column,
+  // row) lies over a pole, where going south in the window goes north on
+  // the map. No map: (0, 0), false.
   bool GlobePixel(int column, int row, int& x, int& y) const;
   // m_nextColumn = 0 and every byte of the coarse back buffer 0.
   void ClearCoarseBuffer();
