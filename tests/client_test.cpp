@@ -93,6 +93,19 @@ struct ClientCloser {
 };
 using ClientPtr = std::unique_ptr<orogrid_client, ClientCloser>;
 
+// A call the writer overtook within its 2 ms (OROGRID_E_UNSETTLED, common on
+// a loaded machine or under the sanitizer) asked again, as a caller would;
+// any other answer at once.
+template <typename Call>
+int UntilSettled(Call call) {
+  int code = call();
+  for (int attempt = 0; attempt < 50 && code == OROGRID_E_UNSETTLED; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    code = call();
+  }
+  return code;
+}
+
 // Opens `segment` once the writer has made it and published (with its
 // companion when `companion`), waiting up to 10 s. Without companion a
 // publication of the same grids is not noticed, so readiness is a lookup
@@ -245,7 +258,10 @@ TEST_P(ClientMapTest, ElevationIsTheMapsOwnValue) {
   ClientPtr client = OpenWhenReady(m_segment, companion);
   ASSERT_TRUE(client);
   auto snapshot = std::make_unique<orogrid_snapshot>();
-  ASSERT_EQ(orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot), OROGRID_OK)
+  ASSERT_EQ(UntilSettled([&] {
+              return orogrid_snapshot_take(client.get(), snapshot.get(), sizeof *snapshot);
+            }),
+            OROGRID_OK)
       << orogrid_last_error(client.get());
   EXPECT_EQ(snapshot->consistency,
             companion ? OROGRID_CONSISTENT_SEQUENCE : OROGRID_CONSISTENT_HEURISTIC);
@@ -275,7 +291,10 @@ TEST_P(ClientMapTest, ElevationIsTheMapsOwnValue) {
     double live = -1.0;
     double copied = -1.0;
     int grid = 0;
-    EXPECT_EQ(orogrid_elevation(client.get(), lat, lon, OROGRID_NEAREST, &live, &grid), OROGRID_OK)
+    EXPECT_EQ(UntilSettled([&] {
+                return orogrid_elevation(client.get(), lat, lon, OROGRID_NEAREST, &live, &grid);
+              }),
+              OROGRID_OK)
         << c.dx << "," << c.dy << ": " << orogrid_last_error(client.get());
     EXPECT_EQ(live, c.expected) << c.dx << "," << c.dy;
     EXPECT_EQ(grid, c.grid) << c.dx << "," << c.dy;
@@ -506,9 +525,14 @@ TEST_F(ClientSimTest, FramesAreNeverTorn) {
   int first = 0;
   std::uint64_t lastFrames = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int unsettled = 0;
   while (std::chrono::steady_clock::now() < end) {
-    ASSERT_EQ(orogrid_simulation_read(client.get(), &v, sizeof v), OROGRID_OK)
-        << orogrid_last_error(client.get());
+    const int code = orogrid_simulation_read(client.get(), &v, sizeof v);
+    if (code == OROGRID_E_UNSETTLED) {
+      ++unsettled;  // the writer at full speed overtook the copy: asked again
+      continue;
+    }
+    ASSERT_EQ(code, OROGRID_OK) << orogrid_last_error(client.get());
     ++reads;
     const bool isFirst =
         v.latitude == 10.0 && v.longitude == 20.0 && v.heading == 30.0 && v.altitude == 40.0;
@@ -520,6 +544,7 @@ TEST_F(ClientSimTest, FramesAreNeverTorn) {
     lastFrames = v.frame_count;
   }
   EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_LT(unsettled, reads) << "most reads settle";
   // Both frames were seen, so the reads did meet the writer.
   EXPECT_GT(first, 0);
   EXPECT_LT(first, reads);
@@ -1474,7 +1499,7 @@ TEST_F(ClientProcessTest, OlderCallersGetWhatTheirStructuresHold) {
     EXPECT_EQ(buffer[0], 0xA5) << k.what;
     for (const std::size_t size : {k.firstSize, k.size, k.size + 64}) {
       std::fill(buffer.begin(), buffer.end(), 0xA5);
-      ASSERT_EQ(k.call(client.get(), buffer.data(), size), OROGRID_OK)
+      ASSERT_EQ(UntilSettled([&] { return k.call(client.get(), buffer.data(), size); }), OROGRID_OK)
           << k.what << " " << size << ": " << orogrid_last_error(client.get());
       const std::size_t filled = size < k.size ? size : k.size;
       for (std::size_t b = filled; b < buffer.size(); ++b) {
