@@ -115,7 +115,7 @@ class CChild {
 // the pid file, its output in the log.
 class CFlightGear {
  public:
-  CFlightGear(const std::string& home, std::string port)
+  CFlightGear(const std::string& home, const std::string& port)
       : m_home("FG_HOME=" + home),
         m_pidFile(home + "/fgfs.pid"),
         m_log(home + "/fgfs.log"),

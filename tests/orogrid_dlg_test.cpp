@@ -907,10 +907,13 @@ TEST_F(OrogridDlg, RefusedSecondServerCreatesAndWritesNothing) {
     if (c.removeCompanion) {
       EXPECT_FALSE(platform::ShmExists(Companion().c_str())) << "a companion was made";
     }
-    EXPECT_EQ(0, std::memcmp(recordBefore.data(), record, trn::kRecordSize)) << "record written";
-    EXPECT_EQ(0, std::memcmp(&seqBefore, firstSeq, sizeof seqBefore)) << "companion written";
+    EXPECT_TRUE(testsupport::SameBytes(recordBefore.data(), record, trn::kRecordSize))
+        << "record written";
+    EXPECT_TRUE(testsupport::SameBytes(&seqBefore, firstSeq, sizeof seqBefore))
+        << "companion written";
     second.OnDestroy();
-    EXPECT_EQ(0, std::memcmp(recordBefore.data(), record, trn::kRecordSize)) << "record written";
+    EXPECT_TRUE(testsupport::SameBytes(recordBefore.data(), record, trn::kRecordSize))
+        << "record written";
 
     m_dlg->OnDestroy();
     m_dlg.reset();

@@ -21,6 +21,7 @@
 #include "terrain/TerrainEngine.h"
 #include "terrain/TerrainOverrides.h"
 #include "tests/support/BmpTestWriter.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -716,10 +717,11 @@ TEST_F(TerrainEngine, PreparingATickWritesNothingIntoTheRecord) {
     const auto before = std::make_unique<TrnShmData>(*m_record);
     const bool publishes = m_engine->PrepareTick();
     EXPECT_EQ(publishes, tick == 11);
-    EXPECT_EQ(std::memcmp(before.get(), m_record.get(), sizeof(TrnShmData)), 0)
+    EXPECT_TRUE(testsupport::SameBytes(before.get(), m_record.get(), sizeof(TrnShmData)))
         << "PrepareTick wrote into the record";
     m_engine->WriteTick();
-    EXPECT_EQ(std::memcmp(before->coarseGrid, m_record->coarseGrid, sizeof before->coarseGrid) != 0,
+    EXPECT_EQ(!testsupport::SameBytes(before->coarseGrid, m_record->coarseGrid,
+                                      sizeof before->coarseGrid),
               publishes);
     m_engine->FinishTick();
     EXPECT_EQ(m_engine->NextColumn(), tick == 11 ? 0 : tick * 15);

@@ -97,7 +97,9 @@ int g_creationCount = 0;
 
 // The table of views.
 constexpr int kMaxViews = 256;
-enum ViewState : int { kSlotFree, kSlotLive, kSlotCut, kSlotBusy };
+// kSlotCutBare: cut, but the zero pages could not be put in place (no
+// memory for them): a fault there takes the signal's own course.
+enum ViewState : int { kSlotFree, kSlotLive, kSlotCut, kSlotBusy, kSlotCutBare };
 
 struct GuardedView {
   std::atomic<std::uintptr_t> begin{0};
@@ -117,10 +119,10 @@ std::once_flag g_busHandlerOnce;
 // kSlotBusy) and marks it cut.
 void ReplaceView(GuardedView& slot) {
   void* begin = reinterpret_cast<void*>(slot.begin.load(std::memory_order_relaxed));
-  mmap(begin, slot.bytes.load(std::memory_order_relaxed),
-       slot.protection.load(std::memory_order_relaxed), MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1,
-       0);
-  slot.state.store(kSlotCut, std::memory_order_release);
+  const void* zeros = mmap(begin, slot.bytes.load(std::memory_order_relaxed),
+                           slot.protection.load(std::memory_order_relaxed),
+                           MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  slot.state.store(zeros == MAP_FAILED ? kSlotCutBare : kSlotCut, std::memory_order_release);
 }
 
 // Marks the live view of `slot` cut, replacing it; waits for a replacement
@@ -143,7 +145,7 @@ GuardedView* FindView(std::uintptr_t address, bool exactStart) {
   for (int i = 0; i < used; ++i) {
     GuardedView& slot = g_views[i];
     const int state = slot.state.load(std::memory_order_acquire);
-    if (state != kSlotLive && state != kSlotCut && state != kSlotBusy) {
+    if (state != kSlotLive && state != kSlotCut && state != kSlotBusy && state != kSlotCutBare) {
       continue;
     }
     const std::uintptr_t begin = slot.begin.load(std::memory_order_relaxed);
@@ -163,7 +165,9 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
     GuardedView* slot = FindView(reinterpret_cast<std::uintptr_t>(info->si_addr), false);
     if (slot != nullptr) {
       CutView(*slot);
-      return;  // the access is made again, on the zero pages
+      if (slot->state.load(std::memory_order_acquire) != kSlotCutBare) {
+        return;  // the access is made again, on the zero pages
+      }
     }
   }
   if ((g_previousBusAction.sa_flags & SA_SIGINFO) != 0 &&
@@ -627,7 +631,8 @@ bool ShmViewCut(ShmHandle handle, const void* view) {
   if (slot == nullptr) {
     return false;
   }
-  if (slot->state.load(std::memory_order_acquire) == kSlotCut) {
+  const int state = slot->state.load(std::memory_order_acquire);
+  if (state == kSlotCut || state == kSlotCutBare) {
     return true;
   }
   if (handle == kNoShmHandle || handle == 0) {

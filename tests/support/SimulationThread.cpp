@@ -76,7 +76,7 @@ int CSimulationThread::Ask(Request request) {
   return m_result;
 }
 
-void CSimulationThread::Run(std::string segment) {
+void CSimulationThread::Run(const std::string& segment) {
   client::CTrnSim sim;
   const int opened = sim.Open(segment.c_str(), true);
   std::unique_lock<std::mutex> lock(m_mutex);

@@ -42,7 +42,7 @@ class CSimulationThread {
 
  private:
   enum class Request { kNone, kWrite, kState, kClose };
-  void Run(std::string segment);
+  void Run(const std::string& segment);
   // Hands a request to the thread and waits for its result.
   int Ask(Request request);
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -81,5 +82,11 @@ int RunProgram(const std::string& path, const std::vector<std::string>& args);
 // Writes text as the whole file; false when any step failed.
 bool WriteTextFile(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
+
+// Every byte of the two objects alike, padding included: the check that
+// nothing at all was written into one.
+inline bool SameBytes(const void* a, const void* b, std::size_t bytes) {
+  return std::memcmp(a, b, bytes) == 0;
+}
 
 }  // namespace testsupport
