@@ -164,6 +164,10 @@ class CBitmapFile {
                      int bytesPerPixel, int width, int height);
   // Stops every pixel read; the mapping stays until Unload.
   void MarkLost(const char* reason);
+  // CheckFile's verdict on what the file's own record says now: its size
+  // in bytes, and whether it was written to since the load. False (the map
+  // marked lost with the reason) when it was cut short or written to.
+  bool JudgeFile(std::uint64_t size, std::uint64_t needBytes, bool writtenSinceLoad);
   // Win32: the two ways of loading. fileHandle (HANDLE, taken over) is the
   // open file, headers the platform's record of its first bytes.
   bool LoadInPlace(void* fileHandle, const void* headers);

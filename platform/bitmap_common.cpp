@@ -47,4 +47,21 @@ void CBitmapFile::MarkLost(const char* reason) {
   SetError(reason);
 }
 
+bool CBitmapFile::JudgeFile(std::uint64_t size, std::uint64_t needBytes, bool writtenSinceLoad) {
+  if (size < needBytes) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason,
+                  "the map file was cut short on disk (%llu of %llu bytes): no longer read",
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(needBytes));
+    MarkLost(reason);
+    return false;
+  }
+  if (writtenSinceLoad) {
+    MarkLost("the map file was changed on disk (written to in place): no longer read");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace platform

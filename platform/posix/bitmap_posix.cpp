@@ -17,6 +17,7 @@
 
 #include "platform/bitmap.h"
 #include "platform/posix/bmp_reader.h"
+#include "platform/posix/signal_chain.h"
 #include "platform/system_error.h"
 
 namespace platform {
@@ -107,22 +108,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
   if (fault && t_guardJump != nullptr && address >= t_guardBegin && address < t_guardEnd) {
     siglongjmp(*t_guardJump, 1);
   }
-  if ((g_previousBusAction.sa_flags & SA_SIGINFO) != 0 &&
-      g_previousBusAction.sa_sigaction != nullptr) {
-    g_previousBusAction.sa_sigaction(signal, info, context);
-    return;
-  }
-  if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN) {
-    g_previousBusAction.sa_handler(signal);
-    return;
-  }
-  // Not ours: the default action. A fault repeats on return and ends the
-  // program as it would have without this handler; a sent signal is raised
-  // again.
-  sigaction(SIGBUS, &g_previousBusAction, nullptr);
-  if (info->si_code <= 0) {
-    raise(signal);
-  }
+  PassOnSignal(g_previousBusAction, signal, info, context);  // not ours
 }
 
 void InstallBusHandler() {
@@ -274,26 +260,13 @@ bool CBitmapFile::CheckFile() {
   if (fstat(m_native->fd, &st) != 0) {
     return true;  // cannot tell: the guard still catches a fault
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  if (size < m_native->needBytes) {
-    char reason[160];
-    std::snprintf(reason, sizeof reason,
-                  "the map file was cut short on disk (%llu of %llu bytes): no longer read",
-                  static_cast<unsigned long long>(size),
-                  static_cast<unsigned long long>(m_native->needBytes));
-    MarkLost(reason);
-    return false;
-  }
   // Written to in place, even at the same length: the pixels read in place
   // are no longer the map that was loaded, and a sweep may hold both. (The
   // change time would also move for a rename over the file, which leaves
   // the mapping whole.)
-  if (st.st_mtim.tv_sec != m_native->modified.tv_sec ||
-      st.st_mtim.tv_nsec != m_native->modified.tv_nsec) {
-    MarkLost("the map file was changed on disk (written to in place): no longer read");
-    return false;
-  }
-  return true;
+  const bool written = st.st_mtim.tv_sec != m_native->modified.tv_sec ||
+                       st.st_mtim.tv_nsec != m_native->modified.tv_nsec;
+  return JudgeFile(static_cast<std::uint64_t>(st.st_size), m_native->needBytes, written);
 }
 
 void CBitmapFile::ReleaseRowsOutside(int firstRow, int lastRow) {

@@ -46,6 +46,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/signal_chain.h"
 #include "platform/shared_memory.h"
 
 namespace platform {
@@ -170,22 +171,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
       }
     }
   }
-  if ((g_previousBusAction.sa_flags & SA_SIGINFO) != 0 &&
-      g_previousBusAction.sa_sigaction != nullptr) {
-    g_previousBusAction.sa_sigaction(signal, info, context);
-    return;
-  }
-  if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN) {
-    g_previousBusAction.sa_handler(signal);
-    return;
-  }
-  // Not ours: the default action. A fault repeats on return and ends the
-  // program as it would have without this handler; a sent signal is raised
-  // again.
-  sigaction(SIGBUS, &g_previousBusAction, nullptr);
-  if (info->si_code <= 0) {
-    raise(signal);
-  }
+  PassOnSignal(g_previousBusAction, signal, info, context);  // not ours
 }
 
 void InstallBusHandler() {

@@ -222,20 +222,8 @@ bool CBitmapFile::CheckFile() {
   }
   const std::uint64_t size =
       (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (size < m_native->needBytes) {
-    char reason[160];
-    std::snprintf(reason, sizeof reason,
-                  "the map file was cut short on disk (%llu of %llu bytes): no longer read",
-                  static_cast<unsigned long long>(size),
-                  static_cast<unsigned long long>(m_native->needBytes));
-    MarkLost(reason);
-    return false;
-  }
-  if (CompareFileTime(&info.ftLastWriteTime, &m_native->modified) != 0) {
-    MarkLost("the map file was changed on disk (written to in place): no longer read");
-    return false;
-  }
-  return true;
+  return JudgeFile(size, m_native->needBytes,
+                   CompareFileTime(&info.ftLastWriteTime, &m_native->modified) != 0);
 }
 
 void CBitmapFile::ReleaseRowsOutside(int /*firstRow*/, int /*lastRow*/) {}
